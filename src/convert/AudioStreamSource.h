@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "AudioFormat.h"
+
+// The conversion's only contact with a media decoder: the primary audio stream
+// of a file as PCM, one buffer at a time, from a chosen start time on.
+//
+// Call order for one conversion: OpenAudioStream, PrepareAudioSample, Seek,
+// FillAudioBuffer until it reports the end, Release (the destructor releases too).
+class AudioStreamSource {
+public:
+    static constexpr size_t AUDIO_BUFFER_SIZE = 5000;
+    // What FillAudioBuffer returns at the end of the stream.
+    static constexpr long kEndOfStream = -1;
+
+    virtual ~AudioStreamSource() = default;
+
+    // 0 on success, else a negative error code (an FFmpeg AVERROR for the real source);
+    // LastError() then says why in words.
+    virtual int OpenAudioStream(const std::string& path) = 0;
+    // The stream's PCM output format; 0 on success, else a negative code.
+    virtual int PrepareAudioSample(AudioFormat& format) = 0;
+    // Later fills start with the sample at rtStart. The result is advisory.
+    virtual int Seek(int64_t rtStart) = 0;
+    // Places the next decoded bytes at the start of buffer (AUDIO_BUFFER_SIZE bytes)
+    // and returns their count, or kEndOfStream. A read failure ends the stream.
+    virtual long FillAudioBuffer(uint8_t* buffer) = 0;
+    virtual void Release() = 0;
+
+    // The open stream's file duration in media time, 0 when unknown.
+    virtual int64_t StreamDuration() const = 0;
+    // Probes a file's duration in media time: true and the duration (0 when the
+    // container does not know it), or false when the file cannot be opened.
+    virtual bool GetMediaDuration(const std::string& path, int64_t& duration) = 0;
+
+    virtual std::string LastError() const = 0;
+};

@@ -1,0 +1,173 @@
+#include "ConversionJob.h"
+
+#include <cmath>
+#include <system_error>
+#include <vector>
+
+#include "WavWriter.h"
+
+namespace {
+
+std::string SizeLimitText(const std::string& path) {
+    return "The WAV file " + path +
+           " has reached 4 GB, the most a WAV file can hold. The conversion stopped there; "
+           "the file holds everything up to that point.";
+}
+
+}  // namespace
+
+ConversionJob::ConversionJob(SourceFactory factory, JobObserver& observer)
+    : m_factory(std::move(factory)), m_observer(observer) {}
+
+ConversionJob::~ConversionJob() {
+    RequestStop();
+    Join();
+}
+
+void ConversionJob::Join() {
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) {
+        m_thread.join();
+    }
+}
+
+bool ConversionJob::Start(const ConversionRequest& request) {
+    if (m_bBusy.load()) {
+        return false;
+    }
+    Join();
+    m_request = request;
+    m_nLastPosition = -1;
+    // Set here rather than on the worker, so that a stop requested before the
+    // worker has started is not lost.
+    m_bStop.store(0);
+    m_bBusy.store(true);
+    try {
+        m_thread = std::thread(&ConversionJob::ConvertThreadProc, this);
+    } catch (const std::system_error&) {
+        m_bBusy.store(false);
+        m_bStop.store(1);
+        return false;
+    }
+    return true;
+}
+
+int64_t ConversionJob::ByteBudget(int64_t rtStart, int64_t rtEnd, uint32_t nAvgBytesPerSec) {
+    double budget = static_cast<double>(rtEnd - rtStart);
+    budget *= 0.0000001;
+    budget *= static_cast<double>(nAvgBytesPerSec);
+    if (budget >= 9.2e18) {
+        return INT64_MAX;
+    }
+    return static_cast<int64_t>(budget);
+}
+
+int ConversionJob::ProgressPosition(int64_t count, int64_t budget) {
+    if (budget <= 0) {
+        return 0;
+    }
+    const double position = static_cast<double>(count) / static_cast<double>(budget) * 1000.0;
+    return position > 1000.0 ? 1000 : static_cast<int>(position);
+}
+
+void ConversionJob::SendProgress(int position) {
+    if (position != m_nLastPosition) {
+        m_nLastPosition = position;
+        m_observer.OnJobProgress(position);
+    }
+}
+
+void ConversionJob::ConvertThreadProc() {
+    m_observer.OnJobRunning();
+    const JobOutcome outcome = RunConversion();
+    // The bar goes back to 0 before the job counts as ended.
+    m_nLastPosition = -1;
+    SendProgress(0);
+    m_bStop.store(1);
+    m_observer.OnJobFinished(outcome);
+    m_bBusy.store(false);
+}
+
+JobOutcome ConversionJob::RunConversion() {
+    JobOutcome outcome;
+    std::unique_ptr<AudioStreamSource> source = m_factory();
+    const int r = source->OpenAudioStream(m_request.mediaPath);
+    if (r != 0) {
+        outcome.status = JobOutcome::Status::OpenFailed;
+        outcome.code = r;
+        outcome.reason = source->LastError();
+        return outcome;
+    }
+    outcome = ConvertToWav(*source);
+    source->Release();
+    return outcome;
+}
+
+JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
+    JobOutcome outcome;
+    const int r = source.PrepareAudioSample(outcome.format);
+    if (r != 0) {
+        outcome.status = JobOutcome::Status::PrepareFailed;
+        outcome.code = r;
+        outcome.reason = source.LastError();
+        return outcome;
+    }
+    const AudioFormat& format = outcome.format;
+    WavWriter writer([this](const std::string& text, const std::string& caption) {
+        m_observer.OnJobMessage(text, caption);
+    });
+    if (writer.BeginWavFile(m_request.outputPath) != WavWriter::Result::Ok) {
+        outcome.status = JobOutcome::Status::OutputFailed;
+        return outcome;
+    }
+    const int64_t rtStart = m_request.rtStart;
+    const int64_t rtEnd = m_request.rtEnd;
+    source.Seek(rtStart);
+
+    int64_t budget = ByteBudget(rtStart, rtEnd, format.nAvgBytesPerSec);
+    int64_t progressBudget = budget;
+    if (rtEnd == ConversionRequest::kToEndOfStream) {
+        // Open-ended: the stream decides where to stop; progress counts against the
+        // file's duration when the container knows it.
+        budget = INT64_MAX;
+        const int64_t duration = source.StreamDuration();
+        progressBudget =
+            duration > rtStart ? ByteBudget(rtStart, duration, format.nAvgBytesPerSec) : 0;
+    }
+
+    std::vector<uint8_t> buffer(AudioStreamSource::AUDIO_BUFFER_SIZE);
+    for (;;) {
+        const long count = source.FillAudioBuffer(buffer.data());
+        if (count == AudioStreamSource::kEndOfStream || count < 0) {
+            break;
+        }
+        const WavWriter::Result w =
+            writer.WriteWavData(buffer.data(), static_cast<size_t>(count), format.nBlockAlign);
+        if (w == WavWriter::Result::WriteFailed) {
+            outcome.status = JobOutcome::Status::WriteFailed;
+            outcome.dataBytes = writer.DataBytes();
+            return outcome;
+        }
+        if (w == WavWriter::Result::SizeLimit) {
+            m_observer.OnJobMessage(SizeLimitText(m_request.outputPath), "Warning");
+            outcome.status = JobOutcome::Status::SizeLimit;
+            break;
+        }
+        if (writer.DataBytes() >= budget) {
+            break;
+        }
+        if (m_bStop.load() == 1) {
+            outcome.status = JobOutcome::Status::Stopped;
+            break;
+        }
+        if (progressBudget > 0) {
+            SendProgress(ProgressPosition(writer.DataBytes(), progressBudget));
+        }
+    }
+    outcome.dataBytes = writer.DataBytes();
+    if (writer.FinishWavFile(format) != WavWriter::Result::Ok) {
+        outcome.status = JobOutcome::Status::WriteFailed;
+        return outcome;
+    }
+    outcome.fileWritten = true;
+    return outcome;
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "AudioFormat.h"
+#include "AudioStreamSource.h"
+#include "JobObserver.h"
+
+// What one conversion is asked to do, copied when the job starts.
+struct ConversionRequest {
+    // The end mark that means "to the end of the stream".
+    static constexpr int64_t kToEndOfStream = INT64_MAX;
+
+    std::string mediaPath;
+    std::string outputPath;
+    int64_t rtStart = 0;
+    int64_t rtEnd = 0;
+};
+
+struct JobOutcome {
+    enum class Status {
+        Completed,      // the span, or the stream, was converted
+        Stopped,        // the user stopped it; the file is complete up to there
+        SizeLimit,      // the WAV reached the RIFF size limit; the file is complete
+        OpenFailed,     // the media file or its audio stream could not be opened
+        PrepareFailed,  // the stream gives no PCM format
+        OutputFailed,   // the output file could not be created
+        WriteFailed,    // writing the output failed
+    };
+    Status status = Status::Completed;
+    int code = 0;            // the decoder's error code for OpenFailed/PrepareFailed
+    std::string reason;      // the decoder's words for OpenFailed/PrepareFailed
+    AudioFormat format;      // valid once the stream was prepared
+    int64_t dataBytes = 0;   // bytes in the WAV's data chunk
+    bool fileWritten = false;  // a finished WAV file exists at the output path
+};
+
+// One conversion on a worker thread of its own: opens the audio stream, seeks to
+// the start mark, and writes whole buffers until the span between the marks is
+// covered, the stream ends, a write fails or a stop is requested.
+class ConversionJob {
+public:
+    using SourceFactory = std::function<std::unique_ptr<AudioStreamSource>()>;
+
+    ConversionJob(SourceFactory factory, JobObserver& observer);
+    // Stops a running conversion and waits for it: its file is finished and valid.
+    ~ConversionJob();
+    ConversionJob(const ConversionJob&) = delete;
+    ConversionJob& operator=(const ConversionJob&) = delete;
+
+    // Starts the worker; false when a job is still running or its thread has not
+    // been joined yet, or when no thread could be started.
+    bool Start(const ConversionRequest& request);
+    // Asks the running job to stop after its current buffer. Safe from any thread,
+    // and from a signal handler (one lock-free atomic store).
+    void RequestStop() { m_bStop.store(1); }
+    // True from Start until the worker has returned (finished its file).
+    bool IsBusy() const { return m_bBusy.load(); }
+    // Waits for the worker to end. Must not be called from an observer callback.
+    void Join();
+
+    // The buffer budget of a span: (end - start) x 1e-7 x bytes per second, in double
+    // precision, truncated toward zero.
+    static int64_t ByteBudget(int64_t rtStart, int64_t rtEnd, uint32_t nAvgBytesPerSec);
+    // 1000 x count / budget, truncated toward zero, at most 1000.
+    static int ProgressPosition(int64_t count, int64_t budget);
+
+private:
+    void ConvertThreadProc();
+    JobOutcome RunConversion();
+    JobOutcome ConvertToWav(AudioStreamSource& source);
+    void SendProgress(int position);
+
+    SourceFactory m_factory;
+    JobObserver& m_observer;
+    ConversionRequest m_request;
+    std::thread m_thread;
+    // 1: no job runs or a stop was requested; 0: a job runs.
+    std::atomic<int> m_bStop{1};
+    std::atomic<bool> m_bBusy{false};
+    int m_nLastPosition = -1;
+};

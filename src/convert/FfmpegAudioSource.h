@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AudioStreamSource.h"
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVPacket;
+struct AVFrame;
+struct SwrContext;
+
+// The primary audio stream of a media file, decoded with the FFmpeg libraries to
+// the stream's own PCM format: integer PCM keeps its depth, floating-point decoders
+// give 16-bit. Never resampled or mixed.
+class FfmpegAudioSource : public AudioStreamSource {
+public:
+    FfmpegAudioSource();
+    ~FfmpegAudioSource() override;
+    FfmpegAudioSource(const FfmpegAudioSource&) = delete;
+    FfmpegAudioSource& operator=(const FfmpegAudioSource&) = delete;
+
+    int OpenAudioStream(const std::string& path) override;
+    int PrepareAudioSample(AudioFormat& format) override;
+    int Seek(int64_t rtStart) override;
+    long FillAudioBuffer(uint8_t* buffer) override;
+    void Release() override;
+    int64_t StreamDuration() const override { return m_rtDuration; }
+    bool GetMediaDuration(const std::string& path, int64_t& duration) override;
+    std::string LastError() const override { return m_strError; }
+
+    // How long decoding runs ahead of a seek target, so that decoders whose frames
+    // overlap give the same samples as when decoding from the start.
+    static constexpr int64_t kSeekPreroll = 10'000'000;
+
+private:
+    enum class Packing { Copy, Swr, Pack24 };
+
+    int Fail(int code, const std::string& what);
+    // Decodes until pending output exists; false at the end of the stream.
+    bool DecodeMore();
+    // Converts the frame into pending output, minus the samples before the seek
+    // target; false when nothing of it is kept.
+    bool TakeFrame();
+    bool ConfigureConverter(const AVFrame* frame);
+
+    AVFormatContext* m_fmt = nullptr;
+    AVCodecContext* m_dec = nullptr;
+    AVPacket* m_pkt = nullptr;
+    AVFrame* m_frame = nullptr;
+    SwrContext* m_swr = nullptr;
+    int m_nStream = -1;
+    int64_t m_rtDuration = 0;
+    std::string m_strError;
+
+    AudioFormat m_format;
+    int m_outSampleFormat = -1;  // AVSampleFormat of the converter's output
+    Packing m_packing = Packing::Copy;
+    int m_swrInFormat = -1;
+    int m_swrInRate = 0;
+    int m_swrInChannels = 0;
+
+    std::vector<uint8_t> m_pending;
+    std::vector<uint8_t> m_scratch;
+    size_t m_nPendingPos = 0;
+    bool m_bInputDone = false;
+    bool m_bEnded = false;
+    int m_nBadReads = 0;
+
+    // Samples before the seek target are dropped: the offset of the target in the
+    // stream's time base, and the running position of the next frame relative to it.
+    bool m_bTrimming = false;
+    int64_t m_targetPts = 0;
+    int64_t m_nNextRelSample = 0;
+    bool m_bHaveRel = false;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Media time: a signed count of 100 ns units; 0 is the start of the file.
+namespace MediaTime {
+
+inline constexpr int64_t kUnitsPerSecond = 10'000'000;
+
+// Whole seconds, truncated toward zero, as the clock texts count them.
+int WholeSeconds(int64_t rt);
+
+// "%02d:%02d:%02d" of whole seconds; hours do not wrap.
+std::string ClockText(int seconds);
+
+// The info line: "%s   %02d:%02d:%02d / %02d:%02d:%02d".
+std::string InfoLine(const std::string& name, int positionSeconds, int durationSeconds);
+
+// Parses "12.5", "90", "1:30", "1:02:03.5" into media time; nullopt when malformed.
+std::optional<int64_t> Parse(const std::string& text);
+
+// "H:MM:SS.mmm" for messages and the command line's output.
+std::string Format(int64_t rt);
+
+}  // namespace MediaTime

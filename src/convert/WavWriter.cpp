@@ -1,0 +1,131 @@
+#include "WavWriter.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The data goes out in pieces of at most 5000 bytes; a large stream buffer keeps
+// that from costing a system call each.
+constexpr size_t kStreamBuffer = 1 << 20;
+
+void PutLe16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+}
+
+}  // namespace
+
+const std::array<uint8_t, WavWriter::kHeaderSize> WavWriter::kHeaderTemplate = {
+    0x52, 0x49, 0x46, 0x46, 0x00, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6D, 0x74,
+    0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1,
+    0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0x00, 0x00, 0x00, 0x00};
+
+WavWriter::WavWriter(MessageSink sink, int64_t maxDataBytes)
+    : m_sink(std::move(sink)), m_nMaxDataBytes(maxDataBytes) {}
+
+WavWriter::~WavWriter() { Close(); }
+
+WavWriter::Result WavWriter::Fail(const char* format) {
+    Close();
+    if (m_sink) {
+        m_sink(std::string(format) + m_strPath, "Error");
+    }
+    return Result::WriteFailed;
+}
+
+bool WavWriter::Close() {
+    if (m_file == nullptr) {
+        return true;
+    }
+    const bool ok = std::fclose(m_file) == 0;
+    m_file = nullptr;
+    std::free(m_buffer);
+    m_buffer = nullptr;
+    return ok;
+}
+
+WavWriter::Result WavWriter::BeginWavFile(const std::string& path) {
+    Close();
+    m_strPath = path;
+    m_nDataBytes = 0;
+    m_file = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+    if (m_file == nullptr) {
+        if (m_sink) {
+            m_sink("Can not open " + m_strPath, "Error");
+        }
+        return Result::OpenFailed;
+    }
+    m_buffer = static_cast<char*>(std::malloc(kStreamBuffer));
+    if (m_buffer != nullptr) {
+        std::setvbuf(m_file, m_buffer, _IOFBF, kStreamBuffer);
+    }
+    if (std::fwrite(kHeaderTemplate.data(), kHeaderSize, 1, m_file) != 1) {
+        Close();
+        return Result::HeaderFailed;
+    }
+    return Result::Ok;
+}
+
+WavWriter::Result WavWriter::WriteWavData(const uint8_t* buffer, size_t count,
+                                          uint16_t blockAlign) {
+    if (m_file == nullptr) {
+        return Result::WriteFailed;
+    }
+    Result result = Result::Ok;
+    if (static_cast<int64_t>(count) > m_nMaxDataBytes - m_nDataBytes) {
+        const int64_t room = m_nMaxDataBytes - m_nDataBytes;
+        const int64_t align = blockAlign == 0 ? 1 : blockAlign;
+        count = static_cast<size_t>(room - room % align);
+        result = Result::SizeLimit;
+    }
+    if (count > 0 && std::fwrite(buffer, 1, count, m_file) != count) {
+        return Fail("Can not write ");
+    }
+    m_nDataBytes += static_cast<int64_t>(count);
+    return result;
+}
+
+bool WavWriter::PatchAt(long offset, const void* bytes, size_t size) {
+    return std::fseek(m_file, offset, SEEK_SET) == 0 &&
+           std::fwrite(bytes, 1, size, m_file) == size;
+}
+
+WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {
+    if (m_file == nullptr) {
+        return Result::WriteFailed;
+    }
+    uint8_t dataSize[4];
+    uint8_t riffSize[4];
+    uint8_t fmt[16];
+    PutLe32(dataSize, static_cast<uint32_t>(m_nDataBytes));
+    PutLe32(riffSize, static_cast<uint32_t>(m_nDataBytes + 36));
+    PutLe16(fmt + 0, format.wFormatTag);
+    PutLe16(fmt + 2, format.nChannels);
+    PutLe32(fmt + 4, format.nSamplesPerSec);
+    PutLe32(fmt + 8, format.nAvgBytesPerSec);
+    PutLe16(fmt + 12, format.nBlockAlign);
+    PutLe16(fmt + 14, format.wBitsPerSample);
+    // A failed seek would put the patch in the wrong place: it counts as a failed write.
+    if (!PatchAt(40, dataSize, 4) || !PatchAt(4, riffSize, 4) || !PatchAt(20, fmt, 16)) {
+        return Fail("Can not write ");
+    }
+    // The buffered data only reaches the disk here: a failed close is a failed write.
+    if (std::fflush(m_file) != 0) {
+        return Fail("Can not write ");
+    }
+    if (!Close()) {
+        if (m_sink) {
+            m_sink("Can not write " + m_strPath, "Error");
+        }
+        return Result::WriteFailed;
+    }
+    return Result::Ok;
+}

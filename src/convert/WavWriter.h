@@ -1,0 +1,52 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "AudioFormat.h"
+
+// Writes a canonical 44-byte-header RIFF/WAVE file: the placeholder header first,
+// the PCM data as it arrives, then the real sizes and format patched in at the end.
+class WavWriter {
+public:
+    // Shows a message to the user (text, caption) and returns when it was seen.
+    using MessageSink = std::function<void(const std::string& text, const std::string& caption)>;
+
+    static constexpr size_t kHeaderSize = 44;
+    static const std::array<uint8_t, kHeaderSize> kHeaderTemplate;
+    // The most data a RIFF file can describe: its 32-bit size field holds data + 36.
+    static constexpr int64_t kMaxDataBytes = 0xFFFFFFFFLL - 36;
+
+    enum class Result { Ok, OpenFailed, HeaderFailed, WriteFailed, SizeLimit };
+
+    explicit WavWriter(MessageSink sink, int64_t maxDataBytes = kMaxDataBytes);
+    ~WavWriter();
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
+
+    Result BeginWavFile(const std::string& path);
+    // Appends count bytes. At the RIFF limit only the whole sample frames that still
+    // fit are written and SizeLimit is returned; the file stays open to be finished.
+    Result WriteWavData(const uint8_t* buffer, size_t count, uint16_t blockAlign = 1);
+    Result FinishWavFile(const AudioFormat& format);
+
+    int64_t DataBytes() const { return m_nDataBytes; }
+    bool IsOpen() const { return m_file != nullptr; }
+    const std::string& Path() const { return m_strPath; }
+
+private:
+    bool PatchAt(long offset, const void* bytes, size_t size);
+    // Closes the file; false when the close (and so the last flush) failed.
+    bool Close();
+    Result Fail(const char* format);
+
+    MessageSink m_sink;
+    int64_t m_nMaxDataBytes;
+    std::string m_strPath;
+    FILE* m_file = nullptr;
+    char* m_buffer = nullptr;
+    int64_t m_nDataBytes = 0;
+};
