@@ -1,0 +1,3 @@
+#include "AboutDialog.h"
+
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) { setWindowTitle("About Orvane"); }

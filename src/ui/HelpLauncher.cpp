@@ -1,0 +1,8 @@
+#include "HelpLauncher.h"
+
+namespace HelpLauncher {
+
+void OpenHelp(QWidget*) {}
+void OpenHomepage() {}
+
+}  // namespace HelpLauncher
