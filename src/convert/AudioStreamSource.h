@@ -12,7 +12,7 @@
 // Call order for one conversion: OpenAudioStream, PrepareAudioSample, Seek,
 // FillAudioBuffer until it reports the end, Release (the destructor releases too).
 class AudioStreamSource {
-public:
+  public:
     static constexpr size_t AUDIO_BUFFER_SIZE = 5000;
     // What FillAudioBuffer returns at the end of the stream.
     static constexpr long kEndOfStream = -1;

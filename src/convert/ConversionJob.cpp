@@ -4,8 +4,6 @@
 #include <system_error>
 #include <vector>
 
-#include "WavWriter.h"
-
 namespace {
 
 std::string SizeLimitText(const std::string& path) {
@@ -17,7 +15,9 @@ std::string SizeLimitText(const std::string& path) {
 }  // namespace
 
 ConversionJob::ConversionJob(SourceFactory factory, JobObserver& observer)
-    : m_factory(std::move(factory)), m_observer(observer) {}
+    : m_factory(std::move(factory)),
+      m_observer(observer),
+      m_nMaxDataBytes(WavWriter::kMaxDataBytes) {}
 
 ConversionJob::~ConversionJob() {
     RequestStop();
@@ -112,9 +112,9 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
         return outcome;
     }
     const AudioFormat& format = outcome.format;
-    WavWriter writer([this](const std::string& text, const std::string& caption) {
-        m_observer.OnJobMessage(text, caption);
-    });
+    WavWriter writer([this](const std::string& text,
+                            const std::string& caption) { m_observer.OnJobMessage(text, caption); },
+                     m_nMaxDataBytes);
     if (writer.BeginWavFile(m_request.outputPath) != WavWriter::Result::Ok) {
         outcome.status = JobOutcome::Status::OutputFailed;
         return outcome;

@@ -10,6 +10,7 @@
 #include "AudioFormat.h"
 #include "AudioStreamSource.h"
 #include "JobObserver.h"
+#include "WavWriter.h"
 
 // What one conversion is asked to do, copied when the job starts.
 struct ConversionRequest {
@@ -33,10 +34,10 @@ struct JobOutcome {
         WriteFailed,    // writing the output failed
     };
     Status status = Status::Completed;
-    int code = 0;            // the decoder's error code for OpenFailed/PrepareFailed
-    std::string reason;      // the decoder's words for OpenFailed/PrepareFailed
-    AudioFormat format;      // valid once the stream was prepared
-    int64_t dataBytes = 0;   // bytes in the WAV's data chunk
+    int code = 0;              // the decoder's error code for OpenFailed/PrepareFailed
+    std::string reason;        // the decoder's words for OpenFailed/PrepareFailed
+    AudioFormat format;        // valid once the stream was prepared
+    int64_t dataBytes = 0;     // bytes in the WAV's data chunk
     bool fileWritten = false;  // a finished WAV file exists at the output path
 };
 
@@ -44,7 +45,7 @@ struct JobOutcome {
 // the start mark, and writes whole buffers until the span between the marks is
 // covered, the stream ends, a write fails or a stop is requested.
 class ConversionJob {
-public:
+  public:
     using SourceFactory = std::function<std::unique_ptr<AudioStreamSource>()>;
 
     ConversionJob(SourceFactory factory, JobObserver& observer);
@@ -63,6 +64,8 @@ public:
     bool IsBusy() const { return m_bBusy.load(); }
     // Waits for the worker to end. Must not be called from an observer callback.
     void Join();
+    // The largest data chunk a job writes; lowered by tests to reach the limit quickly.
+    void SetMaxDataBytes(int64_t bytes) { m_nMaxDataBytes = bytes; }
 
     // The buffer budget of a span: (end - start) x 1e-7 x bytes per second, in double
     // precision, truncated toward zero.
@@ -70,7 +73,7 @@ public:
     // 1000 x count / budget, truncated toward zero, at most 1000.
     static int ProgressPosition(int64_t count, int64_t budget);
 
-private:
+  private:
     void ConvertThreadProc();
     JobOutcome RunConversion();
     JobOutcome ConvertToWav(AudioStreamSource& source);
@@ -84,4 +87,5 @@ private:
     std::atomic<int> m_bStop{1};
     std::atomic<bool> m_bBusy{false};
     int m_nLastPosition = -1;
+    int64_t m_nMaxDataBytes;
 };

@@ -51,9 +51,13 @@ int64_t StartOf(const AVFormatContext* fmt) {
 
 }  // namespace
 
-FfmpegAudioSource::FfmpegAudioSource() { av_log_set_level(AV_LOG_ERROR); }
+FfmpegAudioSource::FfmpegAudioSource() {
+    av_log_set_level(AV_LOG_ERROR);
+}
 
-FfmpegAudioSource::~FfmpegAudioSource() { Release(); }
+FfmpegAudioSource::~FfmpegAudioSource() {
+    Release();
+}
 
 int FfmpegAudioSource::Fail(int code, const std::string& what) {
     m_strError = what + ": " + ErrorText(code);
@@ -246,8 +250,8 @@ bool FfmpegAudioSource::TakeFrame() {
         const AVRational tb = m_fmt->streams[m_nStream]->time_base;
         const AVRational sampleTb{1, f->sample_rate > 0 ? f->sample_rate : m_dec->sample_rate};
         int64_t rel = m_nNextRelSample;
-        const int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp
-                                                                        : f->pts;
+        const int64_t pts =
+            f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
         if (pts != AV_NOPTS_VALUE) {
             rel = av_rescale_q(pts - m_targetPts, tb, sampleTb);
         } else if (!m_bHaveRel) {
@@ -287,8 +291,8 @@ bool FfmpegAudioSource::TakeFrame() {
     }
     m_scratch.resize(static_cast<size_t>(capacity) * outBlock);
     uint8_t* dst = m_scratch.data();
-    const int got = swr_convert(m_swr, &dst, capacity, const_cast<const uint8_t**>(f->extended_data),
-                                f->nb_samples);
+    const int got = swr_convert(m_swr, &dst, capacity,
+                                const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
     if (got <= static_cast<int>(skip)) {
         return false;
     }
@@ -328,7 +332,8 @@ bool FfmpegAudioSource::ConfigureConverter(const AVFrame* f) {
     } else {
         av_channel_layout_default(&outLayout, m_format.nChannels);
     }
-    const int rate = f->sample_rate > 0 ? f->sample_rate : static_cast<int>(m_format.nSamplesPerSec);
+    const int rate =
+        f->sample_rate > 0 ? f->sample_rate : static_cast<int>(m_format.nSamplesPerSec);
     int r = swr_alloc_set_opts2(&m_swr, &outLayout, static_cast<AVSampleFormat>(m_outSampleFormat),
                                 static_cast<int>(m_format.nSamplesPerSec), &inLayout,
                                 static_cast<AVSampleFormat>(f->format), rate, 0, nullptr);

@@ -16,7 +16,7 @@ struct SwrContext;
 // the stream's own PCM format: integer PCM keeps its depth, floating-point decoders
 // give 16-bit. Never resampled or mixed.
 class FfmpegAudioSource : public AudioStreamSource {
-public:
+  public:
     FfmpegAudioSource();
     ~FfmpegAudioSource() override;
     FfmpegAudioSource(const FfmpegAudioSource&) = delete;
@@ -35,7 +35,7 @@ public:
     // overlap give the same samples as when decoding from the start.
     static constexpr int64_t kSeekPreroll = 10'000'000;
 
-private:
+  private:
     enum class Packing { Copy, Swr, Pack24 };
 
     int Fail(int code, const std::string& what);

@@ -7,7 +7,7 @@ struct JobOutcome;
 // What a running conversion tells its front end. Every call comes from the
 // job's worker thread; OnJobMessage returns only when the user has seen the text.
 class JobObserver {
-public:
+  public:
     virtual ~JobObserver() = default;
     virtual void OnJobRunning() = 0;
     // Progress position 0..1000; sent only when it changes.

@@ -7,7 +7,9 @@
 
 namespace MediaTime {
 
-int WholeSeconds(int64_t rt) { return static_cast<int>(rt / kUnitsPerSecond); }
+int WholeSeconds(int64_t rt) {
+    return static_cast<int>(rt / kUnitsPerSecond);
+}
 
 std::string ClockText(int seconds) {
     char text[48];
@@ -58,14 +60,16 @@ std::optional<int64_t> Parse(const std::string& text) {
         const size_t dot = f.find('.');
         const std::string whole = f.substr(0, dot);
         std::string frac = dot == std::string::npos ? "" : f.substr(dot + 1);
-        if (frac.find('.') != std::string::npos || whole.size() > 12 || (whole.empty() && frac.empty())) {
+        if (frac.find('.') != std::string::npos || whole.size() > 12 ||
+            (whole.empty() && frac.empty())) {
             return std::nullopt;
         }
         if (i > 0 && std::atoll(whole.c_str()) >= 60) {
             return std::nullopt;
         }
         frac.resize(7, '0');
-        total = (total * 60 + std::atoll(whole.c_str())) * kUnitsPerSecond + std::atoll(frac.c_str());
+        total =
+            (total * 60 + std::atoll(whole.c_str())) * kUnitsPerSecond + std::atoll(frac.c_str());
     }
     return total;
 }

@@ -31,7 +31,9 @@ const std::array<uint8_t, WavWriter::kHeaderSize> WavWriter::kHeaderTemplate = {
 WavWriter::WavWriter(MessageSink sink, int64_t maxDataBytes)
     : m_sink(std::move(sink)), m_nMaxDataBytes(maxDataBytes) {}
 
-WavWriter::~WavWriter() { Close(); }
+WavWriter::~WavWriter() {
+    Close();
+}
 
 WavWriter::Result WavWriter::Fail(const char* format) {
     Close();
@@ -94,8 +96,7 @@ WavWriter::Result WavWriter::WriteWavData(const uint8_t* buffer, size_t count,
 }
 
 bool WavWriter::PatchAt(long offset, const void* bytes, size_t size) {
-    return std::fseek(m_file, offset, SEEK_SET) == 0 &&
-           std::fwrite(bytes, 1, size, m_file) == size;
+    return std::fseek(m_file, offset, SEEK_SET) == 0 && std::fwrite(bytes, 1, size, m_file) == size;
 }
 
 WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {

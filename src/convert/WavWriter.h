@@ -11,7 +11,7 @@
 // Writes a canonical 44-byte-header RIFF/WAVE file: the placeholder header first,
 // the PCM data as it arrives, then the real sizes and format patched in at the end.
 class WavWriter {
-public:
+  public:
     // Shows a message to the user (text, caption) and returns when it was seen.
     using MessageSink = std::function<void(const std::string& text, const std::string& caption)>;
 
@@ -37,7 +37,7 @@ public:
     bool IsOpen() const { return m_file != nullptr; }
     const std::string& Path() const { return m_strPath; }
 
-private:
+  private:
     bool PatchAt(long offset, const void* bytes, size_t size);
     // Closes the file; false when the close (and so the last flush) failed.
     bool Close();

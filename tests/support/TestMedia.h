@@ -7,7 +7,7 @@
 // Test media made on the spot with the ffmpeg command, in a scratch folder that
 // lives as long as the object.
 class TestMedia {
-public:
+  public:
     TestMedia();
     ~TestMedia();
     TestMedia(const TestMedia&) = delete;
@@ -27,9 +27,10 @@ public:
 
     // Decodes a file to raw interleaved 16-bit PCM with the ffmpeg command, optionally
     // from a start time given before the input.
-    static std::vector<int16_t> DecodeS16(const std::string& input, const std::string& preInputArgs = "");
+    static std::vector<int16_t> DecodeS16(const std::string& input,
+                                          const std::string& preInputArgs = "");
 
-private:
+  private:
     std::filesystem::path m_dir;
 };
 

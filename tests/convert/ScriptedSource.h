@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "AudioStreamSource.h"
+
+// A source whose every answer is set by the test: fills follow the script of
+// counts (bytes numbered so that the data can be checked), then the end.
+class ScriptedSource : public AudioStreamSource {
+  public:
+    static constexpr long kForever = -100;  // a script entry: full buffers without end
+
+    int openResult = 0;
+    int prepareResult = 0;
+    AudioFormat format;
+    std::vector<long> fills;  // counts in order; kEndOfStream or any negative ends
+    std::function<void(int fillIndex)> onFill;
+    int64_t duration = 0;
+
+    int seeks = 0;
+    int64_t seekTarget = -1;
+    int fillCalls = 0;
+    bool released = false;
+    uint8_t nextByte = 0;
+
+    int OpenAudioStream(const std::string&) override { return openResult; }
+    int PrepareAudioSample(AudioFormat& f) override {
+        f = format;
+        return prepareResult;
+    }
+    int Seek(int64_t rt) override {
+        ++seeks;
+        seekTarget = rt;
+        return 0;
+    }
+    long FillAudioBuffer(uint8_t* buffer) override {
+        const int index = fillCalls++;
+        if (onFill) {
+            onFill(index);
+        }
+        long count = kEndOfStream;
+        if (!fills.empty() && fills.back() == kForever &&
+            index >= static_cast<int>(fills.size()) - 1) {
+            count = static_cast<long>(AUDIO_BUFFER_SIZE);
+        } else if (index < static_cast<int>(fills.size())) {
+            count = fills[index];
+        }
+        for (long i = 0; i < count; ++i) {
+            buffer[i] = nextByte++;
+        }
+        return count;
+    }
+    void Release() override { released = true; }
+    int64_t StreamDuration() const override { return duration; }
+    bool GetMediaDuration(const std::string&, int64_t& d) override {
+        d = duration;
+        return true;
+    }
+    std::string LastError() const override { return openResult ? "scripted failure" : ""; }
+};
