@@ -1,6 +1,11 @@
-#include <cstdio>
+#include <string>
+#include <vector>
 
-int main() {
-    std::puts("orvane-extract");
-    return 0;
+#include "ExtractCommand.h"
+#include "SystemConsole.h"
+
+int main(int argc, char** argv) {
+    SystemConsole console;
+    ExtractCommand command(console);
+    return command.Run(std::vector<std::string>(argv, argv + argc));
 }
