@@ -47,7 +47,9 @@ bool WavWriter::Close() {
     if (m_file == nullptr) {
         return true;
     }
-    const bool ok = std::fclose(m_file) == 0;
+    const bool written = !m_bAsync || m_async.Finish();
+    m_bAsync = false;
+    const bool ok = std::fclose(m_file) == 0 && written;
     m_file = nullptr;
     std::free(m_buffer);
     m_buffer = nullptr;
@@ -73,6 +75,7 @@ WavWriter::Result WavWriter::BeginWavFile(const std::string& path) {
         Close();
         return Result::HeaderFailed;
     }
+    m_bAsync = m_async.Start(m_file);
     return Result::Ok;
 }
 
@@ -88,7 +91,9 @@ WavWriter::Result WavWriter::WriteWavData(const uint8_t* buffer, size_t count,
         count = static_cast<size_t>(room - room % align);
         result = Result::SizeLimit;
     }
-    if (count > 0 && std::fwrite(buffer, 1, count, m_file) != count) {
+    const bool written =
+        m_bAsync ? m_async.Write(buffer, count) : std::fwrite(buffer, 1, count, m_file) == count;
+    if (count > 0 && !written) {
         return Fail("Can not write ");
     }
     m_nDataBytes += static_cast<int64_t>(count);
@@ -114,6 +119,12 @@ WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {
     PutLe32(fmt + 8, format.nAvgBytesPerSec);
     PutLe16(fmt + 12, format.nBlockAlign);
     PutLe16(fmt + 14, format.wBitsPerSample);
+    if (m_bAsync) {
+        m_bAsync = false;
+        if (!m_async.Finish()) {
+            return Fail("Can not write ");
+        }
+    }
     // A failed seek would put the patch in the wrong place: it counts as a failed write.
     if (!PatchAt(40, dataSize, 4) || !PatchAt(4, riffSize, 4) || !PatchAt(20, fmt, 16)) {
         return Fail("Can not write ");

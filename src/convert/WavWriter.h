@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "AsyncFileWriter.h"
 #include "AudioFormat.h"
 
 // Writes a canonical 44-byte-header RIFF/WAVE file: the placeholder header first,
@@ -47,6 +48,9 @@ class WavWriter {
     int64_t m_nMaxDataBytes;
     std::string m_strPath;
     FILE* m_file = nullptr;
+    // Data goes through the writer thread; header and patches are written directly.
+    AsyncFileWriter m_async;
+    bool m_bAsync = false;
     char* m_buffer = nullptr;
     int64_t m_nDataBytes = 0;
 };
