@@ -57,17 +57,15 @@ AudioFormat Cd() {
 struct JobRun {
     TestMedia media;
     RecordingObserver observer;
-    ScriptedSource* source = nullptr;
-    std::unique_ptr<ScriptedSource> pending = std::make_unique<ScriptedSource>();
+    ScriptedSource scripted;
+    ScriptedSource* source = &scripted;
     std::unique_ptr<ConversionJob> job;
     std::string output = media.Path("out.wav");
 
     JobRun() {
-        source = pending.get();
         source->format = Cd();
         job = std::make_unique<ConversionJob>(
-            [this]() -> std::unique_ptr<AudioStreamSource> { return std::move(pending); },
-            observer);
+            [this] { return std::make_unique<BorrowedSource>(scripted); }, observer);
     }
     void Run(int64_t rtStart, int64_t rtEnd) {
         ASSERT_TRUE(job->Start({"in.mpg", output, rtStart, rtEnd}));

@@ -59,3 +59,23 @@ class ScriptedSource : public AudioStreamSource {
     }
     std::string LastError() const override { return openResult ? "scripted failure" : ""; }
 };
+
+// Hands a test-owned source to a job, which destroys only this wrapper, so the
+// test can still read what the job did to the source.
+class BorrowedSource : public AudioStreamSource {
+  public:
+    explicit BorrowedSource(AudioStreamSource& source) : m_source(source) {}
+    int OpenAudioStream(const std::string& path) override { return m_source.OpenAudioStream(path); }
+    int PrepareAudioSample(AudioFormat& f) override { return m_source.PrepareAudioSample(f); }
+    int Seek(int64_t rt) override { return m_source.Seek(rt); }
+    long FillAudioBuffer(uint8_t* buffer) override { return m_source.FillAudioBuffer(buffer); }
+    void Release() override { m_source.Release(); }
+    int64_t StreamDuration() const override { return m_source.StreamDuration(); }
+    bool GetMediaDuration(const std::string& path, int64_t& d) override {
+        return m_source.GetMediaDuration(path, d);
+    }
+    std::string LastError() const override { return m_source.LastError(); }
+
+  private:
+    AudioStreamSource& m_source;
+};
