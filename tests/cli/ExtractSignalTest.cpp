@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "ChildProcess.h"
+#include "TestMedia.h"
+#include "WavFile.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Bin() {
+    return ChildProcess::BuiltProgram("orvane-extract");
+}
+
+uintmax_t SizeOf(const std::string& path) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
+}  // namespace
+
+// Ctrl-C and SIGTERM act as the Stop button: the file written so far is finished
+// and valid, it holds whole buffers from the start of the sound, and the status is 130.
+TEST(ExtractSignalTest, SignalStopsTheConversionWithAValidFile) {
+    TestMedia media;
+    // Five minutes: long enough that the signal arrives well before the end.
+    const std::string input = media.Make("long.mp2", TestMedia::Tones(300, 48000) + " -c:a mp2");
+    // The whole conversion, to compare the stopped ones with.
+    const std::string whole = media.Path("whole.wav");
+    ASSERT_EQ(ChildProcess::Run({Bin(), "-q", input, whole}).status, 0);
+    const WavFile full = WavFile::Read(whole);
+    ASSERT_TRUE(full.Valid());
+    for (int signal : {SIGINT, SIGTERM}) {
+        const std::string out = media.Path("stopped-" + std::to_string(signal) + ".wav");
+        ChildProcess child;
+        ASSERT_TRUE(child.Start({Bin(), "-q", input, out}));
+        // Past the header and the first flush of the writer's stream buffer.
+        ASSERT_TRUE(child.WaitUntil([&] { return SizeOf(out) > 1'100'000; }, 60s))
+            << "no output appeared: " << child.Err();
+        ASSERT_TRUE(child.Signal(signal));
+        const auto r = child.Wait(60s);
+        ASSERT_TRUE(r) << "the command did not stop";
+        EXPECT_EQ(r->status, 130) << r->err;
+        const WavFile wav = WavFile::Read(out);
+        ASSERT_TRUE(wav.Valid()) << "signal " << signal;
+        EXPECT_EQ(wav.DataBytes() % 5000, 0u);
+        EXPECT_GE(wav.DataBytes(), 1'000'000u);
+        ASSERT_LT(wav.DataBytes(), full.DataBytes());
+        // What was written is the start of the sound, unchanged.
+        EXPECT_TRUE(std::equal(wav.Data(), wav.Data() + wav.DataBytes(), full.Data()));
+    }
+}
