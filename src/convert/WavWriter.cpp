@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The data goes out in pieces of at most 5000 bytes; a large stream buffer keeps
@@ -133,7 +135,14 @@ WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {
     if (std::fflush(m_file) != 0) {
         return Fail("Can not write ");
     }
-    if (!Close()) {
+    struct stat written {};
+    const bool haveWritten = fstat(fileno(m_file), &written) == 0;
+    // A file whose folder was removed while it was written is lost, though every
+    // write succeeded: that is a failed write too.
+    struct stat now {};
+    const bool stillThere = haveWritten && stat(m_strPath.c_str(), &now) == 0 &&
+                            now.st_dev == written.st_dev && now.st_ino == written.st_ino;
+    if (!Close() || !stillThere) {
         if (m_sink) {
             m_sink("Can not write " + m_strPath, "Error");
         }

@@ -1,0 +1,208 @@
+// What a conversion does when things fail underneath it: the disk fills up, the
+// input changes or breaks, the output folder goes away.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "ConversionJob.h"
+#include "FfmpegAudioSource.h"
+#include "TestMedia.h"
+#include "WavFile.h"
+#include "WavWriter.h"
+
+namespace {
+
+// Runs one conversion on the real source; onFirstProgress runs on the worker
+// thread after the first buffer has been written.
+struct Conversion : JobObserver {
+    std::function<void()> onFirstProgress;
+    std::vector<std::string> messages;
+    JobOutcome outcome;
+    bool progressed = false;
+
+    void OnJobRunning() override {}
+    void OnJobProgress(int position) override {
+        if (position > 0 && !progressed) {
+            progressed = true;
+            if (onFirstProgress) {
+                onFirstProgress();
+            }
+        }
+    }
+    void OnJobMessage(const std::string& text, const std::string& caption) override {
+        messages.push_back(caption + ": " + text);
+    }
+    void OnJobFinished(const JobOutcome& o) override { outcome = o; }
+
+    void Run(const std::string& in, const std::string& out,
+             int64_t rtEnd = ConversionRequest::kToEndOfStream) {
+        ConversionJob job([] { return std::make_unique<FfmpegAudioSource>(); }, *this);
+        ASSERT_TRUE(job.Start({in, out, 0, rtEnd}));
+        job.Join();
+    }
+};
+
+void Overwrite(const std::string& path, long offset, size_t count) {
+    std::FILE* f = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, offset, SEEK_SET);
+    unsigned state = 99;
+    for (size_t i = 0; i < count; ++i) {
+        state = state * 1103515245u + 12345u;
+        std::fputc(static_cast<int>(state >> 24), f);
+    }
+    std::fclose(f);
+}
+
+double Seconds(const WavFile& f) {
+    return f.avgBytes ? double(f.dataSize) / f.avgBytes : 0;
+}
+
+bool IsTemplateHeader(const WavFile& f) {
+    return f.bytes.size() >= 44 &&
+           std::equal(f.bytes.begin(), f.bytes.begin() + 44, WavWriter::kHeaderTemplate.begin());
+}
+
+}  // namespace
+
+TEST(Faults, TheDiskFillsUpMidConversion) {
+    TestMedia media;
+    const std::string in = media.Make("long.wav", TestMedia::Tones(30, 44100) + " -c:a pcm_s16le");
+    const std::string out = media.Path("out.wav");
+    // A file size limit stands in for a full disk: writes past it fail with EFBIG.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = old;
+    limit.rlim_cur = 3 << 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    Conversion c;
+    c.Run(in, out);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(c.outcome.status, JobOutcome::Status::WriteFailed);
+    EXPECT_EQ(c.messages, std::vector<std::string>{"Error: Can not write " + out});
+    // The file does not pass for a good WAV: its header still says no data.
+    const WavFile f = WavFile::Read(out);
+    EXPECT_LE(f.bytes.size(), 3u << 20);
+    EXPECT_TRUE(IsTemplateHeader(f));
+    EXPECT_FALSE(f.Valid());
+}
+
+TEST(Faults, TheInputChangesWhileItIsConverted) {
+    TestMedia media;
+    const std::string args = TestMedia::Tones(20, 44100) + " -c:a pcm_s16le";
+    {
+        // Cut short under the running job: the conversion ends where the file now ends.
+        const std::string in = media.Make("cut.wav", args);
+        Conversion c;
+        c.onFirstProgress = [&] { ASSERT_EQ(truncate(in.c_str(), 1 << 20), 0); };
+        c.Run(in, media.Path("cut-out.wav"));
+        EXPECT_EQ(c.outcome.status, JobOutcome::Status::Completed);
+        const WavFile f = WavFile::Read(media.Path("cut-out.wav"));
+        ASSERT_TRUE(f.Valid());
+        EXPECT_GT(Seconds(f), 1.0);
+        EXPECT_LT(Seconds(f), 8.0);
+        EXPECT_TRUE(c.messages.empty());
+    }
+    {
+        // Deleted under the running job: the open file is still read to its end.
+        const std::string in = media.Make("gone.wav", args);
+        Conversion c;
+        c.onFirstProgress = [&] { ASSERT_EQ(unlink(in.c_str()), 0); };
+        c.Run(in, media.Path("gone-out.wav"));
+        EXPECT_EQ(c.outcome.status, JobOutcome::Status::Completed);
+        const WavFile f = WavFile::Read(media.Path("gone-out.wav"));
+        ASSERT_TRUE(f.Valid());
+        EXPECT_NEAR(Seconds(f), 20.0, 0.03);
+    }
+    {
+        // Deleted before the job starts: it fails to open, quietly, and writes nothing.
+        Conversion c;
+        c.Run(media.Path("gone.wav"), media.Path("never.wav"), 10'000'000);
+        EXPECT_EQ(c.outcome.status, JobOutcome::Status::OpenFailed);
+        EXPECT_FALSE(std::filesystem::exists(media.Path("never.wav")));
+    }
+}
+
+TEST(Faults, BrokenInputIsSkippedNotFatal) {
+    TestMedia media;
+    const std::string ps = media.Make(
+        "broken.mpg", TestMedia::Tones(6, 44100) +
+                          " -f lavfi -i testsrc=d=6:s=160x120:r=25 -c:v mpeg1video -c:a mp2");
+    const auto size = static_cast<long>(std::filesystem::file_size(ps));
+    // Garbage in the middle, and one damaged audio frame in a raw MP2 stream.
+    Overwrite(ps, size / 2, 20'000);
+    const std::string mp2 =
+        media.Make("one-bad-frame.mp2", TestMedia::Tones(6, 44100) + " -c:a mp2");
+    Overwrite(mp2, static_cast<long>(std::filesystem::file_size(mp2) / 2), 200);
+
+    for (const std::string& in : {ps, mp2}) {
+        SCOPED_TRACE(in);
+        Conversion c;
+        c.Run(in, in + ".wav");
+        EXPECT_EQ(c.outcome.status, JobOutcome::Status::Completed);
+        const WavFile f = WavFile::Read(in + ".wav");
+        ASSERT_TRUE(f.Valid());
+        // Only the damaged part is missing: the rest is converted.
+        EXPECT_GT(Seconds(f), 5.0);
+        EXPECT_LT(Seconds(f), 6.1);
+    }
+    {
+        // Cut short on disk: converted up to the cut.
+        Conversion c;
+        const std::string half = media.Make("half.mp2", TestMedia::Tones(6, 44100) + " -c:a mp2");
+        ASSERT_EQ(truncate(half.c_str(), static_cast<off_t>(std::filesystem::file_size(half) / 2)),
+                  0);
+        c.Run(half, half + ".wav");
+        const WavFile f = WavFile::Read(half + ".wav");
+        ASSERT_TRUE(f.Valid());
+        EXPECT_NEAR(Seconds(f), 3.0, 0.1);
+    }
+}
+
+TEST(Faults, TheOutputCannotBeKept) {
+    TestMedia media;
+    const std::string in = media.Make("in.wav", TestMedia::Tones(10, 44100) + " -c:a pcm_s16le");
+    {
+        // The output folder is removed mid-run: every write succeeds, yet the file is lost.
+        const std::filesystem::path folder = media.Dir() / "out folder";
+        std::filesystem::create_directory(folder);
+        const std::string out = (folder / "out.wav").string();
+        Conversion c;
+        c.onFirstProgress = [&] { std::filesystem::remove_all(folder); };
+        c.Run(in, out);
+        EXPECT_EQ(c.outcome.status, JobOutcome::Status::WriteFailed);
+        EXPECT_EQ(c.messages, std::vector<std::string>{"Error: Can not write " + out});
+    }
+    {
+        // A read-only output is not opened; it is left as it was.
+        const std::string out = media.Path("readonly.wav");
+        {
+            std::FILE* f = std::fopen(out.c_str(), "wb");
+            std::fputs("keep", f);
+            std::fclose(f);
+        }
+        ASSERT_EQ(chmod(out.c_str(), 0444), 0);
+        // Root may write to any file; an immutable one refuses even root.
+        const bool immutable =
+            geteuid() == 0 && RunCommand("chattr +i " + ShellQuote(out) + " 2>/dev/null") == 0;
+        Conversion c;
+        c.Run(in, out, 10'000'000);
+        if (immutable) {
+            RunCommand("chattr -i " + ShellQuote(out));
+        }
+        if (geteuid() != 0 || immutable) {
+            EXPECT_EQ(c.outcome.status, JobOutcome::Status::OutputFailed);
+            EXPECT_EQ(c.messages, std::vector<std::string>{"Error: Can not open " + out});
+            EXPECT_EQ(std::filesystem::file_size(out), 4u);
+        }
+    }
+}
