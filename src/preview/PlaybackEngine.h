@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QSize>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QWidget;
+
+// Outcome of one engine call. A negative code is a failure; `call` then names the
+// library call that failed, so the player can tell the user which one it was.
+struct EngineResult {
+    int code = 0;
+    std::string call;
+
+    bool Ok() const { return code >= 0; }
+};
+
+// What the engine reports back to the player, one event at a time.
+enum class EngineEvent {
+    EndOfClip,  // playback reached the end of the clip
+    Other,
+};
+
+// The playback library under the preview player. The player holds the play-state logic;
+// an engine only carries out the calls. Every call runs on the GUI thread.
+class PlaybackEngine {
+  public:
+    virtual ~PlaybackEngine() = default;
+
+    // Creates the playback core. Nothing is loaded yet.
+    virtual EngineResult Initialize() = 0;
+    // Puts the video output inside `parent` (which owns the widget it makes). An engine
+    // without a picture makes no widget; `*view` is then null.
+    virtual EngineResult AttachVideo(QWidget* parent, QWidget** view) = 0;
+    // Loads the clip and waits until it can play or has failed; a failure means the
+    // file cannot be played. A loaded clip is paused at its start.
+    virtual EngineResult Load(const std::string& path) = 0;
+
+    virtual EngineResult Run() = 0;
+    virtual EngineResult Pause() = 0;
+    // Halts playback; the position stays where it is.
+    virtual EngineResult Stop() = 0;
+    virtual EngineResult SetRate(double rate) = 0;
+    // Absolute seek to media time (100 ns units from the start of the file).
+    virtual EngineResult Seek(int64_t target) = 0;
+
+    virtual EngineResult GetCurrentPosition(int64_t* position) = 0;
+    virtual EngineResult GetStopPosition(int64_t* position) = 0;
+
+    // True when the clip has a picture to show.
+    virtual bool HasVideo() = 0;
+    // Native size of the picture in pixels; false when it is not known.
+    virtual bool GetVideoSize(QSize* size) = 0;
+
+    // Takes the oldest waiting event; false when none waits.
+    virtual bool GetEvent(EngineEvent* event) = 0;
+    // `notify` is called on the GUI thread, never from inside an engine call, when
+    // events wait. An empty function stops the notifications.
+    virtual void SetEventNotify(std::function<void()> notify) = 0;
+};
+
+using PlaybackEngineFactory = std::function<std::unique_ptr<PlaybackEngine>()>;

@@ -1,0 +1,197 @@
+#include <fstream>
+
+#include "MpvPlaybackEngine.h"
+#include "PlayerFixture.h"
+#include "TestMedia.h"
+#include "TestWait.h"
+
+namespace {
+
+constexpr int64_t kSecond = 10'000'000;
+constexpr int64_t kFrame = kSecond / 25;  // the clips run at 25 frames a second
+
+// The first picture of an MPEG program stream sits a few milliseconds after the start of the
+// file (the sound starts first), so "at the start" means before the second frame.
+bool AtStart(int64_t position) {
+    return position >= 0 && position < kFrame;
+}
+
+// The real libmpv engine, decoding and timing without showing or sounding anything.
+class MpvEngineTest : public PlayerFixture {
+  protected:
+    static void SetUpTestSuite() {
+        media = new TestMedia;
+        clip = media->Make("día 1.mpg",
+                           "-f lavfi -i testsrc=d=5:s=160x120:r=25 -f lavfi -i sine=d=5 "
+                           "-c:v mpeg1video -c:a mp2");
+        sound = media->Make("tone.mp2", "-f lavfi -i sine=d=3 -c:a mp2");
+        junk = media->Path("junk.mpg");
+        std::ofstream out(junk, std::ios::binary);
+        for (int i = 0; i < 20000; ++i) {
+            out.put(static_cast<char>((i * 7919 + 13) % 251));
+        }
+    }
+    static void TearDownTestSuite() {
+        delete media;
+        media = nullptr;
+    }
+
+    bool OpenReal(const std::string& path) {
+        player = std::make_unique<CPreviewPlayer>(
+            &dialog,
+            [] {
+                MpvPlaybackEngine::Options options;
+                options.video = MpvPlaybackEngine::VideoOutput::None;
+                options.audioOutput = "null";
+                return std::make_unique<MpvPlaybackEngine>(options);
+            },
+            messages);
+        player->m_szClipPath = path;
+        return player->OpenMedia();
+    }
+
+    MpvPlaybackEngine& Mpv() { return *static_cast<MpvPlaybackEngine*>(player->Engine()); }
+
+    // Polls until a position can be read and `done` holds for it.
+    template <typename Condition>
+    bool PollUntil(Condition done, int timeoutMs = 10000) {
+        return WaitUntil([&] { return player->PollPosition() == 0 && done(); }, timeoutMs);
+    }
+
+    void SeekAndWait(int64_t target) {
+        const int restarts = Mpv().PlaybackRestarts();
+        EXPECT_EQ(player->SeekTo(target), 0);
+        ASSERT_TRUE(WaitUntil([&] { return Mpv().PlaybackRestarts() > restarts; }));
+        ASSERT_TRUE(PollUntil([] { return true; }));
+    }
+
+    static TestMedia* media;
+    static std::string clip;
+    static std::string sound;
+    static std::string junk;
+};
+
+TestMedia* MpvEngineTest::media = nullptr;
+std::string MpvEngineTest::clip;
+std::string MpvEngineTest::sound;
+std::string MpvEngineTest::junk;
+
+TEST_F(MpvEngineTest, OpenGivesTheDurationAndHoldsTheStart) {
+    ASSERT_TRUE(OpenReal(clip));
+    EXPECT_TRUE(messages.boxes.empty());
+    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_FALSE(player->m_bNoVideo);
+    QSize video;
+    ASSERT_TRUE(Mpv().GetVideoSize(&video));
+    EXPECT_EQ(video, QSize(160, 120));
+    EXPECT_EQ(Window().size(), QSize(160, 120));
+    EXPECT_EQ(Window().windowTitle(), "día 1.mpg  ");
+
+    // The first picture is ready.
+    ASSERT_TRUE(WaitUntil([&] { return Mpv().PlaybackRestarts() > 0; }));
+    ASSERT_TRUE(PollUntil([] { return true; }));
+    EXPECT_NEAR(static_cast<double>(player->m_rtStop), 5.0 * kSecond, 0.1 * kSecond);
+    EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;
+    // It does not start by itself.
+    const int64_t start = player->m_rtCurrent;
+    ProcessEventsFor(300);
+    ASSERT_EQ(player->PollPosition(), 0);
+    EXPECT_EQ(player->m_rtCurrent, start);
+}
+
+TEST_F(MpvEngineTest, PlayAdvancesAndPauseHolds) {
+    ASSERT_TRUE(OpenReal(clip));
+    player->Play();
+    ASSERT_EQ(player->m_nPlayState, Running);
+    ASSERT_TRUE(PollUntil([&] { return player->m_rtCurrent > kSecond / 2; }));
+
+    player->Pause();
+    ASSERT_EQ(player->m_nPlayState, Paused);
+    ASSERT_TRUE(PollUntil([] { return true; }));
+    const int64_t held = player->m_rtCurrent;
+    ProcessEventsFor(400);
+    ASSERT_EQ(player->PollPosition(), 0);
+    EXPECT_EQ(player->m_rtCurrent, held);
+    EXPECT_LT(held, 4 * kSecond);
+}
+
+TEST_F(MpvEngineTest, SeekOnAProgramStreamLandsWithinOneFrame) {
+    ASSERT_TRUE(OpenReal(clip));
+    for (const int64_t target : {23'400'000LL, 5'200'000LL, 40'000'000LL, 12'360'000LL}) {
+        SeekAndWait(target);
+        EXPECT_NEAR(static_cast<double>(player->m_rtCurrent), static_cast<double>(target),
+                    static_cast<double>(kFrame))
+            << "target " << target;
+    }
+    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_EQ(Window().windowTitle(), "día 1.mpg  ");
+
+    SeekAndWait(-3 * kSecond);
+    EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;
+
+    // A running clip goes on playing from the target.
+    player->Play();
+    SeekAndWait(30'000'000);
+    EXPECT_EQ(player->m_nPlayState, Running);
+    EXPECT_GE(player->m_rtCurrent, 30'000'000 - kFrame);
+}
+
+TEST_F(MpvEngineTest, EndOfClipStopsAndRewinds) {
+    ASSERT_TRUE(OpenReal(clip));
+    SeekAndWait(4 * kSecond);
+    player->Play();
+    ASSERT_TRUE(WaitUntil([&] { return player->m_nPlayState == Stopped; }, 15000));
+    ASSERT_TRUE(PollUntil([&] { return AtStart(player->m_rtCurrent); }));
+    // And it stays there, stopped.
+    ProcessEventsFor(300);
+    ASSERT_EQ(player->PollPosition(), 0);
+    EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;
+    EXPECT_EQ(player->m_nPlayState, Stopped);
+
+    // It plays again from the start.
+    player->Play();
+    ASSERT_TRUE(PollUntil([&] { return player->m_rtCurrent > kSecond / 4; }));
+}
+
+TEST_F(MpvEngineTest, SeekToTheEndOfAPausedClipDoesNotRewind) {
+    ASSERT_TRUE(OpenReal(clip));
+    player->Play();
+    player->Pause();
+    SeekAndWait(player->m_rtStop > 0 ? player->m_rtStop : 5 * kSecond);
+    ProcessEventsFor(300);
+    EXPECT_EQ(player->m_nPlayState, Paused);
+    ASSERT_EQ(player->PollPosition(), 0);
+    EXPECT_GT(player->m_rtCurrent, 4 * kSecond);
+}
+
+TEST_F(MpvEngineTest, SoundOnlyFilePlaysWithTheWindowHidden) {
+    ASSERT_TRUE(OpenReal(sound));
+    EXPECT_TRUE(player->m_bNoVideo);
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_FALSE(player->SwitchFullScreen());
+    ASSERT_TRUE(PollUntil([] { return true; }));
+    EXPECT_NEAR(static_cast<double>(player->m_rtStop), 3.0 * kSecond, 0.1 * kSecond);
+    player->Play();
+    ASSERT_TRUE(PollUntil([&] { return player->m_rtCurrent > kSecond / 4; }));
+}
+
+TEST_F(MpvEngineTest, UnplayableFilesGiveOneErrorBoxAndLeaveNothingOpen) {
+    const std::string empty = media->Path("empty.mpg");
+    std::ofstream{empty};
+    for (const std::string& path : {junk, empty, media->Path("missing.mpg")}) {
+        messages.boxes.clear();
+        EXPECT_FALSE(OpenReal(path)) << path;
+        ASSERT_EQ(messages.boxes.size(), 1u) << path;
+        EXPECT_EQ(messages.boxes[0].caption, "Error");
+        EXPECT_EQ(messages.boxes[0].text.toStdString(), CPreviewPlayer::kCannotPlayText);
+        EXPECT_EQ(player->m_nPlayState, Closed);
+        EXPECT_EQ(player->Window(), nullptr);
+        EXPECT_EQ(player->Engine(), nullptr);
+    }
+}
+
+TEST_F(MpvEngineTest, NoPictureOutputUnderTheOffscreenPlatform) {
+    EXPECT_EQ(MpvPlaybackEngine::ChooseVideoOutput(), MpvPlaybackEngine::VideoOutput::None);
+}
+
+}  // namespace

@@ -1,0 +1,281 @@
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QWindow>
+
+#include "PlayerFixture.h"
+#include "PreviewGeometry.h"
+#include "TestWait.h"
+
+namespace {
+
+using PreviewGeometry::FirstPreviewRect;
+using PreviewGeometry::FullScreenVideoRect;
+using PreviewGeometry::PreviewTitle;
+
+TEST(PreviewGeometryTest, FullScreenPlacementOnA1024x768Screen) {
+    const QSize screen(1024, 768);
+    EXPECT_EQ(FullScreenVideoRect(screen, {80, 60}), QRect(112, 84, 800, 600));
+    EXPECT_EQ(FullScreenVideoRect(screen, {640, 480}), QRect(0, 0, 1024, 768));
+    EXPECT_EQ(FullScreenVideoRect(screen, {720, 480}), QRect(0, 43, 1024, 682));
+    EXPECT_EQ(FullScreenVideoRect(screen, {352, 288}), QRect(43, 0, 938, 768));
+    // Wider than the screen at ten times its size, but not taller: fits the width.
+    EXPECT_EQ(FullScreenVideoRect(screen, {200, 20}), QRect(0, 333, 1024, 102));
+    // Taller only: fits the height.
+    EXPECT_EQ(FullScreenVideoRect(screen, {20, 100}), QRect(435, 0, 154, 768));
+}
+
+TEST(PreviewGeometryTest, FirstWindowStandsAboveTheDialog) {
+    const QRect workArea(0, 0, 1920, 1050);
+    const QRect dialog(600, 605, 500, 300);
+    // Width 4/3 of the height, lower edge on the dialog's upper edge.
+    EXPECT_EQ(FirstPreviewRect(workArea, dialog), QRect(100, 5, 800, 600));
+    EXPECT_EQ(FirstPreviewRect(QRect(10, 30, 800, 600), QRect(0, 335, 10, 10)),
+              QRect(110, 35, 400, 300));
+    // No room above the dialog: a default size instead of a negative one.
+    EXPECT_EQ(FirstPreviewRect(workArea, QRect(0, 3, 100, 100)), QRect(100, 5, 320, 240));
+    EXPECT_EQ(FirstPreviewRect(workArea, QRect(0, 5, 100, 100)), QRect(100, 5, 320, 240));
+}
+
+TEST(PreviewGeometryTest, TitleIsTheNamePartTwoBlanksAndPaused) {
+    EXPECT_EQ(PreviewTitle("C:\\clips\\a.mpg", false), "a.mpg  ");
+    EXPECT_EQ(PreviewTitle("C:\\clips\\a.mpg", true), "a.mpg  (Paused)");
+    EXPECT_EQ(PreviewTitle("/home/ana/Videos/Día 1.mpg", true), "Día 1.mpg  (Paused)");
+    EXPECT_EQ(PreviewTitle("clip.mpg", false), "clip.mpg  ");
+    EXPECT_EQ(PreviewTitle("", false), "PREVIEW");
+}
+
+class PreviewWindowTest : public PlayerFixture {
+  protected:
+    void Click(Qt::MouseButton button, QPoint at = {10, 10}) {
+        QMouseEvent release(QEvent::MouseButtonRelease, at, Window().mapToGlobal(at), button,
+                            Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&Window(), &release);
+    }
+    void MoveMouse() {
+        const QPoint at(20, 20);
+        QMouseEvent move(QEvent::MouseMove, at, Window().mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&Window(), &move);
+    }
+    void PressEscape() {
+        QKeyEvent up(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(&Window(), &up);
+    }
+    bool DialogOnTop() { return dialog.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint); }
+    QSize ScreenSize() { return Window().screen()->geometry().size(); }
+};
+
+TEST_F(PreviewWindowTest, WindowIsCreatedAboveTheDialogWithItsFirstTitle) {
+    player = std::make_unique<CPreviewPlayer>(&dialog, ScriptedEngine::Factory(script), messages);
+    ASSERT_TRUE(player->CreatePreviewWindow());
+    EXPECT_EQ(Window().windowTitle(), "Video Window");
+    EXPECT_FALSE(Window().isVisible());
+    const QRect expected =
+        FirstPreviewRect(dialog.screen()->availableGeometry(), dialog.frameGeometry());
+    EXPECT_EQ(Window().pos(), expected.topLeft());
+    EXPECT_EQ(Window().size(), expected.size());
+    player->DestroyPreviewWindow();
+    EXPECT_EQ(player->Window(), nullptr);
+}
+
+TEST_F(PreviewWindowTest, ContextMenuHasItsEntriesAndGreysByState) {
+    ASSERT_TRUE(Open());
+    QStringList entries;
+    for (QAction* action : Window().m_menu.actions()) {
+        entries << (action->isSeparator() ? QString("-") : action->text());
+    }
+    EXPECT_EQ(Window().m_menu.title(), "PREVIEW");
+    EXPECT_EQ(entries, (QStringList{"Full screen", "Normal size", "-", "Play", "pause", "Stop", "-",
+                                    "Close"}));
+
+    const auto enabled = [&] {
+        Window().UpdateMenuStates();
+        return std::vector<bool>{Window().m_pPlay->isEnabled(), Window().m_pPause->isEnabled(),
+                                 Window().m_pStop->isEnabled()};
+    };
+    EXPECT_EQ(enabled(), (std::vector<bool>{true, false, false}));  // Stopped
+    player->Play();
+    EXPECT_EQ(enabled(), (std::vector<bool>{false, true, true}));  // Running
+    player->Pause();
+    EXPECT_EQ(enabled(), (std::vector<bool>{true, false, true}));  // Paused
+    EXPECT_TRUE(Window().m_pFullScreen->isEnabled());
+    EXPECT_TRUE(Window().m_pNormalSize->isEnabled());
+    EXPECT_TRUE(Window().m_pClose->isEnabled());
+
+    EXPECT_FALSE(Window().m_pFullScreen->isChecked());
+    ASSERT_TRUE(player->SwitchFullScreen());
+    Window().UpdateMenuStates();
+    EXPECT_TRUE(Window().m_pFullScreen->isChecked());
+}
+
+TEST_F(PreviewWindowTest, MenuCommandsReachThePlayer) {
+    ASSERT_TRUE(Open());
+    Window().m_pPlay->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return player->m_nPlayState == Running; }));
+    Window().m_pPause->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return player->m_nPlayState == Paused; }));
+    Window().m_pStop->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return player->m_nPlayState == Stopped; }));
+    Window().m_pFullScreen->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return player->m_bFullScreen; }));
+    Window().m_pNormalSize->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !player->m_bFullScreen; }));
+}
+
+TEST_F(PreviewWindowTest, FullScreenPlacesTheVideoAndEscapeRestores) {
+    script->videoSize = QSize(352, 288);
+    ASSERT_TRUE(Open());
+    const QRect windowed = Window().geometry();
+
+    // Esc in a window does nothing.
+    PressEscape();
+    EXPECT_FALSE(player->m_bFullScreen);
+    EXPECT_EQ(Window().geometry(), windowed);
+
+    ASSERT_TRUE(player->SwitchFullScreen());
+    EXPECT_TRUE(player->m_bFullScreen);
+    EXPECT_TRUE(player->m_bClickHidesDialog);
+    EXPECT_TRUE(Window().m_pointerTimer.isActive());
+    EXPECT_EQ(Window().m_pointerTimer.interval(), 50'000);
+    ProcessEventsFor(20);
+    EXPECT_EQ(Window().VideoView()->geometry(), FullScreenVideoRect(ScreenSize(), {352, 288}));
+
+    PressEscape();
+    EXPECT_FALSE(player->m_bFullScreen);
+    EXPECT_FALSE(Window().m_pointerTimer.isActive());
+    ProcessEventsFor(20);
+    EXPECT_EQ(Window().geometry(), windowed);
+    EXPECT_EQ(Window().VideoView()->geometry(), QRect(QPoint(0, 0), windowed.size()));
+    EXPECT_TRUE(Window().isVisible());
+}
+
+TEST_F(PreviewWindowTest, NormalSizeLeavesFullScreenAndSizesToTheVideo) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(player->SwitchFullScreen());
+    EXPECT_EQ(player->InitVideoWindow(1, 1), 0);
+    EXPECT_FALSE(player->m_bFullScreen);
+    EXPECT_EQ(Window().size(), QSize(160, 120));
+    EXPECT_EQ(player->InitVideoWindow(2, 1), 0);
+    EXPECT_EQ(Window().size(), QSize(320, 240));
+}
+
+TEST_F(PreviewWindowTest, FullScreenWithoutAKnownPictureSizeChangesNothing) {
+    script->videoSizeKnown = false;
+    ASSERT_TRUE(Open());
+    const QRect windowed = Window().geometry();
+    EXPECT_FALSE(player->SwitchFullScreen());
+    EXPECT_FALSE(player->m_bFullScreen);
+    EXPECT_EQ(Window().geometry(), windowed);
+}
+
+TEST_F(PreviewWindowTest, PointerHidesOnlyAfterMoreThan100SecondsIdleInFullScreen) {
+    uint32_t now = 0xFFFF0000u;  // near the wrap of the 32-bit millisecond clock
+    ASSERT_TRUE(Open());
+    player->SetClock([&] { return now; });
+
+    // In a window the pointer is never hidden.
+    now += 500'000;
+    player->OnPointerTimer();
+    EXPECT_EQ(player->m_nCursorCount, 0);
+
+    ASSERT_TRUE(player->SwitchFullScreen());
+    now += 100'000;
+    player->OnPointerTimer();
+    EXPECT_EQ(player->m_nCursorCount, 0);
+    EXPECT_FALSE(Window().testAttribute(Qt::WA_SetCursor));
+
+    now += 1;
+    player->OnPointerTimer();
+    EXPECT_LT(player->m_nCursorCount, 0);
+    EXPECT_EQ(Window().cursor().shape(), Qt::BlankCursor);
+
+    // Any mouse move shows it again and restarts the idle time.
+    MoveMouse();
+    EXPECT_EQ(player->m_nCursorCount, 0);
+    EXPECT_NE(Window().cursor().shape(), Qt::BlankCursor);
+    now += 60'000;
+    player->OnPointerTimer();
+    EXPECT_EQ(player->m_nCursorCount, 0);
+
+    // After Stop in full screen nothing hides it any more.
+    player->Play();
+    player->Stop();
+    EXPECT_TRUE(player->m_bFullScreen);
+    EXPECT_FALSE(Window().m_pointerTimer.isActive());
+
+    // Leaving full screen shows a hidden pointer.
+    now += 200'000;
+    player->OnPointerTimer();
+    EXPECT_LT(player->m_nCursorCount, 0);
+    PressEscape();
+    EXPECT_EQ(player->m_nCursorCount, 0);
+    EXPECT_NE(Window().cursor().shape(), Qt::BlankCursor);
+}
+
+TEST_F(PreviewWindowTest, LeftClicksInAWindowAlternateTheDialogsPlace) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(CPreviewPlayer::s_bDialogOnTop);
+    Click(Qt::LeftButton);
+    EXPECT_FALSE(CPreviewPlayer::s_bDialogOnTop);
+    EXPECT_FALSE(DialogOnTop());
+    EXPECT_TRUE(dialog.isVisible());
+    Click(Qt::LeftButton);
+    EXPECT_TRUE(CPreviewPlayer::s_bDialogOnTop);
+    EXPECT_TRUE(DialogOnTop());
+    Click(Qt::LeftButton);
+    EXPECT_FALSE(DialogOnTop());
+
+    // The flag outlives the preview.
+    player->CloseMedia();
+    ASSERT_TRUE(Open());
+    EXPECT_FALSE(CPreviewPlayer::s_bDialogOnTop);
+    Click(Qt::LeftButton);
+    EXPECT_TRUE(DialogOnTop());
+    EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST_F(PreviewWindowTest, LeftClicksInFullScreenHideAndShowTheDialog) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(player->SwitchFullScreen());
+    Click(Qt::LeftButton);  // behind the video
+    EXPECT_FALSE(player->m_bClickHidesDialog);
+    EXPECT_FALSE(DialogOnTop());
+    Click(Qt::LeftButton);  // above the video
+    EXPECT_TRUE(player->m_bClickHidesDialog);
+    EXPECT_TRUE(DialogOnTop());
+    Click(Qt::LeftButton);
+    EXPECT_FALSE(player->m_bClickHidesDialog);
+
+    // After the context menu the next click hides the dialog again.
+    Click(Qt::RightButton);
+    EXPECT_TRUE(Window().m_menu.isVisible());
+    EXPECT_TRUE(player->m_bClickHidesDialog);
+    Window().m_menu.close();
+    // The dialog is never really hidden: that would end a modal dialog.
+    EXPECT_TRUE(dialog.isVisible());
+    // Windowed clicks do not touch the full-screen flag.
+    EXPECT_TRUE(CPreviewPlayer::s_bDialogOnTop);
+}
+
+TEST_F(PreviewWindowTest, RightClickOpensTheMenuWithCurrentStates) {
+    ASSERT_TRUE(Open());
+    player->Play();
+    Click(Qt::RightButton, {30, 40});
+    ASSERT_TRUE(Window().m_menu.isVisible());
+    EXPECT_FALSE(Window().m_pPlay->isEnabled());
+    EXPECT_TRUE(Window().m_pStop->isEnabled());
+    Window().m_menu.close();
+}
+
+TEST_F(PreviewWindowTest, ClosingInFullScreenRestoresBeforeDestroying) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(player->SwitchFullScreen());
+    player->CloseMedia();
+    EXPECT_FALSE(player->m_bFullScreen);
+    EXPECT_EQ(player->Window(), nullptr);
+    EXPECT_EQ(player->m_nCursorCount, 0);
+}
+
+}  // namespace
