@@ -1,1 +1,33 @@
 #pragma once
+
+#include <QApplication>
+#include <QString>
+
+#include "ProfileSettings.h"
+
+// The program object: names the application after its executable, keeps the
+// settings store and the slider-held flag, and runs the converter dialog.
+class ConverterApp : public QApplication {
+    Q_OBJECT
+  public:
+    ConverterApp(int& argc, char** argv);
+
+    // The executable's file name without its extension.
+    static QString ApplicationNameFor(const QString& executablePath);
+
+    // Runs the converter dialog until it ends. Returns false: the program then ends.
+    bool InitInstance();
+
+    QString GetProfileString(const QString& section, const QString& key,
+                             const QString& defaultValue) const;
+    bool WriteProfileString(const QString& section, const QString& key, const QString& value);
+    int GetProfileInt(const QString& section, const QString& key, int defaultValue) const;
+
+    ProfileSettings& Settings() { return m_settings; }
+
+    // 1 while the left mouse button is held on the position slider.
+    int m_bSliderDragging = 0;
+
+  private:
+    ProfileSettings m_settings;
+};

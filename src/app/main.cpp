@@ -1,6 +1,7 @@
-#include <QApplication>
+#include "ConverterApp.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    return 0;
+    ConverterApp app(argc, argv);
+    // The program ends when the converter dialog ends.
+    return app.InitInstance() ? app.exec() : 0;
 }

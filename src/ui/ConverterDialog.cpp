@@ -1,0 +1,447 @@
+#include "ConverterDialog.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QStandardPaths>
+
+#include "AboutDialog.h"
+#include "DialogUnits.h"
+#include "FfmpegAudioSource.h"
+#include "HelpLauncher.h"
+#include "JobObserverBridge.h"
+#include "OutputPathRules.h"
+#include "ProfileSettings.h"
+#include "UserMessages.h"
+
+namespace {
+
+constexpr const char* kSection = "Option";
+constexpr const char* kOutputKey = "output_cut_file";
+constexpr const char* kZeroClock = "00:00:00";
+
+// The template: size and controls in tab order (x, y, width, height in dialog units).
+constexpr int kDialogWidth = 247;
+constexpr int kDialogHeight = 194;
+
+enum class Kind { Button, Static, SunkenStatic, Slider, Edit, Progress };
+
+struct ControlTemplate {
+    int id;
+    Kind kind;
+    const char* caption;
+    int x, y, width, height;
+};
+
+// Controls 2 (Exit) and 1015 (close media) are hidden slivers in the template; they
+// are commands only here: Escape and command 1015 reach their handlers directly.
+constexpr ControlTemplate kTemplate[] = {
+    {ConverterDialog::IDC_INFO, Kind::Static, "", 83, 9, 157, 14},
+    {ConverterDialog::IDC_CONVERT, Kind::Button, "Convert", 7, 129, 100, 14},
+    {ConverterDialog::IDC_OPEN_MEDIA, Kind::Button, "Open Media File", 7, 7, 68, 14},
+    {ConverterDialog::IDC_SLIDER, Kind::Slider, "", 7, 28, 224, 15},
+    {ConverterDialog::IDC_START_TIME, Kind::Button, "Start Time", 7, 78, 50, 14},
+    {ConverterDialog::IDC_END_TIME, Kind::Button, "End Time", 126, 78, 50, 14},
+    {ConverterDialog::IDC_PLAY, Kind::Button, "Play", 7, 52, 50, 14},
+    {ConverterDialog::IDC_PAUSE, Kind::Button, "Pause", 91, 52, 50, 14},
+    {ConverterDialog::IDC_STOP, Kind::Button, "Stop", 175, 52, 50, 14},
+    {ConverterDialog::IDC_START_TEXT, Kind::SunkenStatic, "", 60, 81, 40, 9},
+    {ConverterDialog::IDC_END_TEXT, Kind::SunkenStatic, "", 179, 81, 40, 9},
+    {ConverterDialog::IDC_OUTPUT_LABEL, Kind::Static, "Output File", 11, 111, 39, 8},
+    {ConverterDialog::IDC_OUTPUT_FILE, Kind::Edit, "", 55, 109, 150, 13},
+    {ConverterDialog::IDC_BROWSE, Kind::Button, "Browse", 206, 109, 34, 13},
+    {ConverterDialog::IDC_HELP, Kind::Button, "Help", 174, 129, 50, 14},
+    {ConverterDialog::IDC_HOMEPAGE, Kind::Button, "Homepage", 90, 155, 50, 14},
+    {ConverterDialog::IDC_PROGRESS, Kind::Progress, "", 7, 178, 233, 9},
+    {ConverterDialog::IDC_ABOUT, Kind::Button, "About", 174, 155, 50, 14},
+};
+
+// The application icon in all the sizes the program's resources hold; none without them.
+QIcon ApplicationIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        const QString file = QString(":/orvane/icon-%1.png").arg(size);
+        if (QFile::exists(file)) {
+            icon.addFile(file, QSize(size, size));
+        }
+    }
+    return icon;
+}
+
+QString DefaultSaveFile(QWidget* owner, const QString& title, const QString& folder,
+                        const QString& filter) {
+    // The conversion asks before it replaces a file, so the file dialog does not.
+    return QFileDialog::getSaveFileName(owner, title, folder, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+std::unique_ptr<AudioStreamSource> MakeFfmpegSource() {
+    return std::make_unique<FfmpegAudioSource>();
+}
+
+}  // namespace
+
+// Outside any namespace, as the resource initialiser requires.
+static void LoadResources() {
+#ifdef ORVANE_HAS_RESOURCES
+    Q_INIT_RESOURCE(orvane);
+#endif
+}
+
+ConverterDialog::ConverterDialog(ProfileSettings& settings, UserMessages& messages,
+                                 int& sliderDragging, QWidget* parent)
+    : QDialog(parent),
+      m_settings(settings),
+      m_messages(messages),
+      m_bSliderDragging(sliderDragging),
+      m_chooseSaveFile(DefaultSaveFile),
+      m_bridge(std::make_unique<JobObserverBridge>(messages)) {
+    m_job = std::make_unique<ConversionJob>(MakeFfmpegSource, *m_bridge);
+    connect(m_bridge.get(), &JobObserverBridge::JobRunning, this, &ConverterDialog::OnJobRunning);
+    connect(m_bridge.get(), &JobObserverBridge::JobProgress, this, &ConverterDialog::OnJobProgress);
+    connect(m_bridge.get(), &JobObserverBridge::JobFinished, this, &ConverterDialog::OnJobFinished);
+
+    CreateControls();
+    OnInitDialog();
+}
+
+ConverterDialog::~ConverterDialog() {
+    // Nothing the worker may still report can hold it up now, so joining is safe
+    // even when the dialog is destroyed without having been ended.
+    m_bridge->Shutdown();
+    m_job.reset();
+}
+
+void ConverterDialog::SetSourceFactory(ConversionJob::SourceFactory factory) {
+    StopAndJoinJob();
+    m_job = std::make_unique<ConversionJob>(std::move(factory), *m_bridge);
+}
+
+void ConverterDialog::CreateControls() {
+    setWindowTitle("Orvane");
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    const DialogUnits units(font());
+    setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
+
+    for (const ControlTemplate& t : kTemplate) {
+        QWidget* control = nullptr;
+        switch (t.kind) {
+            case Kind::Button: {
+                auto* button = new QPushButton(t.caption, this);
+                // No default button: Enter pushes only the button that has the focus.
+                button->setAutoDefault(true);
+                button->setDefault(false);
+                control = button;
+                break;
+            }
+            case Kind::Static:
+            case Kind::SunkenStatic: {
+                auto* label = new QLabel(t.caption, this);
+                label->setTextFormat(Qt::PlainText);
+                if (t.kind == Kind::SunkenStatic) {
+                    label->setAlignment(Qt::AlignCenter);
+                    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+                } else {
+                    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+                }
+                control = label;
+                break;
+            }
+            case Kind::Slider: {
+                auto* slider = new QSlider(Qt::Horizontal, this);
+                slider->setTickPosition(QSlider::NoTicks);
+                control = slider;
+                break;
+            }
+            case Kind::Edit:
+                control = new QLineEdit(this);
+                break;
+            case Kind::Progress: {
+                auto* progress = new QProgressBar(this);
+                progress->setTextVisible(false);
+                control = progress;
+                break;
+            }
+        }
+        control->setObjectName(QString("control%1").arg(t.id));
+        control->setGeometry(units.Rect(t.x, t.y, t.width, t.height));
+        m_controls.insert(t.id, control);
+    }
+
+    m_btnConvert = static_cast<QPushButton*>(m_controls[IDC_CONVERT]);
+    m_stInfo = static_cast<QLabel*>(m_controls[IDC_INFO]);
+    m_edOutputFile = static_cast<QLineEdit*>(m_controls[IDC_OUTPUT_FILE]);
+    m_progress = static_cast<QProgressBar*>(m_controls[IDC_PROGRESS]);
+    m_stEndTime = static_cast<QLabel*>(m_controls[IDC_END_TEXT]);
+    m_stStartTime = static_cast<QLabel*>(m_controls[IDC_START_TEXT]);
+    m_slider = static_cast<QSlider*>(m_controls[IDC_SLIDER]);
+
+    // Enter in the output field must not end the dialog nor push a button.
+    m_edOutputFile->installEventFilter(this);
+
+    const auto button = [this](int id) { return static_cast<QPushButton*>(m_controls[id]); };
+    connect(button(IDC_CONVERT), &QPushButton::clicked, this, &ConverterDialog::OnConvert);
+    connect(button(IDC_OPEN_MEDIA), &QPushButton::clicked, this, &ConverterDialog::OnOpenMediaFile);
+    connect(button(IDC_PLAY), &QPushButton::clicked, this, &ConverterDialog::OnPlay);
+    connect(button(IDC_PAUSE), &QPushButton::clicked, this, &ConverterDialog::OnPause);
+    connect(button(IDC_STOP), &QPushButton::clicked, this, &ConverterDialog::OnStopPreview);
+    connect(button(IDC_START_TIME), &QPushButton::clicked, this, &ConverterDialog::OnStartTime);
+    connect(button(IDC_END_TIME), &QPushButton::clicked, this, &ConverterDialog::OnEndTime);
+    connect(button(IDC_BROWSE), &QPushButton::clicked, this, &ConverterDialog::OnBrowse);
+    connect(button(IDC_HELP), &QPushButton::clicked, this, &ConverterDialog::OnHelp);
+    connect(button(IDC_HOMEPAGE), &QPushButton::clicked, this, &ConverterDialog::OnHomepage);
+    connect(button(IDC_ABOUT), &QPushButton::clicked, this, &ConverterDialog::OnAbout);
+}
+
+void ConverterDialog::OnInitDialog() {
+    UpdateData(false);
+
+    // The About item the system menu would carry lives in the dialog's context menu.
+    auto* about = new QAction("&About Orvane", this);
+    about->setObjectName("aboutAction");
+    connect(about, &QAction::triggered, this, &ConverterDialog::OnAbout);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    LoadResources();
+    const QIcon icon = ApplicationIcon();
+    if (!icon.isNull()) {
+        setWindowIcon(icon);
+    }
+
+    m_stStartTime->setText(kZeroClock);
+    m_stEndTime->setText(kZeroClock);
+
+    m_slider->setRange(0, 600);
+    m_slider->setValue(0);
+
+    DisableMediaControls();
+    InitOutputPath();
+
+    m_progress->setRange(0, 1000);
+    m_progress->setValue(0);
+}
+
+void ConverterDialog::InitOutputPath() {
+    QString defaultPath = OutputPathRules::DefaultInMusicFolder(
+        QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+    if (defaultPath.isEmpty()) {
+        m_messages.Show(this, "Can not get My Music directory!", "Error",
+                        UserMessages::Buttons::Ok);
+        defaultPath = OutputPathRules::DefaultInHome(QDir::homePath());
+    }
+    m_strOutputFile = m_settings.GetProfileString(kSection, kOutputKey, defaultPath);
+    m_edOutputFile->setText(m_strOutputFile);
+}
+
+void ConverterDialog::UpdateData(bool bSaveAndValidate) {
+    if (bSaveAndValidate) {
+        m_strInfo = m_stInfo->text();
+        m_strOutputFile = m_edOutputFile->text();
+    } else {
+        m_stInfo->setText(m_strInfo);
+        m_edOutputFile->setText(m_strOutputFile);
+    }
+}
+
+void ConverterDialog::SetMediaControlsEnabled(bool enabled) {
+    for (int id : kMediaControls) {
+        m_controls[id]->setEnabled(enabled);
+    }
+}
+
+void ConverterDialog::EnableMediaControls() {
+    SetMediaControlsEnabled(true);
+}
+
+void ConverterDialog::DisableMediaControls() {
+    SetMediaControlsEnabled(false);
+}
+
+void ConverterDialog::ClosePreview() {
+    m_slider->setValue(0);
+    m_nSliderPos = 0;
+    update();
+}
+
+void ConverterDialog::OnConvert() {
+    if (m_bClosing) {
+        return;
+    }
+    if (m_bJobActive || m_job->IsBusy()) {
+        // A press while the job runs asks it to stop. Once asked, and while the job
+        // is still starting or finishing its file, presses do nothing: a second job
+        // must not start before this one has ended.
+        if (!m_bStopRequested) {
+            m_bStopRequested = true;
+            m_job->RequestStop();
+            m_btnConvert->setText("Convert");
+        }
+        return;
+    }
+
+    UpdateData(true);
+    if (m_szMediaFile.isEmpty()) {
+        m_messages.Show(this, "Please open a Media file first!", "Error",
+                        UserMessages::Buttons::Ok);
+        return;
+    }
+    if (!(m_rtStart < m_rtEnd)) {
+        m_messages.Show(this, "The Start Time is bigger than the End Time!", "Error",
+                        UserMessages::Buttons::Ok);
+        return;
+    }
+    const QString output = m_strOutputFile;
+    if (OutputPathRules::FileExists(output)) {
+        const UserMessages::Answer answer = m_messages.Show(
+            this, QString("%1 exists. Do you want to replace it?").arg(output), "Warning",
+            UserMessages::Buttons::YesNo, UserMessages::Icon::Exclamation);
+        if (answer != UserMessages::Answer::Yes) {
+            return;
+        }
+        QFile::remove(output);
+    }
+
+    ConversionRequest request;
+    request.mediaPath = QFile::encodeName(m_szMediaFile).toStdString();
+    request.outputPath = QFile::encodeName(output).toStdString();
+    request.rtStart = m_rtStart;
+    request.rtEnd = m_rtEnd;
+    if (!m_job->Start(request)) {
+        m_messages.Show(this, "can not begin thread!", QCoreApplication::applicationName(),
+                        UserMessages::Buttons::Ok);
+        return;
+    }
+    m_bJobActive = true;
+    m_bStopRequested = false;
+}
+
+void ConverterDialog::OnJobRunning() {
+    if (!m_bStopRequested) {
+        m_btnConvert->setText("Stop");
+    }
+}
+
+void ConverterDialog::OnJobProgress(int position) {
+    if (m_progress->value() != position) {
+        m_progress->setValue(position);
+    }
+}
+
+void ConverterDialog::OnJobFinished(const JobOutcome& outcome) {
+    // This is the worker's last report; it returns right after, so the join is short.
+    m_job->Join();
+    m_bJobActive = false;
+    m_bStopRequested = false;
+    m_btnConvert->setText("Convert");
+    emit ConversionEnded(outcome);
+}
+
+void ConverterDialog::StopAndJoinJob() {
+    if (m_bJobActive) {
+        m_job->RequestStop();
+        m_bStopRequested = true;
+        // The worker may be waiting for a message box or have reports queued for this
+        // thread: let them through (boxes closed unseen) until its end arrives here,
+        // instead of blocking this thread on the worker.
+        m_bridge->SetAutoDismiss(true);
+        QEventLoop loop;
+        const QMetaObject::Connection ended =
+            connect(this, &ConverterDialog::ConversionEnded, &loop, &QEventLoop::quit);
+        while (m_bJobActive) {
+            loop.exec();
+        }
+        disconnect(ended);
+        m_bridge->SetAutoDismiss(false);
+    }
+    m_job->Join();
+}
+
+void ConverterDialog::done(int result) {
+    if (m_bClosing) {
+        return;
+    }
+    m_bClosing = true;
+    ClosePreview();
+    if (m_bJobActive) {
+        // No input while the job finishes its file.
+        setEnabled(false);
+        StopAndJoinJob();
+        setEnabled(true);
+    }
+    m_settings.WriteProfileString(kSection, kOutputKey, m_strOutputFile);
+    m_edOutputFile->setText(m_strOutputFile);
+    m_bClosing = false;
+    QDialog::done(result);
+}
+
+bool ConverterDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_edOutputFile && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ConverterDialog::OnBrowse() {
+    const QString chosen = m_chooseSaveFile(
+        this, "Select Output", OutputPathRules::InitialFolder(m_strOutputFile), "Wav file (*.wav)");
+    if (chosen.isEmpty()) {
+        return;
+    }
+    m_strOutputFile = OutputPathRules::ForceWavExtension(chosen);
+    m_settings.WriteProfileString(kSection, kOutputKey, m_strOutputFile);
+    m_edOutputFile->setText(m_strOutputFile);
+}
+
+void ConverterDialog::OnHelp() {
+    HelpLauncher::OpenHelp(this);
+}
+
+void ConverterDialog::OnHomepage() {
+    HelpLauncher::OpenHomepage();
+}
+
+void ConverterDialog::OnAbout() {
+    AboutDialog(this).exec();
+}
+
+void ConverterDialog::OnOpenMediaFile() {}
+
+void ConverterDialog::OnPlay() {}
+
+void ConverterDialog::OnPause() {}
+
+void ConverterDialog::OnStopPreview() {}
+
+void ConverterDialog::OnStartTime() {}
+
+void ConverterDialog::OnEndTime() {}
+
+void ConverterDialog::OnPositionReport() {}
+
+void ConverterDialog::OnClosePreview() {
+    ClosePreview();
+    m_strInfo.clear();
+    m_rtStart = 0;
+    m_rtEnd = 0;
+    m_szMediaFile.clear();
+    m_stStartTime->setText(kZeroClock);
+    m_stEndTime->setText(kZeroClock);
+    DisableMediaControls();
+    UpdateData(false);
+}

@@ -1,0 +1,51 @@
+#include "QMessageBoxMessages.h"
+
+#include <QMessageBox>
+#include <utility>
+
+QMessageBoxMessages::~QMessageBoxMessages() {
+    DismissUnowned();
+}
+
+UserMessages::Answer QMessageBoxMessages::Show(QWidget* owner, const QString& text,
+                                               const QString& caption, Buttons buttons, Icon icon) {
+    QMessageBox box(
+        icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text,
+        buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
+    // Modal to its owner only, so that the preview window stays usable.
+    box.setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    switch (box.exec()) {
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        default:
+            return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
+    }
+}
+
+void QMessageBoxMessages::ShowUnowned(const QString& text, const QString& caption,
+                                      std::function<void()> onSeen) {
+    auto* box = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Not modal: the dialog stays usable while the conversion waits for the user.
+    box->setWindowModality(Qt::NonModal);
+    QObject::connect(box, &QMessageBox::finished, box, [onSeen = std::move(onSeen)] {
+        if (onSeen) {
+            onSeen();
+        }
+    });
+    m_unowned.removeAll(nullptr);
+    m_unowned.append(box);
+    box->show();
+}
+
+void QMessageBoxMessages::DismissUnowned() {
+    const QList<QPointer<QMessageBox>> boxes = std::exchange(m_unowned, {});
+    for (const QPointer<QMessageBox>& box : boxes) {
+        if (box != nullptr) {
+            // done() emits finished, so the waiting side is told; the box deletes itself.
+            box->done(QMessageBox::Ok);
+        }
+    }
+}
