@@ -215,6 +215,10 @@ EngineResult MpvPlaybackEngine::Seek(int64_t target) {
     *end.ptr = '\0';
     const char* command[] = {"seek", seconds, "absolute+exact", nullptr};
     const int rc = mpv_command(m_mpv, command);
+    if (rc >= 0) {
+        m_bSeekPending = true;
+        m_rtSeekTarget = target;
+    }
     return {rc, "seek"};
 }
 
@@ -232,6 +236,12 @@ EngineResult MpvPlaybackEngine::GetTime(const char* name, int64_t* value) {
 }
 
 EngineResult MpvPlaybackEngine::GetCurrentPosition(int64_t* position) {
+    if (m_bSeekPending) {
+        // Until the seek lands "time-pos" still tells the old place; the target is
+        // where the clip is about to be.
+        *position = m_rtSeekTarget;
+        return {};
+    }
     return GetTime("time-pos", position);
 }
 
@@ -318,6 +328,7 @@ void MpvPlaybackEngine::HandleEvent(const mpv_event& event) {
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
+            m_bSeekPending = false;
             ++m_nRestarts;
             break;
         case MPV_EVENT_PROPERTY_CHANGE: {

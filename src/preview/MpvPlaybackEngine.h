@@ -73,4 +73,6 @@ class MpvPlaybackEngine : public PlaybackEngine {
     bool m_bLoadFailed = false;
     int m_nLoadError = 0;
     int m_nRestarts = 0;
+    bool m_bSeekPending = false;
+    int64_t m_rtSeekTarget = 0;
 };

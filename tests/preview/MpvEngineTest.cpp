@@ -141,6 +141,9 @@ TEST_F(MpvEngineTest, EndOfClipStopsAndRewinds) {
     SeekAndWait(4 * kSecond);
     player->Play();
     ASSERT_TRUE(WaitUntil([&] { return player->m_nPlayState == Stopped; }, 15000));
+    // The next report already tells the start, even while the rewind is under way.
+    ASSERT_EQ(player->PollPosition(), 0);
+    EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;
     ASSERT_TRUE(PollUntil([&] { return AtStart(player->m_rtCurrent); }));
     // And it stays there, stopped.
     ProcessEventsFor(300);
