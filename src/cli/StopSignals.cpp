@@ -8,8 +8,16 @@ StopSignals::StopSignals() {
     action.sa_handler = &StopSignals::Handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND | SA_RESTART;
-    sigaction(SIGINT, &action, &m_oldInt);
-    sigaction(SIGTERM, &action, &m_oldTerm);
+    Install(SIGINT, action, m_oldInt);
+    Install(SIGTERM, action, m_oldTerm);
+}
+
+void StopSignals::Install(int signal, const struct sigaction& action, struct sigaction& old) {
+    sigaction(signal, nullptr, &old);
+    // A signal ignored from the start (nohup, a background job) stays ignored.
+    if (old.sa_handler != SIG_IGN) {
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 StopSignals::~StopSignals() {

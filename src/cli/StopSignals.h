@@ -18,6 +18,7 @@ class StopSignals {
 
   private:
     static void Handler(int signal);
+    static void Install(int signal, const struct sigaction& action, struct sigaction& old);
     static volatile std::sig_atomic_t s_nSignal;
 
     struct sigaction m_oldInt {};

@@ -15,6 +15,10 @@
 namespace {
 
 [[noreturn]] void Exec(const std::vector<std::string>& args) {
+    // The program sees the signals as a user's shell gives them, whatever the test
+    // runner inherited.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     std::vector<char*> argv;
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
