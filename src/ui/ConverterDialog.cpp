@@ -397,6 +397,17 @@ bool ConverterDialog::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+void ConverterDialog::keyPressEvent(QKeyEvent* event) {
+    // A focused push button takes Enter itself; anywhere else Enter ends the dialog
+    // like OK, through the close steps, and never clicks a button out of sight of the
+    // focus (Qt would otherwise make Convert the default button).
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void ConverterDialog::OnBrowse() {
     const QString chosen = m_chooseSaveFile(
         this, "Select Output", OutputPathRules::InitialFolder(m_strOutputFile), "Wav file (*.wav)");

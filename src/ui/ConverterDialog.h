@@ -11,6 +11,7 @@
 
 class JobObserverBridge;
 class ProfileSettings;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -107,6 +108,7 @@ class ConverterDialog : public QDialog {
     void ClosePreview();
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     friend class ConverterDialogProbe;

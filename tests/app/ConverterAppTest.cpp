@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTextStream>
+#include <QTimer>
+
+#include "ConverterDialog.h"
 
 namespace {
 
@@ -76,4 +80,27 @@ TEST(ConverterApp, IntegerSettingsFallBackToTheDefault) {
     EXPECT_EQ(App().GetProfileInt("Setup", "g_bFullscreen", 7), 1);
     App().WriteProfileString("Setup", "g_bFullscreen", "not a number");
     EXPECT_EQ(App().GetProfileInt("Setup", "g_bFullscreen", 7), 7);
+}
+
+TEST(ConverterApp, RunsTheDialogWithoutBlockingOtherWindowsUntilItEnds) {
+    ASSERT_TRUE(QDir().mkpath(QDir::homePath() + "/Music"));
+    Forget("app_tests");
+    bool shown = false;
+    Qt::WindowModality modality = Qt::ApplicationModal;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<ConverterDialog*>(w); dialog && dialog->isVisible()) {
+                shown = true;
+                modality = dialog->windowModality();
+                dialog->reject();  // Escape
+            }
+        }
+    });
+    EXPECT_FALSE(App().InitInstance());
+    EXPECT_TRUE(shown);
+    // Worker messages and the preview window have no owner: they must stay usable.
+    EXPECT_EQ(modality, Qt::NonModal);
+    // The close steps stored the output path.
+    EXPECT_EQ(App().GetProfileString("Option", "output_cut_file", "<missing>"),
+              QDir::homePath() + "/Music/output.wav");
 }

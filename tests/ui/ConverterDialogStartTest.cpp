@@ -206,9 +206,12 @@ TEST_F(ConverterDialogStart, EnterInTheOutputFieldDoesNotEndTheDialog) {
 }
 
 TEST_F(ConverterDialogStart, EveryEndingRunsTheCloseSteps) {
-    for (int way = 0; way < 3; ++way) {
+    for (int way = 0; way < 4; ++way) {
         ClearSettings();
         ConverterDialog& dlg = MakeDialog();
+        probe->SetMedia("/nowhere/clip.mpg", 0, 10'000'000);
+        int jobs = 0;
+        QObject::connect(&dlg, &ConverterDialog::ConversionEnded, [&] { ++jobs; });
         dlg.show();
         QApplication::setActiveWindow(&dlg);
         switch (way) {
@@ -219,13 +222,33 @@ TEST_F(ConverterDialogStart, EveryEndingRunsTheCloseSteps) {
                 QTest::keyClick(&dlg, Qt::Key_Escape);
                 break;
             case 2:
+                // Enter outside a push button ends the dialog; it does not press Convert.
+                dlg.Control(1003)->setFocus();
+                QTest::keyClick(dlg.Control(1003), Qt::Key_Return);
+                break;
+            case 3:
                 dlg.accept();
                 break;
         }
         EXPECT_FALSE(dlg.isVisible()) << way;
+        EXPECT_TRUE(messages.records.empty()) << way;
+        EXPECT_EQ(jobs, 0) << way;
         // The member is stored, not text typed but never taken.
         EXPECT_EQ(StoredOutput(), MusicFolder() + "/output.wav") << way;
     }
+}
+
+TEST_F(ConverterDialogStart, EnterOnAButtonPressesThatButton) {
+    ConverterDialog& dlg = MakeDialog();
+    probe->SetMedia("/nowhere/clip.mpg", 0, 10'000'000);
+    dlg.show();
+    QApplication::setActiveWindow(&dlg);
+    chooserAnswer = "";
+    dlg.Control(1018)->setFocus();
+    QTest::keyClick(dlg.Control(1018), Qt::Key_Return);
+    EXPECT_EQ(chooserCalls.size(), 1u);
+    EXPECT_TRUE(dlg.isVisible());
+    dlg.close();
 }
 
 TEST_F(ConverterDialogStart, ClosingTheMediaReturnsToTheStartState) {
