@@ -50,6 +50,15 @@ CPreviewPlayer::CPreviewPlayer(QWidget* dialog, PlaybackEngineFactory engineFact
       m_messages(messages),
       m_clock(&MonotonicMs) {}
 
+CPreviewPlayer::CPreviewPlayer(QWidget* dialog, std::unique_ptr<PlaybackEngine> engine,
+                               PreviewMessages& messages, QObject* parent)
+    : CPreviewPlayer(
+          dialog,
+          [held = std::make_shared<std::unique_ptr<PlaybackEngine>>(std::move(engine))] {
+              return std::move(*held);
+          },
+          messages, parent) {}
+
 CPreviewPlayer::~CPreviewPlayer() {
     if (m_nPlayState != Closed || m_pEngine || m_hWnd) {
         CloseMedia();
@@ -323,6 +332,9 @@ bool CPreviewPlayer::EnterFullScreen() {
     m_hWnd->setGeometry(screenRect);
     m_hWnd->showFullScreen();
     m_hWnd->raise();
+    // Esc has to reach the window.
+    m_hWnd->activateWindow();
+    m_hWnd->setFocus();
     if (QWidget* view = m_hWnd->VideoView()) {
         view->setGeometry(PreviewGeometry::FullScreenVideoRect(screenRect.size(), video));
     }

@@ -32,6 +32,9 @@ class CPreviewPlayer : public QObject {
     // `messages` shows every message box and must outlive the player.
     CPreviewPlayer(QWidget* dialog, PlaybackEngineFactory engineFactory, PreviewMessages& messages,
                    QObject* parent = nullptr);
+    // The same with one engine for the one clip this player will open.
+    CPreviewPlayer(QWidget* dialog, std::unique_ptr<PlaybackEngine> engine,
+                   PreviewMessages& messages, QObject* parent = nullptr);
     // Closes the clip if the owner has not done so.
     ~CPreviewPlayer() override;
 

@@ -52,11 +52,10 @@ MpvPlaybackEngine::VideoOutput MpvPlaybackEngine::ChooseVideoOutput() {
 }
 
 PlaybackEngineFactory MpvPlaybackEngine::DefaultFactory() {
-    return [] {
-        Options options;
-        options.video = ChooseVideoOutput();
-        return std::make_unique<MpvPlaybackEngine>(options);
-    };
+    // The display does not change while the program runs; look once.
+    Options options;
+    options.video = ChooseVideoOutput();
+    return [options] { return std::make_unique<MpvPlaybackEngine>(options); };
 }
 
 EngineResult MpvPlaybackEngine::Initialize() {

@@ -261,6 +261,21 @@ TEST_F(PlayerStateTest, CloseMediaReleasesEverythingAndDisablesTransport) {
     EXPECT_EQ(player->m_nPlayState, Closed);
 }
 
+TEST_F(PlayerStateTest, AGivenEngineServesOneOpen) {
+    player = std::make_unique<CPreviewPlayer>(&dialog, std::make_unique<ScriptedEngine>(script),
+                                              messages);
+    player->m_szClipPath = "b.mpg";
+    ASSERT_TRUE(player->OpenMedia());
+    player->CloseMedia();
+    EXPECT_FALSE(script->engineAlive);
+    // No engine is left for a second clip: refused with a message, not a crash.
+    player->m_szClipPath = "b.mpg";
+    EXPECT_FALSE(player->OpenMedia());
+    ASSERT_EQ(messages.boxes.size(), 1u);
+    EXPECT_EQ(messages.boxes[0].caption, "Message");
+    EXPECT_EQ(player->m_nPlayState, Closed);
+}
+
 TEST_F(PlayerStateTest, DestroyingAnOpenPlayerClosesIt) {
     ASSERT_TRUE(Open());
     player.reset();
