@@ -135,6 +135,7 @@ bool CPreviewPlayer::BuildClip() {
         m_hWnd->hide();
     } else {
         m_bVideoShown = true;
+        OnWindowResized();
         m_hWnd->showNormal();
         m_hWnd->raise();
         m_hWnd->activateWindow();
