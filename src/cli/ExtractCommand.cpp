@@ -114,7 +114,11 @@ int64_t ExtractCommand::ProgressSpan(const ExtractArguments& args) {
         return args.rtEnd - args.rtStart;
     }
     // The job measures progress against the file's duration; the same measure here
-    // turns its positions into media time for the speed.
+    // turns its positions into media time for the speed. A pipe is not opened twice:
+    // the probe would eat the start of the sound.
+    if (!IsRegularFile(args.input)) {
+        return 0;
+    }
     int64_t duration = 0;
     if (!m_factory()->GetMediaDuration(args.input, duration) || duration <= args.rtStart) {
         return 0;

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "ChildProcess.h"
 #include "TestMedia.h"
@@ -303,4 +305,21 @@ TEST_F(ExtractRunTest, ProbeTellsDurationAndFormatAndWritesNothing) {
     EXPECT_EQ(r3.status, 1);
     EXPECT_EQ(r3.err.rfind("Error: ", 0), 0u);
     EXPECT_EQ(r3.out, "");
+}
+
+TEST_F(ExtractRunTest, InputFromAPipeIsReadOnceEvenWithProgress) {
+    // At a terminal the progress line wants the file's length; a pipe must not be
+    // opened a second time for it, or the start of the sound is lost.
+    const std::string fifo = Scratch("pipe.flac");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string out = Scratch("from-pipe.wav");
+    ChildProcess child;
+    ASSERT_TRUE(child.Start({Bin(), fifo, out}, true));
+    std::thread feeder([&] { std::ofstream(fifo, std::ios::binary) << ReadAll(s_flac); });
+    const auto r = child.Wait(60s);
+    feeder.join();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 0) << r->err;
+    EXPECT_EQ(WavFile::Read(out).Samples16(), s_flacSamples);
+    EXPECT_NE(r->err.find("elapsed"), std::string::npos) << r->err;
 }
