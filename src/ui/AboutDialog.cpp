@@ -1,3 +1,80 @@
 #include "AboutDialog.h"
 
-AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) { setWindowTitle("About Orvane"); }
+#include <QLabel>
+#include <QPushButton>
+#include <algorithm>
+
+#include "DialogUnits.h"
+#include "HelpLauncher.h"
+
+// Outside any namespace: Q_INIT_RESOURCE declares the resource's global init function.
+// Calling it keeps the resource's object in the link although nothing else names it.
+static void InitOrvaneResources() {
+    Q_INIT_RESOURCE(orvane);
+}
+
+namespace {
+
+constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
+
+QLabel* AddText(QWidget* parent, const char* name, const QString& text, const QRect& rect) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The addresses are there to be copied into a browser or a mail.
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setGeometry(rect);
+    return label;
+}
+
+}  // namespace
+
+QIcon AboutDialog::ApplicationIcon() {
+    InitOrvaneResources();
+    QIcon icon;
+    for (int size : kIconSizes) {
+        icon.addFile(QStringLiteral(":/orvane/icon-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("About Orvane"));
+    const DialogUnits du(font());
+    setFixedSize(du.X(216), du.Y(92));
+
+    const QIcon icon = ApplicationIcon();
+    setWindowIcon(icon);
+    // Like an icon control, the icon keeps a size of its own at the rectangle's top left:
+    // the largest that fits, so it is drawn unscaled and sharp.
+    const QRect iconRect = du.Rect(11, 17, 20, 20);
+    int side = kIconSizes[0];
+    for (int size : kIconSizes) {
+        if (size <= std::min(iconRect.width(), iconRect.height())) {
+            side = size;
+        }
+    }
+    auto* iconLabel = new QLabel(this);
+    iconLabel->setObjectName(QStringLiteral("iconLabel"));
+    iconLabel->setPixmap(icon.pixmap(QSize(side, side), devicePixelRatioF()));
+    iconLabel->setGeometry(QRect(iconRect.topLeft(), QSize(side, side)));
+
+    AddText(this, "versionText", QString::fromLatin1(kVersionText), du.Rect(39, 10, 147, 8));
+    AddText(this, "noticeText", QString::fromUtf8(kLegalNotice), du.Rect(39, 24, 163, 8));
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("okButton"));
+    ok->setGeometry(du.Rect(81, 70, 50, 14));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    AddText(this, "websiteText",
+            QStringLiteral("Website: ") + QString::fromLatin1(HelpLauncher::kHomepage),
+            du.Rect(39, 38, 159, 8));
+    AddText(this, "supportText",
+            QStringLiteral("Support: ") + QString::fromLatin1(HelpLauncher::kSupportPage),
+            du.Rect(39, 51, 170, 8));
+    ok->setFocus();
+}

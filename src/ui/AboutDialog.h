@@ -1,10 +1,19 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 
 // The About box: product name, version, legal notice, web site and support lines.
 class AboutDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit AboutDialog(QWidget* parent = nullptr);
+
+    // The application icon in every size the program carries, for windows and this box.
+    static QIcon ApplicationIcon();
+
+    static constexpr const char* kVersionText = "Orvane Version 1.1";
+    // UTF-8: the copyright sign keeps the notice within its line, where "(C)" did not fit.
+    static constexpr const char* kLegalNotice =
+        "Copyright \xC2\xA9 2026 Vantorel. All rights reserved.";
 };
