@@ -184,7 +184,9 @@ int ExtractCommand::Convert(const ExtractArguments& args) {
         case JobOutcome::Status::Completed:
             if (outcome.dataBytes == 0) {
                 observer.Print("Warning: no sound was written to " + args.output +
-                               " (the start mark lies at or after the end of the sound)");
+                               (args.rtStart > 0
+                                    ? " (the start mark lies at or after the end of the sound)"
+                                    : " (the stream held no sound)"));
             }
             return interrupted ? kExitStopped : kExitOk;
         case JobOutcome::Status::Stopped: {

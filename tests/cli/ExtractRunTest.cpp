@@ -112,6 +112,17 @@ TEST_F(ExtractRunTest, MarksCutTheSpanInWholeBuffers) {
     EXPECT_TRUE(std::equal(samples.begin(), samples.end(), s_flacSamples.begin() + first));
 }
 
+TEST_F(ExtractRunTest, StartMarkAfterTheEndGivesAnEmptyWavAndAWarning) {
+    const std::string out = Scratch("empty.wav");
+    const ChildProcess::Result r = Extract({"-s", "0:10", s_flac, out});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Warning: no sound was written to " + out +
+                         " (the start mark lies at or after the end of the sound)\n");
+    const WavFile wav = WavFile::Read(out);
+    EXPECT_TRUE(wav.Valid());
+    EXPECT_EQ(wav.DataBytes(), 0u);
+}
+
 TEST_F(ExtractRunTest, MarksNotInOrderAreRefusedBeforeAnythingIsWritten) {
     const std::string out = Scratch("never.wav");
     for (const auto& marks : std::vector<std::pair<std::string, std::string>>{
