@@ -23,55 +23,52 @@ std::string InfoLine(const std::string& name, int positionSeconds, int durationS
 }
 
 std::optional<int64_t> Parse(const std::string& text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    std::vector<std::string> fields;
-    std::string field;
+    // [[H:]M:]S[.fff]: every field but the first is below 60; only S has a fraction.
+    std::vector<std::string> fields(1);
     for (char c : text) {
         if (c == ':') {
-            fields.push_back(field);
-            field.clear();
+            fields.emplace_back();
         } else if ((c >= '0' && c <= '9') || c == '.') {
-            field += c;
+            fields.back() += c;
         } else {
             return std::nullopt;
         }
     }
-    fields.push_back(field);
     if (fields.size() > 3) {
         return std::nullopt;
     }
-    int64_t total = 0;
+    const std::string last = fields.back();
+    const size_t dot = last.find('.');
+    fields.back() = last.substr(0, dot);
+    std::string fraction = dot == std::string::npos ? "" : last.substr(dot + 1);
+    if (fraction.find('.') != std::string::npos || (fields.back().empty() && fraction.empty())) {
+        return std::nullopt;
+    }
+    if (fields.back().empty()) {
+        fields.back() = "0";  // ".5"
+    }
+    // Whole seconds up to about 29,000 years fit media time; more is refused.
+    constexpr int64_t kMaxSeconds = INT64_MAX / kUnitsPerSecond - 1;
+    int64_t seconds = 0;
     for (size_t i = 0; i < fields.size(); ++i) {
         const std::string& f = fields[i];
-        const bool last = i + 1 == fields.size();
-        if (f.empty() || (!last && f.find('.') != std::string::npos)) {
+        if (f.empty() || f.size() > 12 || f.find('.') != std::string::npos) {
             return std::nullopt;
         }
-        if (!last) {
-            if (f.size() > 9) {
-                return std::nullopt;
-            }
-            total = total * 60 + std::atoll(f.c_str());
-            continue;
-        }
-        // Seconds with a fraction, counted exactly to 100 ns.
-        const size_t dot = f.find('.');
-        const std::string whole = f.substr(0, dot);
-        std::string frac = dot == std::string::npos ? "" : f.substr(dot + 1);
-        if (frac.find('.') != std::string::npos || whole.size() > 12 ||
-            (whole.empty() && frac.empty())) {
+        const int64_t value = std::atoll(f.c_str());
+        if (i > 0 && value >= 60) {
             return std::nullopt;
         }
-        if (i > 0 && std::atoll(whole.c_str()) >= 60) {
+        if (seconds > (kMaxSeconds - value) / 60) {
             return std::nullopt;
         }
-        frac.resize(7, '0');
-        total =
-            (total * 60 + std::atoll(whole.c_str())) * kUnitsPerSecond + std::atoll(frac.c_str());
+        seconds = seconds * 60 + value;
     }
-    return total;
+    if (seconds > kMaxSeconds) {
+        return std::nullopt;
+    }
+    fraction.resize(7, '0');  // digits past 100 ns are dropped
+    return seconds * kUnitsPerSecond + std::atoll(fraction.substr(0, 7).c_str());
 }
 
 std::string Format(int64_t rt) {
