@@ -1,7 +1,12 @@
 #include "JobObserverBridge.h"
 
-#include <QMetaObject>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
 #include <algorithm>
+#include <condition_variable>
+#include <cstdint>
 
 #include "UserMessages.h"
 
@@ -24,21 +29,76 @@ struct JobObserverBridge::Pending {
 };
 
 JobObserverBridge::JobObserverBridge(UserMessages& messages, QObject* parent)
-    : QObject(parent), m_messages(messages) {}
+    : QObject(parent), m_messages(messages) {
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd >= 0) {
+        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+        connect(m_wakeNotifier, &QSocketNotifier::activated, this, &JobObserverBridge::Deliver);
+    }
+}
 
 JobObserverBridge::~JobObserverBridge() {
     Shutdown();
+    delete m_wakeNotifier;
+    if (m_wakeFd >= 0) {
+        close(m_wakeFd);
+    }
+}
+
+void JobObserverBridge::Post(Report report) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(report));
+    }
+    const uint64_t one = 1;
+    if (m_wakeFd < 0 || write(m_wakeFd, &one, sizeof one) != sizeof one) {
+        // Without a wake-up the reports still arrive, through Qt's queue.
+        QMetaObject::invokeMethod(this, &JobObserverBridge::Deliver, Qt::QueuedConnection);
+    }
+}
+
+void JobObserverBridge::Deliver() {
+    if (m_wakeFd >= 0) {
+        // Resets the wake-up; it may already be reset by a nested delivery.
+        uint64_t count;
+        [[maybe_unused]] const ssize_t n = read(m_wakeFd, &count, sizeof count);
+    }
+    for (;;) {
+        Report report;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_queue.empty()) {
+                return;
+            }
+            report = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        switch (report.kind) {
+            case Report::Kind::Running:
+                emit JobRunning();
+                break;
+            case Report::Kind::Progress:
+                emit JobProgress(report.position);
+                break;
+            case Report::Kind::Message:
+                ShowMessage(report);
+                break;
+            case Report::Kind::Finished:
+                emit JobFinished(report.outcome);
+                break;
+        }
+    }
 }
 
 void JobObserverBridge::OnJobRunning() {
-    QMetaObject::invokeMethod(
-        this, [this] { emit JobRunning(); }, Qt::QueuedConnection);
+    Post(Report(Report::Kind::Running));
 }
 
 void JobObserverBridge::OnJobProgress(int position) {
     // The job sends only changed positions; each one is passed on once, in order.
-    QMetaObject::invokeMethod(
-        this, [this, position] { emit JobProgress(position); }, Qt::QueuedConnection);
+    Report report(Report::Kind::Progress);
+    report.position = position;
+    Post(std::move(report));
 }
 
 void JobObserverBridge::OnJobMessage(const std::string& text, const std::string& caption) {
@@ -53,28 +113,29 @@ void JobObserverBridge::OnJobMessage(const std::string& text, const std::string&
                         m_pending.end());
         m_pending.push_back(pending);
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, pending, text = QString::fromStdString(text),
-         caption = QString::fromStdString(caption)] { ShowOnGuiThread(pending, text, caption); },
-        Qt::QueuedConnection);
+    Report report(Report::Kind::Message);
+    report.text = QString::fromStdString(text);
+    report.caption = QString::fromStdString(caption);
+    report.pending = pending;
+    Post(std::move(report));
     pending->Wait();
 }
 
 void JobObserverBridge::OnJobFinished(const JobOutcome& outcome) {
-    QMetaObject::invokeMethod(
-        this, [this, outcome] { emit JobFinished(outcome); }, Qt::QueuedConnection);
+    Report report(Report::Kind::Finished);
+    report.outcome = outcome;
+    Post(std::move(report));
 }
 
-void JobObserverBridge::ShowOnGuiThread(const std::shared_ptr<Pending>& pending,
-                                        const QString& text, const QString& caption) {
+void JobObserverBridge::ShowMessage(const Report& report) {
     if (m_bAutoDismiss) {
-        pending->Release();
+        report.pending->Release();
         return;
     }
-    emit JobMessageShown(text, caption);
+    emit JobMessageShown(report.text, report.caption);
     // The callback holds the waiting state, not the bridge: the box may outlive it.
-    m_messages.ShowUnowned(text, caption, [pending] { pending->Release(); });
+    m_messages.ShowUnowned(report.text, report.caption,
+                           [pending = report.pending] { pending->Release(); });
 }
 
 void JobObserverBridge::SetAutoDismiss(bool autoDismiss) {

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <QObject>
-#include <condition_variable>
+#include <QString>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "ConversionJob.h"
 #include "JobObserver.h"
 
+class QSocketNotifier;
 class UserMessages;
 
 // Carries a conversion job's reports from its worker thread to the GUI thread.
@@ -16,6 +18,10 @@ class UserMessages;
 // message makes the worker wait until the user has seen it, but the GUI thread
 // shows it without waiting for anything, so neither thread can block the other
 // for good. Lives on the GUI thread; its signals are emitted there.
+//
+// The reports travel in a queue of its own under a std::mutex, and an eventfd wakes
+// the GUI thread: every hand-over between the threads is visible to the thread
+// sanitizer, which cannot see into Qt's own (uninstrumented) event queue.
 class JobObserverBridge : public QObject, public JobObserver {
     Q_OBJECT
   public:
@@ -42,12 +48,32 @@ class JobObserverBridge : public QObject, public JobObserver {
 
   private:
     struct Pending;
-    void ShowOnGuiThread(const std::shared_ptr<Pending>& pending, const QString& text,
-                         const QString& caption);
+    struct Report {
+        enum class Kind { Running, Progress, Message, Finished };
+        Report() = default;
+        explicit Report(Kind k) : kind(k) {}
+
+        Kind kind = Kind::Running;
+        int position = 0;
+        QString text;
+        QString caption;
+        std::shared_ptr<Pending> pending;
+        JobOutcome outcome;
+    };
+
+    void Post(Report report);
+    // GUI thread: hands the queued reports on, one at a time and in order, also when
+    // a receiver runs an event loop of its own meanwhile.
+    void Deliver();
+    void ShowMessage(const Report& report);
 
     UserMessages& m_messages;
     bool m_bAutoDismiss = false;
+    int m_wakeFd = -1;
+    QSocketNotifier* m_wakeNotifier = nullptr;
+
     std::mutex m_mutex;
+    std::deque<Report> m_queue;
     bool m_bShutdown = false;
     std::vector<std::weak_ptr<Pending>> m_pending;
 };
