@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTextStream>
 #include <QTimer>
@@ -103,4 +105,40 @@ TEST(ConverterApp, RunsTheDialogWithoutBlockingOtherWindowsUntilItEnds) {
     // The close steps stored the output path.
     EXPECT_EQ(App().GetProfileString("Option", "output_cut_file", "<missing>"),
               QDir::homePath() + "/Music/output.wav");
+}
+
+TEST(ConverterApp, MissingMusicFolderIsReportedAndTheDialogStillRuns) {
+    ASSERT_TRUE(QDir(QDir::homePath() + "/Music").removeRecursively());
+    Forget("app_tests");
+    QString boxText;
+    QString boxTitle;
+    bool dialogShown = false;
+    // Answers the start-up box, then ends the dialog, whichever is up.
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible()) {
+                continue;
+            }
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                boxText = box->text();
+                boxTitle = box->windowTitle();
+                box->button(QMessageBox::Ok)->click();
+                return;
+            }
+            if (auto* dialog = qobject_cast<ConverterDialog*>(w)) {
+                dialogShown = true;
+                dialog->reject();
+                return;
+            }
+        }
+    });
+    driver.start(10);
+    EXPECT_FALSE(App().InitInstance());
+    driver.stop();
+    EXPECT_EQ(boxText, "Can not get My Music directory!");
+    EXPECT_EQ(boxTitle, "Error");
+    EXPECT_TRUE(dialogShown);
+    EXPECT_EQ(App().GetProfileString("Option", "output_cut_file", "<missing>"),
+              QDir::homePath() + "/output.wav");
 }
