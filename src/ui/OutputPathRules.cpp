@@ -1,7 +1,7 @@
 #include "OutputPathRules.h"
 
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 
 QString OutputPathRules::DefaultInMusicFolder(const QString& musicFolder) {
     if (musicFolder.isEmpty() || !QDir(musicFolder).exists()) {
@@ -44,9 +44,9 @@ QString OutputPathRules::ForceWavExtension(const QString& chosenPath) {
 }
 
 bool OutputPathRules::FileExists(const QString& path) {
-    if (path.isEmpty()) {
-        return false;
-    }
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly);
+    // Anything but a folder at the path is a file the conversion would replace, so it
+    // is asked about, also when it cannot be read. Nothing is opened: opening a named
+    // pipe for reading would hang until someone writes to it.
+    const QFileInfo info(path);
+    return !path.isEmpty() && info.exists() && !info.isDir();
 }

@@ -22,6 +22,6 @@ class OutputPathRules {
     // or adds one, so the chosen file always ends in ".wav".
     static QString ForceWavExtension(const QString& chosenPath);
 
-    // True when the path can be opened for reading.
+    // True when something other than a folder exists at the path.
     static bool FileExists(const QString& path);
 };

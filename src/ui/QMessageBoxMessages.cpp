@@ -9,11 +9,14 @@ QMessageBoxMessages::~QMessageBoxMessages() {
 
 UserMessages::Answer QMessageBoxMessages::Show(QWidget* owner, const QString& text,
                                                const QString& caption, Buttons buttons, Icon icon) {
+    // An owner not shown yet (a message during start-up) would put the box in a corner
+    // of the screen; without one it is centred.
+    QWidget* parent = owner != nullptr && owner->isVisible() ? owner : nullptr;
     QMessageBox box(
         icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text,
-        buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
+        buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
     // Modal to its owner only, so that the preview window stays usable.
-    box.setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    box.setWindowModality(parent != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
     switch (box.exec()) {
         case QMessageBox::Yes:
             return Answer::Yes;

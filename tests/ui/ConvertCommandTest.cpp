@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -134,6 +136,18 @@ TEST_F(ConvertCommand, ReplaceAnsweredNoLeavesTheFileAlone) {
     EXPECT_EQ(messages.records[0].icon, UserMessages::Icon::Exclamation);
     EXPECT_FALSE(probe->JobBusy());
     EXPECT_EQ(ReadAll(output), "keep me");
+}
+
+TEST_F(ConvertCommand, AsksAboutAnyExistingFileWithoutOpeningIt) {
+    // A named pipe: opening it to see whether it exists would hang until a writer came.
+    ASSERT_EQ(mkfifo(output.c_str(), 0600), 0);
+    ConverterDialog& dlg = ReadyDialog(0, kSecond);
+    messages.answer = UserMessages::Answer::No;
+    dlg.OnConvert();
+    ASSERT_EQ(messages.records.size(), 1u);
+    EXPECT_EQ(messages.records[0].caption, "Warning");
+    EXPECT_FALSE(probe->JobBusy());
+    EXPECT_TRUE(std::filesystem::is_fifo(output));
 }
 
 TEST_F(ConvertCommand, ReplaceAnsweredYesReplacesTheFile) {

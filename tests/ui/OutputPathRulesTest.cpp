@@ -1,6 +1,7 @@
 #include "OutputPathRules.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -45,7 +46,7 @@ TEST(OutputPathRules, DefaultNeedsAnExistingMusicFolder) {
     EXPECT_EQ(OutputPathRules::DefaultInHome("/home/u"), "/home/u/output.wav");
 }
 
-TEST(OutputPathRules, FileExistsMeansReadable) {
+TEST(OutputPathRules, FileExistsForAnyFileButAFolder) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("x.wav");
@@ -57,4 +58,11 @@ TEST(OutputPathRules, FileExistsMeansReadable) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     EXPECT_TRUE(OutputPathRules::FileExists(path));
+    // Not readable: still a file the conversion would replace.
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::WriteOwner));
+    EXPECT_TRUE(OutputPathRules::FileExists(path));
+    // A named pipe is found without opening it (which would wait for a writer).
+    const QString fifo = dir.filePath("pipe.wav");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_TRUE(OutputPathRules::FileExists(fifo));
 }
