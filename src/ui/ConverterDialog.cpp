@@ -1,25 +1,39 @@
 #include "ConverterDialog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSlider>
+#include <QShortcut>
 #include <QStandardPaths>
+#include <QUrl>
+#include <utility>
 
 #include "AboutDialog.h"
+#include "CPreviewPlayer.h"
 #include "DialogUnits.h"
+#include "DisplayName.h"
 #include "FfmpegAudioSource.h"
 #include "HelpLauncher.h"
 #include "JobObserverBridge.h"
+#include "MediaTime.h"
+#include "MpvPlaybackEngine.h"
 #include "OutputPathRules.h"
+#include "PositionSlider.h"
+#include "PreviewInstance.h"
 #include "ProfileSettings.h"
 #include "UserMessages.h"
 
@@ -84,8 +98,36 @@ QString DefaultSaveFile(QWidget* owner, const QString& title, const QString& fol
                                         QFileDialog::DontConfirmOverwrite);
 }
 
+QString DefaultOpenFile(QWidget* owner, const QString& title, const QString& filter) {
+    return QFileDialog::getOpenFileName(owner, title, QString(), filter);
+}
+
+bool ProbeWithFfmpeg(const std::string& path, int64_t& duration) {
+    return FfmpegAudioSource().GetMediaDuration(path, duration);
+}
+
 std::unique_ptr<AudioStreamSource> MakeFfmpegSource() {
     return std::make_unique<FfmpegAudioSource>();
+}
+
+// Whether the file can be opened for reading. Non-blocking, so that a named pipe
+// without a writer answers at once instead of holding up the dialog.
+bool CanOpenForReading(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+// The one local file a drag carries, or "" when it carries anything else.
+QString DroppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
+        return QString();
+    }
+    const QUrl url = data->urls().front();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
 }
 
 }  // namespace
@@ -104,6 +146,9 @@ ConverterDialog::ConverterDialog(ProfileSettings& settings, UserMessages& messag
       m_messages(messages),
       m_bSliderDragging(sliderDragging),
       m_chooseSaveFile(DefaultSaveFile),
+      m_chooseOpenFile(DefaultOpenFile),
+      m_probeDuration(ProbeWithFfmpeg),
+      m_previewMessages(messages),
       m_bridge(std::make_unique<JobObserverBridge>(messages)) {
     m_job = std::make_unique<ConversionJob>(MakeFfmpegSource, *m_bridge);
     connect(m_bridge.get(), &JobObserverBridge::JobRunning, this, &ConverterDialog::OnJobRunning);
@@ -115,6 +160,10 @@ ConverterDialog::ConverterDialog(ProfileSettings& settings, UserMessages& messag
 }
 
 ConverterDialog::~ConverterDialog() {
+    // A dialog destroyed without being ended still takes its preview along.
+    if (g_pPreview != nullptr && g_pPreview->m_hWndDialog == this) {
+        ClosePreview();
+    }
     // Nothing the worker may still report can hold it up now, so joining is safe
     // even when the dialog is destroyed without having been ended.
     m_bridge->Shutdown();
@@ -160,7 +209,7 @@ void ConverterDialog::CreateControls() {
                 break;
             }
             case Kind::Slider: {
-                auto* slider = new QSlider(Qt::Horizontal, this);
+                auto* slider = new PositionSlider(m_bSliderDragging, this);
                 slider->setTickPosition(QSlider::NoTicks);
                 control = slider;
                 break;
@@ -186,7 +235,7 @@ void ConverterDialog::CreateControls() {
     m_progress = static_cast<QProgressBar*>(m_controls[IDC_PROGRESS]);
     m_stEndTime = static_cast<QLabel*>(m_controls[IDC_END_TEXT]);
     m_stStartTime = static_cast<QLabel*>(m_controls[IDC_START_TEXT]);
-    m_slider = static_cast<QSlider*>(m_controls[IDC_SLIDER]);
+    m_slider = static_cast<PositionSlider*>(m_controls[IDC_SLIDER]);
 
     // Enter in the output field must not end the dialog nor push a button.
     m_edOutputFile->installEventFilter(this);
@@ -203,6 +252,12 @@ void ConverterDialog::CreateControls() {
     connect(button(IDC_HELP), &QPushButton::clicked, this, &ConverterDialog::OnHelp);
     connect(button(IDC_HOMEPAGE), &QPushButton::clicked, this, &ConverterDialog::OnHomepage);
     connect(button(IDC_ABOUT), &QPushButton::clicked, this, &ConverterDialog::OnAbout);
+    connect(m_slider, &PositionSlider::sliderReleased, this, &ConverterDialog::OnSliderReleased);
+
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, &ConverterDialog::OnHelp);
+
+    setAcceptDrops(true);
 }
 
 void ConverterDialog::OnInitDialog() {
@@ -271,6 +326,14 @@ void ConverterDialog::DisableMediaControls() {
 }
 
 void ConverterDialog::ClosePreview() {
+    if (g_pPreview != nullptr) {
+        CPreviewPlayer* player = std::exchange(g_pPreview, nullptr);
+        player->disconnect(this);
+        if (player->m_nPlayState != Closed) {
+            player->CloseMedia();
+        }
+        delete player;
+    }
     m_slider->setValue(0);
     m_nSliderPos = 0;
     update();
@@ -431,19 +494,162 @@ void ConverterDialog::OnAbout() {
     AboutDialog(this).exec();
 }
 
-void ConverterDialog::OnOpenMediaFile() {}
+void ConverterDialog::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
 
-void ConverterDialog::OnPlay() {}
+void ConverterDialog::dropEvent(QDropEvent* event) {
+    const QString path = DroppedFile(event->mimeData());
+    if (path.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    // Not inside the drop: the boxes and the preview's window would run within the
+    // drag-and-drop machinery of the source application.
+    QMetaObject::invokeMethod(
+        this, [this, path] { OpenMediaFile(path); }, Qt::QueuedConnection);
+}
 
-void ConverterDialog::OnPause() {}
+void ConverterDialog::OnOpenMediaFile() {
+    const QString chosen =
+        m_chooseOpenFile(this, "Select a Media file", "MPEG Files (*.mpg *.mpeg);;Any Files (*)");
+    if (chosen.isEmpty()) {
+        return;
+    }
+    OpenMediaFile(chosen);
+}
 
-void ConverterDialog::OnStopPreview() {}
+void ConverterDialog::OpenMediaFile(const QString& path) {
+    m_szMediaFile = path;
+    if (!LoadMediaDuration()) {
+        m_messages.Show(this,
+                        "Cannot open the file and get the total time. You need to install "
+                        "appropriate decoders.\nOr the file is corrupt.",
+                        "Error", UserMessages::Buttons::Ok);
+        return;
+    }
+    if (!CanOpenForReading(m_szMediaFile)) {
+        m_messages.Show(this, "Can not open the media file!", QCoreApplication::applicationName(),
+                        UserMessages::Buttons::Ok, UserMessages::Icon::Exclamation);
+        return;
+    }
+    m_rtStart = 0;
+    std::string name;
+    GetDisplayName(m_szMediaFile.toStdString(), name);
+    m_strInfo = QString::fromStdString(MediaTime::InfoLine(name, 0, m_nDurationSec));
+    UpdateData(false);
+    m_stStartTime->setText(kZeroClock);
+    m_stEndTime->setText(QString::fromStdString(MediaTime::ClockText(m_nDurationSec)));
+    ClosePreview();
+    OpenPreview();
+    EnableMediaControls();
+}
 
-void ConverterDialog::OnStartTime() {}
+bool ConverterDialog::LoadMediaDuration() {
+    if (!m_probeDuration || !m_probeDuration(m_szMediaFile.toStdString(), m_rtDuration)) {
+        return false;
+    }
+    m_rtEnd = m_rtDuration;
+    m_nDurationSec = MediaTime::WholeSeconds(m_rtDuration);
+    return true;
+}
 
-void ConverterDialog::OnEndTime() {}
+bool ConverterDialog::OpenPreview() {
+    if (!m_engineFactory) {
+        // Looked up once, when first needed: the display does not change.
+        m_engineFactory = MpvPlaybackEngine::DefaultFactory();
+    }
+    g_pPreview = new CPreviewPlayer(this, m_engineFactory, m_previewMessages);
+    connect(g_pPreview, &CPreviewPlayer::positionReport, this, &ConverterDialog::OnPositionReport);
+    connect(g_pPreview, &CPreviewPlayer::closeRequested, this, &ConverterDialog::OnClosePreview);
+    g_pPreview->m_szClipPath = QFile::encodeName(m_szMediaFile).toStdString();
+    if (g_pPreview->OpenMedia()) {
+        return true;
+    }
+    m_szMediaFile.clear();
+    ClosePreview();
+    return false;
+}
 
-void ConverterDialog::OnPositionReport() {}
+void ConverterDialog::OnPlay() {
+    if (g_pPreview != nullptr) {
+        g_pPreview->Play();
+    }
+}
+
+void ConverterDialog::OnPause() {
+    if (g_pPreview != nullptr) {
+        g_pPreview->Pause();
+    }
+}
+
+void ConverterDialog::OnStopPreview() {
+    if (g_pPreview != nullptr) {
+        g_pPreview->Stop();
+    }
+}
+
+void ConverterDialog::ShowMark(QLabel* text, int64_t rt) {
+    text->setText(QString::fromStdString(MediaTime::ClockText(MediaTime::WholeSeconds(rt))));
+}
+
+void ConverterDialog::OnStartTime() {
+    if (g_pPreview == nullptr) {
+        return;
+    }
+    // The position of the last poll, up to a second old: what the dialog has shown.
+    m_rtStart = g_pPreview->m_rtCurrent;
+    ShowMark(m_stStartTime, m_rtStart);
+}
+
+void ConverterDialog::OnEndTime() {
+    if (g_pPreview == nullptr) {
+        return;
+    }
+    m_rtEnd = g_pPreview->m_rtCurrent;
+    ShowMark(m_stEndTime, m_rtEnd);
+}
+
+void ConverterDialog::OnSliderReleased() {
+    m_nSliderPos = m_slider->value();
+    SeekToSliderPos(m_nSliderPos);
+}
+
+bool ConverterDialog::SeekToSliderPos(int pos) {
+    if (g_pPreview == nullptr || g_pPreview->m_rtStop == 0) {
+        return false;
+    }
+    const double target = static_cast<double>(g_pPreview->m_rtStop) * pos * 0.0016666666666666668;
+    g_pPreview->SeekTo(static_cast<int64_t>(target));
+    // The thumb stays where the user left it; the next report moves it.
+    return true;
+}
+
+void ConverterDialog::OnPositionReport() {
+    // The thumb belongs to the mouse while the user holds it.
+    if (m_bSliderDragging == 1) {
+        return;
+    }
+    if (g_pPreview == nullptr) {
+        m_strInfo.clear();
+        m_stInfo->setText(m_strInfo);
+        return;
+    }
+    const int64_t cur = g_pPreview->m_rtCurrent;
+    const int64_t stop = g_pPreview->m_rtStop;
+    std::string name;
+    GetDisplayName(m_szMediaFile.toStdString(), name);
+    // The total is the probed duration, which the marks were measured against.
+    m_strInfo = QString::fromStdString(
+        MediaTime::InfoLine(name, MediaTime::WholeSeconds(cur), m_nDurationSec));
+    m_stInfo->setText(m_strInfo);
+    m_nSliderPos =
+        stop != 0 ? static_cast<int>(static_cast<double>(cur) / static_cast<double>(stop) * 600.0)
+                  : 0;
+    m_slider->setValue(m_nSliderPos);
+}
 
 void ConverterDialog::OnClosePreview() {
     ClosePreview();

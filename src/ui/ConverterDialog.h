@@ -8,15 +8,19 @@
 #include <memory>
 
 #include "ConversionJob.h"
+#include "DialogPreviewMessages.h"
+#include "PlaybackEngine.h"
 
 class JobObserverBridge;
+class PositionSlider;
 class ProfileSettings;
+class QDragEnterEvent;
+class QDropEvent;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QSlider;
 class UserMessages;
 
 // The program's only main window: media file, marks, output file, Convert/Stop and
@@ -60,6 +64,13 @@ class ConverterDialog : public QDialog {
     using SaveFileChooser = std::function<QString(QWidget* owner, const QString& title,
                                                   const QString& folder, const QString& filter)>;
 
+    // Asks for a media file: returns the chosen path, or "" when cancelled.
+    using OpenFileChooser =
+        std::function<QString(QWidget* owner, const QString& title, const QString& filter)>;
+    // Measures a media file: true and its duration in media time, or false when the
+    // file cannot be opened.
+    using DurationProbe = std::function<bool(const std::string& path, int64_t& duration)>;
+
     // sliderDragging is the application's flag, 1 while the slider is held.
     ConverterDialog(ProfileSettings& settings, UserMessages& messages, int& sliderDragging,
                     QWidget* parent = nullptr);
@@ -69,6 +80,16 @@ class ConverterDialog : public QDialog {
     QWidget* Control(int id) const { return m_controls.value(id, nullptr); }
 
     void SetSaveFileChooser(SaveFileChooser chooser) { m_chooseSaveFile = std::move(chooser); }
+    void SetOpenFileChooser(OpenFileChooser chooser) { m_chooseOpenFile = std::move(chooser); }
+    void SetDurationProbe(DurationProbe probe) { m_probeDuration = std::move(probe); }
+    // What the previews opened from now on play with; unset, the display's own choice.
+    void SetPlaybackEngineFactory(PlaybackEngineFactory factory) {
+        m_engineFactory = std::move(factory);
+    }
+
+    // Opens a media file as Open Media File does once the file has been chosen (also for
+    // a file named on the command line or dropped on the dialog).
+    void OpenMediaFile(const QString& path);
     // Where conversions read their audio; takes effect for jobs started afterwards.
     void SetSourceFactory(ConversionJob::SourceFactory factory);
 
@@ -94,6 +115,8 @@ class ConverterDialog : public QDialog {
     void OnClosePreview();
     // The preview's once-a-second position report.
     void OnPositionReport();
+    // The left button let go of the slider: seek the preview there.
+    void OnSliderReleased();
 
   signals:
     // A conversion job has ended and its file is finished (or was never made).
@@ -106,9 +129,19 @@ class ConverterDialog : public QDialog {
     void DisableMediaControls();
     // Closes the preview player, if any, and puts the slider back to 0.
     void ClosePreview();
+    // Opens a new preview player on the media file; on failure the media path is
+    // emptied and the preview closed again.
+    bool OpenPreview();
+    // Probes the media file; true and the end mark and duration set, or false and
+    // neither changed.
+    bool LoadMediaDuration();
+    // Asks the preview to go to slider position pos; false when there is nothing to seek.
+    bool SeekToSliderPos(int pos);
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     friend class ConverterDialogProbe;
@@ -118,6 +151,7 @@ class ConverterDialog : public QDialog {
     void InitOutputPath();
     void StopAndJoinJob();
     void SetMediaControlsEnabled(bool enabled);
+    void ShowMark(QLabel* text, int64_t rt);
 
     void OnJobRunning();
     void OnJobProgress(int position);
@@ -127,6 +161,10 @@ class ConverterDialog : public QDialog {
     UserMessages& m_messages;
     int& m_bSliderDragging;
     SaveFileChooser m_chooseSaveFile;
+    OpenFileChooser m_chooseOpenFile;
+    DurationProbe m_probeDuration;
+    PlaybackEngineFactory m_engineFactory;
+    DialogPreviewMessages m_previewMessages;
 
     QHash<int, QWidget*> m_controls;
     QPushButton* m_btnConvert = nullptr;
@@ -136,7 +174,7 @@ class ConverterDialog : public QDialog {
     QProgressBar* m_progress = nullptr;
     QLabel* m_stEndTime = nullptr;
     QLabel* m_stStartTime = nullptr;
-    QSlider* m_slider = nullptr;
+    PositionSlider* m_slider = nullptr;
     QString m_strInfo;
     QString m_strOutputFile;
     int64_t m_rtStart = 0;

@@ -1,0 +1,3 @@
+#include "PreviewInstance.h"
+
+CPreviewPlayer* g_pPreview = nullptr;
