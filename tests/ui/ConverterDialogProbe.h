@@ -21,6 +21,8 @@ class ConverterDialogProbe {
     int64_t Start() const { return m_dialog.m_rtStart; }
     int64_t End() const { return m_dialog.m_rtEnd; }
     int SliderPos() const { return m_dialog.m_nSliderPos; }
+    int DurationSec() const { return m_dialog.m_nDurationSec; }
+    bool SeekToSliderPos(int pos) { return m_dialog.SeekToSliderPos(pos); }
     bool JobBusy() const { return m_dialog.m_job->IsBusy(); }
     JobObserverBridge* Bridge() const { return m_dialog.m_bridge.get(); }
     void SetMaxDataBytes(int64_t bytes) { m_dialog.m_job->SetMaxDataBytes(bytes); }
