@@ -1,0 +1,221 @@
+#include <QPushButton>
+#include <QStyle>
+#include <QTest>
+
+#include "MediaDialogFixture.h"
+#include "WaitFor.h"
+
+class PositionDisplay : public MediaDialogFixture {
+  protected:
+    void SetUp() override {
+        MediaDialogFixture::SetUp();
+        MakeMediaDialog();
+        Open(MediaFile("clip.mpg", 60 * kSecond));
+        ASSERT_NE(g_pPreview, nullptr);
+    }
+
+    // Lets go of the slider at pos, as the release notification does.
+    void ReleaseAt(int pos) {
+        Slider()->setValue(pos);
+        dialog->OnSliderReleased();
+    }
+
+    QPoint SliderPoint(int pos) const {
+        const PositionSlider* slider = Slider();
+        const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider);
+        const int x = QStyle::sliderPositionFromValue(0, 600, pos, slider->width() - handle);
+        return QPoint(x + handle / 2, slider->height() / 2);
+    }
+};
+
+TEST_F(PositionDisplay, ReleaseSeeksToItsShareOfTheStopPosition) {
+    const struct {
+        int64_t stop;
+        int pos;
+        int64_t target;
+    } cases[] = {
+        {600'000'000, 300, 300'000'000},
+        {600'000'000, 600, 600'000'000},
+        {123'456'789, 1, 205'761},
+        {600'000'000, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Report(0, c.stop);
+        script->seeks.clear();
+        ReleaseAt(c.pos);
+        EXPECT_EQ(probe->SliderPos(), c.pos);
+        ASSERT_EQ(script->seeks.size(), 1u) << c.pos;
+        EXPECT_EQ(script->seeks[0], c.target) << c.stop << " at " << c.pos;
+        // The thumb waits for the next report.
+        EXPECT_EQ(Slider()->value(), c.pos);
+    }
+}
+
+TEST_F(PositionDisplay, NoSeekWithoutAStopPositionOrAPlayer) {
+    Report(0, 0);
+    script->seeks.clear();
+    ReleaseAt(200);
+    EXPECT_EQ(probe->SliderPos(), 200);
+    EXPECT_TRUE(script->seeks.empty());
+    EXPECT_FALSE(probe->SeekToSliderPos(200));
+
+    dialog->OnClosePreview();
+    ReleaseAt(300);
+    EXPECT_EQ(probe->SliderPos(), 300);
+    EXPECT_FALSE(probe->SeekToSliderPos(300));
+}
+
+TEST_F(PositionDisplay, ReportsMoveTheThumbOnTheScaleOf600) {
+    const struct {
+        int64_t current, stop;
+        int slider;
+    } cases[] = {
+        {10'000'000, 30'000'000, 200},
+        {599'999'999, 600'000'000, 599},
+        {600'000'000, 600'000'000, 600},
+        {5 * kSecond, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Report(c.current, c.stop);
+        EXPECT_EQ(probe->SliderPos(), c.slider) << c.current << " of " << c.stop;
+        EXPECT_EQ(Slider()->value(), c.slider);
+    }
+    // The stop position of 0 still updates the line; the total is the probed duration.
+    EXPECT_EQ(InfoText(), "clip.mpg   00:00:05 / 00:01:00");
+    Report(37'239'000'000, 40'000'000'000);
+    EXPECT_EQ(InfoText(), "clip.mpg   01:02:03 / 00:01:00");
+    EXPECT_EQ(probe->Info(), InfoText());
+}
+
+TEST_F(PositionDisplay, MarksTakeTheLastPolledPositionUnchanged) {
+    Report(37'239'000'000, 40'000'000'000);
+    dialog->OnStartTime();
+    EXPECT_EQ(probe->Start(), 37'239'000'000);
+    EXPECT_EQ(StartText(), "01:02:03");
+    EXPECT_EQ(EndText(), "00:01:00");
+    EXPECT_EQ(probe->End(), 60 * kSecond);
+
+    // A seek does not move the marks' source until the next poll.
+    ReleaseAt(300);
+    Report(12 * kSecond + 3, 40'000'000'000);
+    dialog->OnEndTime();
+    EXPECT_EQ(probe->End(), 12 * kSecond + 3);
+    EXPECT_EQ(EndText(), "00:00:12");
+    // Out of order is accepted here; Convert refuses it.
+    EXPECT_EQ(probe->Start(), 37'239'000'000);
+    EXPECT_TRUE(messages.records.empty());
+    const QString info = InfoText();
+    const int slider = Slider()->value();
+    dialog->OnStartTime();
+    EXPECT_EQ(InfoText(), info);
+    EXPECT_EQ(Slider()->value(), slider);
+}
+
+TEST_F(PositionDisplay, StartTimeRightAfterASeekTakesTheLastReport) {
+    Report(10 * kSecond, 60 * kSecond);
+    ReleaseAt(500);
+    dialog->OnStartTime();
+    EXPECT_EQ(probe->Start(), 10 * kSecond);
+}
+
+TEST_F(PositionDisplay, HeldSliderDropsReportsAndReleaseSeeksWithTheFlagDown) {
+    Report(0, 60 * kSecond);
+    int flagInsideRelease = -1;
+    QObject::connect(Slider(), &PositionSlider::sliderReleased,
+                     [&] { flagInsideRelease = dragging; });
+
+    // Grab the thumb where it is (0) and drag it to the middle.
+    QTest::mousePress(Slider(), Qt::LeftButton, Qt::NoModifier, SliderPoint(0));
+    EXPECT_EQ(dragging, 1);
+    QTest::mouseMove(Slider(), SliderPoint(300));
+    const int held = Slider()->value();
+    EXPECT_NEAR(held, 300, 10);
+    const QString info = InfoText();
+    Report(40 * kSecond, 60 * kSecond);
+    EXPECT_EQ(Slider()->value(), held);
+    EXPECT_EQ(InfoText(), info);
+
+    script->seeks.clear();
+    QTest::mouseRelease(Slider(), Qt::LeftButton, Qt::NoModifier, SliderPoint(300));
+    EXPECT_EQ(dragging, 0);
+    EXPECT_EQ(flagInsideRelease, 0);
+    ASSERT_EQ(script->seeks.size(), 1u);
+    EXPECT_EQ(probe->SliderPos(), Slider()->value());
+    EXPECT_EQ(script->seeks[0],
+              static_cast<int64_t>(60.0 * kSecond * Slider()->value() * 0.0016666666666666668));
+
+    // Free again: reports move the thumb.
+    Report(15 * kSecond, 60 * kSecond);
+    EXPECT_EQ(Slider()->value(), 150);
+    EXPECT_EQ(InfoText(), "clip.mpg   00:00:15 / 00:01:00");
+}
+
+TEST_F(PositionDisplay, ClickOnTheGrooveSeeksToWhereTheThumbWent) {
+    Report(0, 60 * kSecond);
+    script->seeks.clear();
+    QTest::mouseClick(Slider(), Qt::LeftButton, Qt::NoModifier, SliderPoint(500));
+    EXPECT_EQ(dragging, 0);
+    ASSERT_EQ(script->seeks.size(), 1u);
+    EXPECT_GT(Slider()->value(), 0);
+    EXPECT_EQ(probe->SliderPos(), Slider()->value());
+}
+
+TEST_F(PositionDisplay, KeyboardMovesDoNotSeek) {
+    Report(10 * kSecond, 60 * kSecond);
+    script->seeks.clear();
+    Slider()->setFocus();
+    QTest::keyClick(Slider(), Qt::Key_Right);
+    QTest::keyClick(Slider(), Qt::Key_PageUp);
+    EXPECT_NE(Slider()->value(), 100);
+    EXPECT_TRUE(script->seeks.empty());
+    Report(10 * kSecond, 60 * kSecond);
+    EXPECT_EQ(Slider()->value(), 100);
+}
+
+TEST_F(PositionDisplay, TransportButtonsDriveThePlayer) {
+    script->calls.clear();
+    Control<QPushButton>(ConverterDialog::IDC_PLAY)->click();
+    EXPECT_EQ(g_pPreview->m_nPlayState, Running);
+    Control<QPushButton>(ConverterDialog::IDC_PAUSE)->click();
+    EXPECT_EQ(g_pPreview->m_nPlayState, Paused);
+    Control<QPushButton>(ConverterDialog::IDC_STOP)->click();
+    EXPECT_EQ(g_pPreview->m_nPlayState, Stopped);
+    EXPECT_EQ(script->calls, (std::vector<std::string>{"Run", "Pause", "Stop", "Pause"}));
+
+    // Without a player they do nothing.
+    dialog->OnClosePreview();
+    dialog->OnPlay();
+    dialog->OnPause();
+    dialog->OnStopPreview();
+    EXPECT_EQ(g_pPreview, nullptr);
+}
+
+TEST_F(PositionDisplay, ClosingThePreviewWindowReturnsToNoMedia) {
+    Report(30 * kSecond, 60 * kSecond);
+    dialog->OnStartTime();
+    Report(45 * kSecond, 60 * kSecond);
+    dialog->OnEndTime();
+    // A report already on its way when the window closes.
+    g_pPreview->PollPosition();
+
+    g_pPreview->OnCloseAsked();
+    ASSERT_TRUE(WaitFor([] { return g_pPreview == nullptr; }, 5000));
+    EXPECT_EQ(script->enginesAlive, 0);
+    EXPECT_EQ(probe->MediaFile(), "");
+    EXPECT_EQ(probe->Start(), 0);
+    EXPECT_EQ(probe->End(), 0);
+    EXPECT_EQ(StartText(), "00:00:00");
+    EXPECT_EQ(EndText(), "00:00:00");
+    EXPECT_EQ(InfoText(), "");
+    EXPECT_EQ(Slider()->value(), 0);
+    EXPECT_EQ(probe->SliderPos(), 0);
+    EXPECT_TRUE(MediaControlsDisabled());
+    EXPECT_TRUE(Control<QPushButton>(ConverterDialog::IDC_OPEN_MEDIA)->isEnabled());
+
+    // A stale report finds no player.
+    dialog->OnPositionReport();
+    EXPECT_EQ(InfoText(), "");
+    EXPECT_EQ(probe->Info(), "");
+    dialog->OnStartTime();
+    EXPECT_EQ(probe->Start(), 0);
+}
