@@ -2,6 +2,8 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QStringList>
+#include <QTimer>
 
 #include "ConverterDialog.h"
 #include "QMessageBoxMessages.h"
@@ -22,6 +24,14 @@ ConverterApp::ConverterApp(int& argc, char** argv)
     // The name the program was started under, which also names its settings.
     setApplicationName(m_settings.Application());
     setOrganizationName(ProfileSettings::kOrganisation);
+    m_strStartFile = MediaFileArgument(arguments());
+}
+
+QString ConverterApp::MediaFileArgument(const QStringList& arguments) {
+    if (arguments.size() < 2 || arguments.at(1).isEmpty()) {
+        return QString();
+    }
+    return QFileInfo(arguments.at(1)).absoluteFilePath();
 }
 
 QString ConverterApp::ApplicationNameFor(const QString& executablePath) {
@@ -36,6 +46,12 @@ bool ConverterApp::InitInstance() {
     QEventLoop loop;
     connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     dialog.show();
+    if (!m_strStartFile.isEmpty()) {
+        // Once the dialog is on screen, so the preview opens beside it and any box has
+        // the dialog to sit on.
+        QTimer::singleShot(0, &dialog,
+                           [&dialog, file = m_strStartFile] { dialog.OpenMediaFile(file); });
+    }
     loop.exec();
     return false;
 }

@@ -15,6 +15,13 @@ class ConverterApp : public QApplication {
     // The executable's file name without its extension.
     static QString ApplicationNameFor(const QString& executablePath);
 
+    // The media file named on the command line: the first argument after the program's
+    // name, made absolute; "" when there is none.
+    static QString MediaFileArgument(const QStringList& arguments);
+
+    // A media file the dialog opens as soon as it is shown; "" for none.
+    void SetStartFile(const QString& path) { m_strStartFile = path; }
+
     // Runs the converter dialog until it ends. Returns false: the program then ends.
     bool InitInstance();
 
@@ -30,4 +37,5 @@ class ConverterApp : public QApplication {
 
   private:
     ProfileSettings m_settings;
+    QString m_strStartFile;
 };

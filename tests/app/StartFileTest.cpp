@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "ConverterApp.h"
+#include "ConverterDialog.h"
+#include "PreviewInstance.h"
+#include "TestMedia.h"
+
+TEST(StartFile, IsTheFirstArgumentMadeAbsolute) {
+    EXPECT_EQ(ConverterApp::MediaFileArgument({"orvane"}), "");
+    EXPECT_EQ(ConverterApp::MediaFileArgument({"orvane", ""}), "");
+    EXPECT_EQ(ConverterApp::MediaFileArgument({"orvane", "clips/My Clip.MPG"}),
+              QDir::current().absoluteFilePath("clips/My Clip.MPG"));
+    EXPECT_EQ(ConverterApp::MediaFileArgument({"orvane", "/media/a.mpg", "/media/b.mpg"}),
+              "/media/a.mpg");
+}
+
+// `orvane FILE`: the dialog comes up with the file open in the real preview.
+TEST(StartFile, OpensInTheShownDialogAsOpenMediaFileWould) {
+    ASSERT_TRUE(QDir().mkpath(QDir::homePath() + "/Music"));
+    TestMedia media;
+    const std::string clip =
+        media.Make("Start Clip.mpg",
+                   "-f lavfi -i testsrc=d=3:s=160x120:r=25 -f lavfi -i sine=d=3 "
+                   "-c:v mpeg1video -c:a mp2");
+    auto& app = *static_cast<ConverterApp*>(QCoreApplication::instance());
+    app.SetStartFile(QString::fromStdString(clip));
+
+    QString info;
+    QStringList boxes;
+    bool hadPreview = false;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible()) {
+                continue;
+            }
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                boxes << box->text();
+                box->button(QMessageBox::Ok)->click();
+                return;
+            }
+            if (auto* dialog = qobject_cast<ConverterDialog*>(w)) {
+                info = static_cast<QLabel*>(dialog->Control(ConverterDialog::IDC_INFO))->text();
+                if (!info.isEmpty()) {
+                    hadPreview = g_pPreview != nullptr;
+                    dialog->reject();
+                }
+                return;
+            }
+        }
+    });
+    driver.start(20);
+    EXPECT_FALSE(app.InitInstance());
+    driver.stop();
+    app.SetStartFile(QString());
+
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("|").toStdString();
+    EXPECT_EQ(info, "Start Clip.mpg   00:00:00 / 00:00:03");
+    EXPECT_TRUE(hadPreview);
+    // The close steps took the preview along.
+    EXPECT_EQ(g_pPreview, nullptr);
+}
