@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <map>
 
@@ -66,6 +67,13 @@ class MediaDialogFixture : public DialogTestFixture {
     QString StartText() const { return Control<QLabel>(ConverterDialog::IDC_START_TEXT)->text(); }
     QString EndText() const { return Control<QLabel>(ConverterDialog::IDC_END_TEXT)->text(); }
     PositionSlider* Slider() const { return Control<PositionSlider>(ConverterDialog::IDC_SLIDER); }
+    // Where the middle of the thumb is when the slider stands at pos.
+    QPoint SliderPoint(int pos) const {
+        const PositionSlider* slider = Slider();
+        const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider);
+        const int x = QStyle::sliderPositionFromValue(0, 600, pos, slider->width() - handle);
+        return QPoint(x + handle / 2, slider->height() / 2);
+    }
     bool MediaControlsEnabled() const {
         for (int id : ConverterDialog::kMediaControls) {
             if (!dialog->Control(id)->isEnabled()) {

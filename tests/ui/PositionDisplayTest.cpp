@@ -1,5 +1,4 @@
 #include <QPushButton>
-#include <QStyle>
 #include <QTest>
 
 #include "MediaDialogFixture.h"
@@ -18,13 +17,6 @@ class PositionDisplay : public MediaDialogFixture {
     void ReleaseAt(int pos) {
         Slider()->setValue(pos);
         dialog->OnSliderReleased();
-    }
-
-    QPoint SliderPoint(int pos) const {
-        const PositionSlider* slider = Slider();
-        const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider);
-        const int x = QStyle::sliderPositionFromValue(0, 600, pos, slider->width() - handle);
-        return QPoint(x + handle / 2, slider->height() / 2);
     }
 };
 

@@ -1,0 +1,140 @@
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cmath>
+#include <cstdlib>
+
+#include "ConversionJob.h"
+#include "FfmpegAudioSource.h"
+#include "MediaDialogFixture.h"
+#include "MediaTime.h"
+#include "MpvPlaybackEngine.h"
+#include "TestMedia.h"
+#include "WaitFor.h"
+#include "WavFile.h"
+
+// The whole way a user goes, on the real decoder, the real player (without picture or
+// sound output) and the real conversion: open, play, seek with the slider, take both
+// marks from the playing preview, convert.
+class EndToEnd : public MediaDialogFixture {
+  protected:
+    void UseRealEngines() {
+        dialog->SetDurationProbe([](const std::string& path, int64_t& duration) {
+            return FfmpegAudioSource().GetMediaDuration(path, duration);
+        });
+        dialog->SetPlaybackEngineFactory([] {
+            MpvPlaybackEngine::Options options;
+            options.video = MpvPlaybackEngine::VideoOutput::None;
+            options.audioOutput = "null";
+            return std::make_unique<MpvPlaybackEngine>(options);
+        });
+    }
+
+    void Click(int id) { Control<QPushButton>(id)->click(); }
+
+    // Waits for a report from the preview whose position satisfies `done`.
+    template <typename Condition>
+    bool WaitForReport(Condition done) {
+        int64_t seen = -1;
+        return WaitFor([&] {
+            if (g_pPreview == nullptr) {
+                return false;
+            }
+            const int64_t now = g_pPreview->m_rtCurrent;
+            const bool fresh = now != seen;
+            seen = now;
+            return fresh && done(now);
+        });
+    }
+
+    TestMedia media;
+};
+
+TEST_F(EndToEnd, MarksFromThePlayingPreviewCutTheStreamsSamples) {
+    constexpr int kRate = 44100;
+    const std::string clip = media.Make("Tone Clip.mpg", "-f lavfi -i testsrc=d=7:s=160x120:r=25 " +
+                                                             TestMedia::Tones(7, kRate) +
+                                                             " -c:v mpeg1video -c:a mp2 -b:a 192k");
+    const std::string output = media.Path("cut.wav");
+
+    ConverterDialog& dlg = MakeMediaDialog();
+    UseRealEngines();
+    int ended = 0;
+    JobOutcome outcome;
+    QObject::connect(&dlg, &ConverterDialog::ConversionEnded, [&](const JobOutcome& o) {
+        ++ended;
+        outcome = o;
+    });
+
+    openAnswer = QString::fromStdString(clip);
+    Click(ConverterDialog::IDC_OPEN_MEDIA);
+    ASSERT_NE(g_pPreview, nullptr);
+    ASSERT_TRUE(messages.records.empty()) << messages.records[0].text.toStdString();
+    // The streams start about half a second into the program stream: 6.97 s in all.
+    EXPECT_EQ(InfoText().toStdString(), "Tone Clip.mpg   00:00:00 / 00:00:06");
+    EXPECT_EQ(EndText().toStdString(), "00:00:06");
+
+    Click(ConverterDialog::IDC_PLAY);
+    ASSERT_TRUE(WaitForReport([](int64_t rt) { return rt >= kSecond / 2; }));
+    EXPECT_TRUE(InfoText().startsWith("Tone Clip.mpg   00:00:0")) << InfoText().toStdString();
+    EXPECT_GT(Slider()->value(), 0);
+
+    // Drag the thumb from where it is to a third of the way (2 s).
+    const int from = Slider()->value();
+    QTest::mousePress(Slider(), Qt::LeftButton, Qt::NoModifier, SliderPoint(from));
+    ASSERT_EQ(dragging, 1);
+    QTest::mouseMove(Slider(), SliderPoint(200));
+    QTest::mouseRelease(Slider(), Qt::LeftButton, Qt::NoModifier, SliderPoint(200));
+    ASSERT_EQ(dragging, 0);
+    const int released = probe->SliderPos();
+    EXPECT_NEAR(released, 200, 10);
+    const int64_t target = static_cast<int64_t>(static_cast<double>(g_pPreview->m_rtStop) *
+                                                released * 0.0016666666666666668);
+
+    ASSERT_TRUE(WaitForReport([&](int64_t rt) { return rt >= target; }));
+    Click(ConverterDialog::IDC_START_TIME);
+    const int64_t start = probe->Start();
+    EXPECT_EQ(start, g_pPreview->m_rtCurrent);
+    EXPECT_GE(start, target);
+    EXPECT_LT(start, target + 2 * kSecond);
+    EXPECT_EQ(StartText().toStdString(), MediaTime::ClockText(MediaTime::WholeSeconds(start)));
+
+    ASSERT_TRUE(WaitForReport([&](int64_t rt) { return rt >= start + kSecond; }));
+    Click(ConverterDialog::IDC_END_TIME);
+    const int64_t end = probe->End();
+    EXPECT_EQ(end, g_pPreview->m_rtCurrent);
+    ASSERT_LT(end, 65 * kSecond / 10) << "the clip ran out before the end mark";
+    Click(ConverterDialog::IDC_PAUSE);
+
+    Control<QLineEdit>(ConverterDialog::IDC_OUTPUT_FILE)->setText(QString::fromStdString(output));
+    Click(ConverterDialog::IDC_CONVERT);
+    ASSERT_TRUE(WaitFor([&] { return ended > 0; }, 30000));
+    EXPECT_EQ(outcome.status, JobOutcome::Status::Completed);
+    EXPECT_TRUE(messages.records.empty());
+
+    const WavFile wav = WavFile::Read(output);
+    ASSERT_TRUE(wav.Valid());
+    EXPECT_EQ(wav.channels, 2);
+    EXPECT_EQ(wav.rate, static_cast<uint32_t>(kRate));
+    EXPECT_EQ(wav.bits, 16);
+    // The budget of the marks, in whole 5000-byte buffers.
+    const int64_t budget = ConversionJob::ByteBudget(start, end, wav.avgBytes);
+    EXPECT_EQ(static_cast<int64_t>(wav.DataBytes()), (budget + 4999) / 5000 * 5000);
+
+    // The stream's own samples from the start mark on.
+    const std::vector<int16_t> whole = TestMedia::DecodeS16(clip);
+    const size_t first =
+        static_cast<size_t>(std::llround(static_cast<double>(start) / kSecond * kRate)) * 2;
+    const std::vector<int16_t> got = wav.Samples16();
+    ASSERT_GE(whole.size(), first + got.size());
+    size_t worst = 0;
+    int worstDiff = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        const int diff = std::abs(got[i] - whole[first + i]);
+        if (diff > worstDiff) {
+            worstDiff = diff;
+            worst = i;
+        }
+    }
+    EXPECT_LE(worstDiff, 1) << "at sample " << worst / 2 << " of the cut";
+}
