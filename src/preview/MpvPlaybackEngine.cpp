@@ -2,9 +2,13 @@
 
 #include <mpv/client.h>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QSocketNotifier>
 
 #include <charconv>
 #include <chrono>
@@ -32,6 +36,10 @@ MpvPlaybackEngine::~MpvPlaybackEngine() {
         // After this returns no wakeup callback runs, so none can reach a dead engine.
         mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
         mpv_terminate_destroy(m_mpv);
+    }
+    delete m_wakeNotifier;
+    if (m_wakeFd >= 0) {
+        close(m_wakeFd);
     }
 }
 
@@ -62,6 +70,14 @@ EngineResult MpvPlaybackEngine::Initialize() {
     // libmpv refuses to start under a locale whose decimal point is not ".", and the
     // QApplication has just set the user's locale.
     std::setlocale(LC_NUMERIC, "C");
+    // Made before libmpv starts its threads, so they all see it.
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd < 0) {
+        return {MPV_ERROR_NOMEM, "eventfd()"};
+    }
+    m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, &m_context);
+    QObject::connect(m_wakeNotifier, &QSocketNotifier::activated, &m_context,
+                     [this] { OnWakeupSignalled(); });
     m_mpv = mpv_create();
     if (m_mpv == nullptr) {
         return {MPV_ERROR_NOMEM, "mpv_create()"};
@@ -290,9 +306,15 @@ void MpvPlaybackEngine::SetEventNotify(std::function<void()> notify) {
 
 void MpvPlaybackEngine::OnWakeup(void* context) {
     // Called on one of libmpv's threads: only hand the work to the GUI thread.
-    auto* self = static_cast<MpvPlaybackEngine*>(context);
-    QMetaObject::invokeMethod(
-        &self->m_context, [self] { self->DispatchEvents(); }, Qt::QueuedConnection);
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n =
+        write(static_cast<MpvPlaybackEngine*>(context)->m_wakeFd, &one, sizeof one);
+}
+
+void MpvPlaybackEngine::OnWakeupSignalled() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = read(m_wakeFd, &count, sizeof count);
+    DispatchEvents();
 }
 
 void MpvPlaybackEngine::DispatchEvents() {

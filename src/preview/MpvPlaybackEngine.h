@@ -8,6 +8,7 @@
 
 #include "PlaybackEngine.h"
 
+class QSocketNotifier;
 struct mpv_handle;
 struct mpv_event;
 
@@ -57,6 +58,7 @@ class MpvPlaybackEngine : public PlaybackEngine {
 
   private:
     static void OnWakeup(void* context);
+    void OnWakeupSignalled();
     void DispatchEvents();
     void HandleEvent(const mpv_event& event);
     EngineResult SetFlag(const char* name, bool on);
@@ -65,6 +67,10 @@ class MpvPlaybackEngine : public PlaybackEngine {
     Options m_options;
     mpv_handle* m_mpv = nullptr;
     QObject m_context;  // receiver of the queued event dispatch, lives as long as the engine
+    // libmpv's threads only write to this eventfd; the GUI thread reads it and
+    // dispatches. Unlike a queued Qt call, the hand-over is visible to ThreadSanitizer.
+    int m_wakeFd = -1;
+    QSocketNotifier* m_wakeNotifier = nullptr;
     QPointer<QWidget> m_view;
     std::deque<EngineEvent> m_events;
     std::function<void()> m_notify;

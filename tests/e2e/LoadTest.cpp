@@ -1,0 +1,174 @@
+// Many conversions started and stopped, many previews opened and closed, and the
+// program closed during conversions: nothing leaks, grows, races or breaks a file.
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QWidget>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "CPreviewPlayer.h"
+#include "DialogTestFixture.h"
+#include "MpvPlaybackEngine.h"
+#include "PreviewMessages.h"
+#include "TestMedia.h"
+#include "WaitFor.h"
+#include "WavFile.h"
+
+namespace {
+
+constexpr int64_t kSecond = 10'000'000;
+
+// Resident memory in KiB, from /proc.
+long ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+// Sanitizers keep freed memory in quarantine: memory growth means something only
+// without them.
+constexpr bool kSanitized =
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    true;
+#else
+    false;
+#endif
+
+void ReportMemory(const char* what, long before, long after) {
+    std::printf("[ memory ] %s: RSS %ld KiB before, %ld KiB after (%+ld KiB)\n", what, before,
+                after, after - before);
+    ::testing::Test::RecordProperty(std::string(what) + "_rss_kib_growth", after - before);
+}
+
+class QuietPreviewMessages : public PreviewMessages {
+  public:
+    void ShowMessage(const QString& text, const QString&) override { texts.push_back(text); }
+    std::vector<QString> texts;
+};
+
+class Load : public DialogTestFixture {
+  protected:
+    void SetUp() override {
+        DialogTestFixture::SetUp();
+        // Long enough that every conversion is still running when Stop comes.
+        input = media.Make("long.mp2", "-f lavfi -i sine=f=440:r=44100:d=600 -ac 2 -c:a mp2");
+        output = media.Path("out.wav");
+        messages.answer = UserMessages::Answer::Yes;  // replace the last run's file
+    }
+
+    ConverterDialog& Ready() {
+        ConverterDialog& dlg = MakeDialog();
+        probe->SetMedia(QString::fromStdString(input), 0, 600 * kSecond);
+        Control<QWidget>(1017)->setProperty("text", QString::fromStdString(output));
+        QObject::connect(&dlg, &ConverterDialog::ConversionEnded, [this](const JobOutcome& o) {
+            ++ended;
+            lastOutcome = o;
+        });
+        dlg.show();
+        return dlg;
+    }
+
+    QPushButton* ConvertButton() const { return Control<QPushButton>(1000); }
+
+    TestMedia media;
+    std::string input;
+    std::string output;
+    int ended = 0;
+    JobOutcome lastOutcome;
+};
+
+}  // namespace
+
+TEST_F(Load, TwoHundredConversionsStartedAndStopped) {
+    ConverterDialog& dlg = Ready();
+    long before = 0;
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        if (cycle == 20) {
+            before = ResidentKb();  // after the caches and pools have filled
+        }
+        const int endedBefore = ended;
+        dlg.OnConvert();
+        ASSERT_TRUE(WaitFor([&] { return ConvertButton()->text() == "Stop"; })) << cycle;
+        dlg.OnConvert();
+        ASSERT_TRUE(WaitFor([&] { return ended > endedBefore && !probe->JobBusy(); })) << cycle;
+        ASSERT_EQ(ConvertButton()->text(), "Convert");
+        ASSERT_EQ(lastOutcome.status, JobOutcome::Status::Stopped) << cycle;
+        const WavFile wav = WavFile::Read(output);
+        ASSERT_TRUE(wav.Valid()) << cycle;
+        ASSERT_GT(wav.DataBytes(), 0u);
+    }
+    const long after = ResidentKb();
+    ReportMemory("200 conversions", before, after);
+    if (!kSanitized) {
+        EXPECT_LT(after - before, 8 * 1024);
+    }
+    // Every refusal or question but the replace question would be a fault here.
+    for (const auto& record : messages.records) {
+        ASSERT_EQ(record.caption, "Warning") << record.text.toStdString();
+    }
+}
+
+TEST_F(Load, TwoHundredPreviewsOpenedAndClosed) {
+    const std::string clip =
+        media.Make("clip.mpg",
+                   "-f lavfi -i testsrc=d=3:s=160x120:r=25 -f lavfi -i sine=d=3 -c:v mpeg1video "
+                   "-c:a mp2");
+    QWidget dialog;
+    QuietPreviewMessages boxes;
+    long before = 0;
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        if (cycle == 20) {
+            before = ResidentKb();
+        }
+        CPreviewPlayer player(
+            &dialog,
+            [] {
+                MpvPlaybackEngine::Options options;
+                options.video = MpvPlaybackEngine::VideoOutput::None;
+                options.audioOutput = "null";
+                return std::make_unique<MpvPlaybackEngine>(options);
+            },
+            boxes);
+        player.m_szClipPath = clip;
+        ASSERT_TRUE(player.OpenMedia()) << cycle;
+        if (cycle % 10 == 0) {
+            player.Play();  // some of them play for a moment before they are closed
+            ASSERT_TRUE(WaitFor([&] {
+                return player.PollPosition() == 0 && player.m_rtCurrent > 0;
+            })) << cycle;
+        }
+        player.CloseMedia();
+        ASSERT_EQ(player.m_nPlayState, Closed);
+    }
+    const long after = ResidentKb();
+    ReportMemory("200 previews", before, after);
+    if (!kSanitized) {
+        EXPECT_LT(after - before, 16 * 1024);
+    }
+    EXPECT_TRUE(boxes.texts.empty());
+}
+
+TEST_F(Load, ClosingTheProgramDuringAConversionTwentyTimes) {
+    for (int run = 0; run < 20; ++run) {
+        ConverterDialog& dlg = Ready();
+        const int endedBefore = ended;
+        dlg.OnConvert();
+        ASSERT_TRUE(WaitFor([&] { return ConvertButton()->text() == "Stop"; })) << run;
+        QElapsedTimer timer;
+        timer.start();
+        dlg.close();
+        EXPECT_LT(timer.elapsed(), 5000) << run;
+        EXPECT_GT(ended, endedBefore);
+        EXPECT_FALSE(dlg.isVisible());
+        const WavFile wav = WavFile::Read(output);
+        ASSERT_TRUE(wav.Valid()) << run;
+        EXPECT_GT(wav.DataBytes(), 0u) << run;
+        dialog.reset();
+    }
+}
