@@ -147,6 +147,7 @@ int ExtractCommand::Convert(const ExtractArguments& args) {
     request.outputPath = args.output;
     request.rtStart = args.rtStart;
     request.rtEnd = args.rtEnd;
+    request.replaceExisting = IsRegularFile(args.output);
     const auto started = ProgressLine::Clock::now();
     ProgressLine progress(span, started);
     if (!job.Start(request)) {

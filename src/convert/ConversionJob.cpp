@@ -1,6 +1,7 @@
 #include "ConversionJob.h"
 
 #include <cmath>
+#include <cstdio>
 #include <system_error>
 #include <vector>
 
@@ -112,6 +113,11 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
         return outcome;
     }
     const AudioFormat& format = outcome.format;
+    if (m_request.replaceExisting) {
+        // Removed rather than truncated, so a read-only file the user agreed to replace
+        // is replaced too; a failure shows when the new file cannot be created.
+        std::remove(m_request.outputPath.c_str());
+    }
     WavWriter writer([this](const std::string& text,
                             const std::string& caption) { m_observer.OnJobMessage(text, caption); },
                      m_nMaxDataBytes);

@@ -21,6 +21,9 @@ struct ConversionRequest {
     std::string outputPath;
     int64_t rtStart = 0;
     int64_t rtEnd = 0;
+    // The user agreed to replace an existing output file: it is removed when the new
+    // one is created, so a conversion that fails before that leaves it alone.
+    bool replaceExisting = false;
 };
 
 struct JobOutcome {

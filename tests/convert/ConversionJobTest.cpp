@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "ScriptedSource.h"
@@ -259,4 +260,29 @@ TEST(ConversionJob, OpenEndedProgressCountsAgainstTheDuration) {
     run.Run(0, ConversionRequest::kToEndOfStream);
     EXPECT_EQ(run.observer.positions, (std::vector<int>{28, 56, 85, 0}));
     EXPECT_EQ(WavFile::Read(run.output).dataSize, 15'000u);
+}
+
+TEST(ConversionJob, AnAgreedReplaceRemovesTheOldFileOnlyWhenTheNewOneIsMade) {
+    {
+        // The media cannot be opened: the old file stays as it was.
+        JobRun run;
+        { std::ofstream(run.output) << "old"; }
+        run.source->openResult = -2;
+        ASSERT_TRUE(run.job->Start({"in", run.output, 0, 10'000'000, true}));
+        ASSERT_TRUE(run.observer.WaitFinished());
+        run.job->Join();
+        EXPECT_EQ(std::filesystem::file_size(run.output), 3u);
+    }
+    {
+        // A read-only file the user agreed to replace is replaced.
+        JobRun run;
+        { std::ofstream(run.output) << "old"; }
+        std::filesystem::permissions(run.output, std::filesystem::perms::owner_read);
+        run.source->fills = {5000};
+        ASSERT_TRUE(run.job->Start({"in", run.output, 0, 10'000'000, true}));
+        ASSERT_TRUE(run.observer.WaitFinished());
+        run.job->Join();
+        EXPECT_EQ(run.observer.outcome.status, JobOutcome::Status::Completed);
+        EXPECT_TRUE(WavFile::Read(run.output).Valid());
+    }
 }
