@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the engine's open, probe, seek and fill with libFuzzer.
-#   scripts/fuzz.sh RUNS         a fixed number of executions (for the report)
-#   scripts/fuzz.sh --seconds N  a run of N seconds (CI's smoke run)
+#   bench/fuzz.sh RUNS         a fixed number of executions (for the report)
+#   bench/fuzz.sh --seconds N  a run of N seconds (CI's smoke run)
 # The seed corpus is generated: a small file of every container the tests use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
