@@ -20,6 +20,7 @@
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QUrl>
+#include <algorithm>
 #include <utility>
 
 #include "AboutDialog.h"
@@ -548,7 +549,8 @@ void ConverterDialog::OpenMediaFile(const QString& path) {
 }
 
 bool ConverterDialog::LoadMediaDuration() {
-    if (!m_probeDuration || !m_probeDuration(m_szMediaFile.toStdString(), m_rtDuration)) {
+    if (!m_probeDuration ||
+        !m_probeDuration(QFile::encodeName(m_szMediaFile).toStdString(), m_rtDuration)) {
         return false;
     }
     m_rtEnd = m_rtDuration;
@@ -645,9 +647,12 @@ void ConverterDialog::OnPositionReport() {
     m_strInfo = QString::fromStdString(
         MediaTime::InfoLine(name, MediaTime::WholeSeconds(cur), m_nDurationSec));
     m_stInfo->setText(m_strInfo);
-    m_nSliderPos =
-        stop != 0 ? static_cast<int>(static_cast<double>(cur) / static_cast<double>(stop) * 600.0)
-                  : 0;
+    m_nSliderPos = 0;
+    if (stop != 0) {
+        // A position far past a tiny stop position must not overflow the conversion.
+        const double share = static_cast<double>(cur) / static_cast<double>(stop) * 600.0;
+        m_nSliderPos = static_cast<int>(std::clamp(share, -2147483648.0, 2147483647.0));
+    }
     m_slider->setValue(m_nSliderPos);
 }
 
