@@ -190,8 +190,9 @@ void ConverterDialog::CreateControls() {
         switch (t.kind) {
             case Kind::Button: {
                 auto* button = new QPushButton(t.caption, this);
-                // No default button: Enter pushes only the button that has the focus.
-                button->setAutoDefault(true);
+                // No default button, nor one Qt would make default on showing or on
+                // focus: Enter pushes only the button that has the focus (keyPressEvent).
+                button->setAutoDefault(false);
                 button->setDefault(false);
                 control = button;
                 break;
@@ -462,10 +463,14 @@ bool ConverterDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ConverterDialog::keyPressEvent(QKeyEvent* event) {
-    // A focused push button takes Enter itself; anywhere else Enter ends the dialog
-    // like OK, through the close steps, and never clicks a button out of sight of the
-    // focus (Qt would otherwise make Convert the default button).
+    // Enter pushes the focused push button; anywhere else it ends the dialog like OK,
+    // through the close steps, and never clicks a button out of sight of the focus.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+            button != nullptr && button->isEnabled()) {
+            button->click();
+            return;
+        }
         accept();
         return;
     }

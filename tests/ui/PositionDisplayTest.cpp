@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QPushButton>
 #include <QTest>
 
@@ -210,4 +211,29 @@ TEST_F(PositionDisplay, ClosingThePreviewWindowReturnsToNoMedia) {
     EXPECT_EQ(probe->Info(), "");
     dialog->OnStartTime();
     EXPECT_EQ(probe->Start(), 0);
+}
+
+// Enter outside a button ends the dialog, so no button may be framed as the default one,
+// neither after showing nor once the focus has left a button.
+TEST_F(PositionDisplay, NoButtonLooksLikeTheDefault) {
+    const auto defaults = [this] {
+        int count = 0;
+        for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+            count += button->isDefault() ? 1 : 0;
+        }
+        return count;
+    };
+    EXPECT_EQ(defaults(), 0);
+    QApplication::setActiveWindow(dialog.get());
+    Control<QPushButton>(ConverterDialog::IDC_PLAY)->setFocus();
+    EXPECT_EQ(defaults(), 0);
+    Slider()->setFocus();
+    EXPECT_EQ(defaults(), 0);
+
+    // The focused button still takes Enter.
+    script->calls.clear();
+    Control<QPushButton>(ConverterDialog::IDC_PLAY)->setFocus();
+    QTest::keyClick(Control<QPushButton>(ConverterDialog::IDC_PLAY), Qt::Key_Return);
+    EXPECT_EQ(script->calls, std::vector<std::string>{"Run"});
+    EXPECT_TRUE(dialog->isVisible());
 }
