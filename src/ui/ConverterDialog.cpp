@@ -376,7 +376,6 @@ void ConverterDialog::OnConvert() {
         if (answer != UserMessages::Answer::Yes) {
             return;
         }
-        QFile::remove(output);
     }
 
     ConversionRequest request;
@@ -384,6 +383,9 @@ void ConverterDialog::OnConvert() {
     request.outputPath = QFile::encodeName(output).toStdString();
     request.rtStart = m_rtStart;
     request.rtEnd = m_rtEnd;
+    // The old file goes when the new one is created: a media file that turns out not
+    // to convert does not cost the user the file they agreed to replace.
+    request.replaceExisting = OutputPathRules::FileExists(output);
     if (!m_job->Start(request)) {
         m_messages.Show(this, "can not begin thread!", QCoreApplication::applicationName(),
                         UserMessages::Buttons::Ok);
@@ -391,6 +393,7 @@ void ConverterDialog::OnConvert() {
     }
     m_bJobActive = true;
     m_bStopRequested = false;
+    m_strJobMedia = m_szMediaFile;
 }
 
 void ConverterDialog::OnJobRunning() {
@@ -411,6 +414,16 @@ void ConverterDialog::OnJobFinished(const JobOutcome& outcome) {
     m_bJobActive = false;
     m_bStopRequested = false;
     m_btnConvert->setText("Convert");
+    // A conversion that could not even start would otherwise end as silently as a
+    // successful one: say why nothing was written.
+    const bool notStarted = outcome.status == JobOutcome::Status::OpenFailed ||
+                            outcome.status == JobOutcome::Status::PrepareFailed;
+    if (notStarted && !m_bClosing) {
+        m_messages.Show(
+            this,
+            "Can not convert " + m_strJobMedia + ": " + QString::fromStdString(outcome.reason),
+            "Error", UserMessages::Buttons::Ok);
+    }
     emit ConversionEnded(outcome);
 }
 
@@ -528,8 +541,22 @@ void ConverterDialog::OnOpenMediaFile() {
 }
 
 void ConverterDialog::OpenMediaFile(const QString& path) {
+    // A file that fails to open leaves the file that was open as it was: its path,
+    // end mark and duration stay with its preview and marks, so the info line and a
+    // conversion never mix two files.
+    const QString previousFile = m_szMediaFile;
+    const int64_t previousEnd = m_rtEnd;
+    const int64_t previousDuration = m_rtDuration;
+    const int previousSeconds = m_nDurationSec;
+    const auto restore = [&] {
+        m_szMediaFile = previousFile;
+        m_rtEnd = previousEnd;
+        m_rtDuration = previousDuration;
+        m_nDurationSec = previousSeconds;
+    };
     m_szMediaFile = path;
     if (!LoadMediaDuration()) {
+        restore();
         m_messages.Show(this,
                         "Cannot open the file and get the total time. You need to install "
                         "appropriate decoders.\nOr the file is corrupt.",
@@ -537,6 +564,7 @@ void ConverterDialog::OpenMediaFile(const QString& path) {
         return;
     }
     if (!CanOpenForReading(m_szMediaFile)) {
+        restore();
         m_messages.Show(this, "Can not open the media file!", QCoreApplication::applicationName(),
                         UserMessages::Buttons::Ok, UserMessages::Icon::Exclamation);
         return;

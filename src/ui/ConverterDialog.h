@@ -190,6 +190,8 @@ class ConverterDialog : public QDialog {
     std::unique_ptr<ConversionJob> m_job;
     // From a successful start until the job's end has reached this thread.
     bool m_bJobActive = false;
+    // The media the running job converts, for its messages.
+    QString m_strJobMedia;
     bool m_bStopRequested = false;
     bool m_bClosing = false;
 };

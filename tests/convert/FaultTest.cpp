@@ -12,6 +12,7 @@
 
 #include "ConversionJob.h"
 #include "FfmpegAudioSource.h"
+#include "FileSizeLimit.h"
 #include "TestMedia.h"
 #include "WavFile.h"
 #include "WavWriter.h"
@@ -75,18 +76,12 @@ TEST(Faults, TheDiskFillsUpMidConversion) {
     TestMedia media;
     const std::string in = media.Make("long.wav", TestMedia::Tones(30, 44100) + " -c:a pcm_s16le");
     const std::string out = media.Path("out.wav");
-    // A file size limit stands in for a full disk: writes past it fail with EFBIG.
-    struct rlimit old {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = old;
-    limit.rlim_cur = 3 << 20;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     Conversion c;
-    c.Run(in, out);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-
+    {
+        FileSizeLimit full(3 << 20);
+        ASSERT_TRUE(full.Active());
+        c.Run(in, out);
+    }
     EXPECT_EQ(c.outcome.status, JobOutcome::Status::WriteFailed);
     EXPECT_EQ(c.messages, std::vector<std::string>{"Error: Can not write " + out});
     // The file does not pass for a good WAV: its header still says no data.
