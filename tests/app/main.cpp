@@ -1,31 +1,19 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
 
 #include "ConverterApp.h"
+#include "ScratchHome.h"
 
-// Settings go to a scratch home, so the tests neither see nor change the user's.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // Listing the tests (as the build does) needs no display.
     if (::testing::GTEST_FLAG(list_tests)) {
         return RUN_ALL_TESTS();
     }
-
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orvane-app-home-XXXXXX").string();
-    const char* home = mkdtemp(pattern.data());
-    if (home == nullptr) {
+    // Settings go to a scratch home, so the tests neither see nor change the user's.
+    ScratchHome home("orvane-app");
+    if (!home.Ok()) {
         return 1;
     }
-    setenv("HOME", home, 1);
-    setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", home, 1);
-
     ConverterApp app(argc, argv);
-    const int result = RUN_ALL_TESTS();
-    std::error_code ec;
-    std::filesystem::remove_all(home, ec);
-    return result;
+    return RUN_ALL_TESTS();
 }
