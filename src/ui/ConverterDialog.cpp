@@ -80,18 +80,6 @@ constexpr ControlTemplate kTemplate[] = {
     {ConverterDialog::IDC_ABOUT, Kind::Button, "About", 174, 155, 50, 14},
 };
 
-// The application icon in all the sizes the program's resources hold; none without them.
-QIcon ApplicationIcon() {
-    QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256}) {
-        const QString file = QString(":/orvane/icon-%1.png").arg(size);
-        if (QFile::exists(file)) {
-            icon.addFile(file, QSize(size, size));
-        }
-    }
-    return icon;
-}
-
 QString DefaultSaveFile(QWidget* owner, const QString& title, const QString& folder,
                         const QString& filter) {
     // The conversion asks before it replaces a file, so the file dialog does not.
@@ -132,13 +120,6 @@ QString DroppedFile(const QMimeData* data) {
 }
 
 }  // namespace
-
-// Outside any namespace, as the resource initialiser requires.
-static void LoadResources() {
-#ifdef ORVANE_HAS_RESOURCES
-    Q_INIT_RESOURCE(orvane);
-#endif
-}
 
 ConverterDialog::ConverterDialog(ProfileSettings& settings, UserMessages& messages,
                                  int& sliderDragging, QWidget* parent)
@@ -272,11 +253,7 @@ void ConverterDialog::OnInitDialog() {
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    LoadResources();
-    const QIcon icon = ApplicationIcon();
-    if (!icon.isNull()) {
-        setWindowIcon(icon);
-    }
+    setWindowIcon(AboutDialog::ApplicationIcon());
 
     m_stStartTime->setText(kZeroClock);
     m_stEndTime->setText(kZeroClock);
