@@ -1,6 +1,7 @@
 #include "FfmpegAudioSource.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "MediaTime.h"
@@ -166,7 +167,8 @@ int FfmpegAudioSource::Seek(int64_t rtStart) {
     }
     const AVStream* st = m_fmt->streams[m_nStream];
     const int64_t startRt = av_rescale_q(StartOf(m_fmt), AV_TIME_BASE_Q, kMediaTimeBase);
-    m_targetPts = av_rescale_q(startRt + rtStart, kMediaTimeBase, st->time_base);
+    m_nTargetSample =
+        av_rescale_q(startRt + rtStart, kMediaTimeBase, AVRational{1, m_dec->sample_rate});
     m_bTrimming = true;
     m_bHaveRel = false;
     if (rtStart <= kSeekPreroll) {
@@ -256,12 +258,18 @@ bool FfmpegAudioSource::TakeFrame() {
     int64_t skip = 0;
     if (m_bTrimming) {
         const AVRational tb = m_fmt->streams[m_nStream]->time_base;
-        const AVRational sampleTb{1, f->sample_rate > 0 ? f->sample_rate : m_dec->sample_rate};
-        int64_t rel = m_nNextRelSample;
+        const AVRational sampleTb{1, m_dec->sample_rate};
         const int64_t pts =
             f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+        int64_t rel = m_nNextRelSample;
         if (pts != AV_NOPTS_VALUE) {
-            rel = av_rescale_q(pts - m_targetPts, tb, sampleTb);
+            const int64_t fromPts = av_rescale_q(pts, tb, sampleTb) - m_nTargetSample;
+            // Containers that count in milliseconds round every frame's time; within a
+            // tick of where the samples so far put it, counting is the exact measure.
+            const int64_t tick = av_rescale_q(1, tb, sampleTb) + 1;
+            if (!m_bHaveRel || std::llabs(fromPts - m_nNextRelSample) > tick) {
+                rel = fromPts;
+            }
         } else if (!m_bHaveRel) {
             return false;  // no time yet: cannot tell where the target lies
         }

@@ -69,10 +69,10 @@ class FfmpegAudioSource : public AudioStreamSource {
     bool m_bEnded = false;
     int m_nBadReads = 0;
 
-    // Samples before the seek target are dropped: the offset of the target in the
-    // stream's time base, and the running position of the next frame relative to it.
+    // Samples before the seek target are dropped: the target as a sample count from
+    // the stream's time 0, and the running position of the next frame relative to it.
     bool m_bTrimming = false;
-    int64_t m_targetPts = 0;
+    int64_t m_nTargetSample = 0;
     int64_t m_nNextRelSample = 0;
     bool m_bHaveRel = false;
 };

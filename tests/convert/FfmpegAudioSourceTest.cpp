@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -212,4 +213,26 @@ TEST(FfmpegAudioSource, DurationPathsAndTheWholeConversion) {
     const std::vector<int16_t> reference = TestMedia::DecodeS16(in);
     const std::vector<int16_t> expected(reference.begin() + 22050 * 2, reference.end());
     EXPECT_LE(MaxDifference(f.Samples16(), expected, 90'000), 1);
+}
+
+TEST(FfmpegAudioSource, TimeCountsFromTheStartOfTheFileNotOfTheSound) {
+    // The sound starts a second after the picture, in a container that counts
+    // milliseconds: a mark means the same moment as in the preview, and the cut is
+    // exact to the sample even though every frame's time is rounded.
+    TestMedia media;
+    const std::string in =
+        media.Make("late.mkv", "-f lavfi -i testsrc=d=5:s=160x120:r=25 -itsoffset 1 " +
+                                   TestMedia::Tones(3, 48000) + " -c:v mpeg4 -c:a pcm_s16le");
+    const std::vector<int16_t> sound = TestMedia::DecodeS16(in);
+    ASSERT_EQ(sound.size(), 3u * 48000 * 2);
+    for (double seconds : {1.2, 1.5, 2.0}) {
+        SCOPED_TRACE(seconds);
+        const std::vector<int16_t> cut =
+            AsS16(DecodeAll(in, static_cast<int64_t>(seconds * 10'000'000)).bytes);
+        const size_t first = static_cast<size_t>(std::llround((seconds - 1.0) * 48000)) * 2;
+        ASSERT_EQ(cut.size(), sound.size() - first);
+        EXPECT_TRUE(std::equal(cut.begin(), cut.end(), sound.begin() + first));
+    }
+    // Before the sound starts, the cut starts with its first sample.
+    EXPECT_EQ(AsS16(DecodeAll(in, 5'000'000).bytes), sound);
 }
