@@ -157,11 +157,16 @@ EngineResult MpvPlaybackEngine::Load(const std::string& path) {
         return {rc, "loadfile"};
     }
     // The outcome of a load comes as events; wait for them here so that the caller
-    // knows at once whether the clip plays.
+    // knows at once whether the clip plays. Wait for the first picture too: its
+    // playback restart must not be taken for the landing of a seek that follows.
+    const int restarts = m_nRestarts;
     const auto deadline = std::chrono::steady_clock::now() + kLoadTimeout;
-    while (!m_bLoaded && !m_bLoadFailed) {
+    while (!m_bLoadFailed && !(m_bLoaded && m_nRestarts > restarts)) {
         const std::chrono::duration<double> left = deadline - std::chrono::steady_clock::now();
         if (left.count() <= 0) {
+            if (m_bLoaded) {
+                break;  // loaded, only slow to show: the clip still plays
+            }
             return {MPV_ERROR_LOADING_FAILED, "loadfile"};
         }
         HandleEvent(*mpv_wait_event(m_mpv, left.count()));
