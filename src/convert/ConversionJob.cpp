@@ -94,7 +94,6 @@ JobOutcome ConversionJob::RunConversion() {
     const int r = source->OpenAudioStream(m_request.mediaPath);
     if (r != 0) {
         outcome.status = JobOutcome::Status::OpenFailed;
-        outcome.code = r;
         outcome.reason = source->LastError();
         return outcome;
     }
@@ -108,7 +107,6 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
     const int r = source.PrepareAudioSample(outcome.format);
     if (r != 0) {
         outcome.status = JobOutcome::Status::PrepareFailed;
-        outcome.code = r;
         outcome.reason = source.LastError();
         return outcome;
     }
@@ -174,6 +172,5 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
         outcome.status = JobOutcome::Status::WriteFailed;
         return outcome;
     }
-    outcome.fileWritten = true;
     return outcome;
 }

@@ -37,11 +37,9 @@ struct JobOutcome {
         WriteFailed,    // writing the output failed
     };
     Status status = Status::Completed;
-    int code = 0;              // the decoder's error code for OpenFailed/PrepareFailed
-    std::string reason;        // the decoder's words for OpenFailed/PrepareFailed
-    AudioFormat format;        // valid once the stream was prepared
-    int64_t dataBytes = 0;     // bytes in the WAV's data chunk
-    bool fileWritten = false;  // a finished WAV file exists at the output path
+    std::string reason;     // the decoder's words for OpenFailed/PrepareFailed
+    AudioFormat format;     // valid once the stream was prepared
+    int64_t dataBytes = 0;  // bytes in the WAV's data chunk
 };
 
 // One conversion on a worker thread of its own: opens the audio stream, seeks to

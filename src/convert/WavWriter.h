@@ -35,8 +35,6 @@ class WavWriter {
     Result FinishWavFile(const AudioFormat& format);
 
     int64_t DataBytes() const { return m_nDataBytes; }
-    bool IsOpen() const { return m_file != nullptr; }
-    const std::string& Path() const { return m_strPath; }
 
   private:
     bool PatchAt(long offset, const void* bytes, size_t size);

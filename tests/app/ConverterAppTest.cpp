@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "ConverterDialog.h"
+#include "ProgramRun.h"
 
 namespace {
 
@@ -113,29 +114,14 @@ TEST(ConverterApp, MissingMusicFolderIsReportedAndTheDialogStillRuns) {
     QString boxText;
     QString boxTitle;
     bool dialogShown = false;
-    // Answers the start-up box, then ends the dialog, whichever is up.
-    QTimer driver;
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (!w->isVisible()) {
-                continue;
-            }
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                boxText = box->text();
-                boxTitle = box->windowTitle();
-                box->button(QMessageBox::Ok)->click();
-                return;
-            }
-            if (auto* dialog = qobject_cast<ConverterDialog*>(w)) {
-                dialogShown = true;
-                dialog->reject();
-                return;
-            }
-        }
-    });
-    driver.start(10);
-    EXPECT_FALSE(App().InitInstance());
-    driver.stop();
+    // Answers the start-up box, then ends the dialog.
+    EXPECT_FALSE(RunProgram(
+        App(),
+        [&](QMessageBox& box) {
+            boxText = box.text();
+            boxTitle = box.windowTitle();
+        },
+        [&](ConverterDialog&) { return dialogShown = true; }));
     EXPECT_EQ(boxText, "Can not get My Music directory!");
     EXPECT_EQ(boxTitle, "Error");
     EXPECT_TRUE(dialogShown);

@@ -10,6 +10,7 @@
 #include "ConverterApp.h"
 #include "ConverterDialog.h"
 #include "PreviewInstance.h"
+#include "ProgramRun.h"
 #include "TestMedia.h"
 
 TEST(StartFile, IsTheFirstArgumentMadeAbsolute) {
@@ -35,30 +36,16 @@ TEST(StartFile, OpensInTheShownDialogAsOpenMediaFileWould) {
     QString info;
     QStringList boxes;
     bool hadPreview = false;
-    QTimer driver;
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (!w->isVisible()) {
-                continue;
+    EXPECT_FALSE(RunProgram(
+        app, [&](QMessageBox& box) { boxes << box.text(); },
+        [&](ConverterDialog& dialog) {
+            info = static_cast<QLabel*>(dialog.Control(ConverterDialog::IDC_INFO))->text();
+            if (info.isEmpty()) {
+                return false;
             }
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                boxes << box->text();
-                box->button(QMessageBox::Ok)->click();
-                return;
-            }
-            if (auto* dialog = qobject_cast<ConverterDialog*>(w)) {
-                info = static_cast<QLabel*>(dialog->Control(ConverterDialog::IDC_INFO))->text();
-                if (!info.isEmpty()) {
-                    hadPreview = g_pPreview != nullptr;
-                    dialog->reject();
-                }
-                return;
-            }
-        }
-    });
-    driver.start(20);
-    EXPECT_FALSE(app.InitInstance());
-    driver.stop();
+            hadPreview = g_pPreview != nullptr;
+            return true;
+        }));
     app.SetStartFile(QString());
 
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join("|").toStdString();

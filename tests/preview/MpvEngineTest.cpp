@@ -3,7 +3,7 @@
 #include "MpvPlaybackEngine.h"
 #include "PlayerFixture.h"
 #include "TestMedia.h"
-#include "TestWait.h"
+#include "WaitFor.h"
 
 namespace {
 
@@ -55,13 +55,13 @@ class MpvEngineTest : public PlayerFixture {
     // Polls until a position can be read and `done` holds for it.
     template <typename Condition>
     bool PollUntil(Condition done, int timeoutMs = 10000) {
-        return WaitUntil([&] { return player->PollPosition() == 0 && done(); }, timeoutMs);
+        return WaitFor([&] { return player->PollPosition() == 0 && done(); }, timeoutMs);
     }
 
     void SeekAndWait(int64_t target) {
         const int restarts = Mpv().PlaybackRestarts();
         EXPECT_EQ(player->SeekTo(target), 0);
-        ASSERT_TRUE(WaitUntil([&] { return Mpv().PlaybackRestarts() > restarts; }));
+        ASSERT_TRUE(WaitFor([&] { return Mpv().PlaybackRestarts() > restarts; }));
         ASSERT_TRUE(PollUntil([] { return true; }));
     }
 
@@ -88,7 +88,7 @@ TEST_F(MpvEngineTest, OpenGivesTheDurationAndHoldsTheStart) {
     EXPECT_EQ(Window().windowTitle(), "día 1.mpg  ");
 
     // The first picture is ready.
-    ASSERT_TRUE(WaitUntil([&] { return Mpv().PlaybackRestarts() > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return Mpv().PlaybackRestarts() > 0; }));
     ASSERT_TRUE(PollUntil([] { return true; }));
     EXPECT_NEAR(static_cast<double>(player->m_rtStop), 5.0 * kSecond, 0.1 * kSecond);
     EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;
@@ -140,7 +140,7 @@ TEST_F(MpvEngineTest, EndOfClipStopsAndRewinds) {
     ASSERT_TRUE(OpenReal(clip));
     SeekAndWait(4 * kSecond);
     player->Play();
-    ASSERT_TRUE(WaitUntil([&] { return player->m_nPlayState == Stopped; }, 15000));
+    ASSERT_TRUE(WaitFor([&] { return player->m_nPlayState == Stopped; }, 15000));
     // The next report already tells the start, even while the rewind is under way.
     ASSERT_EQ(player->PollPosition(), 0);
     EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;

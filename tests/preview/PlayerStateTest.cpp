@@ -1,5 +1,5 @@
 #include "PlayerFixture.h"
-#include "TestWait.h"
+#include "WaitFor.h"
 
 namespace {
 
@@ -165,7 +165,7 @@ TEST_F(PlayerStateTest, PollReportsPositionsQueuedAndKeepsThemOnFailure) {
     EXPECT_EQ(player->m_rtStop, 30'000'000);
     // Queued like a posted message: it arrives from the event loop.
     EXPECT_EQ(reports, 0);
-    ASSERT_TRUE(WaitUntil([&] { return reports >= 1; }));
+    ASSERT_TRUE(WaitFor([&] { return reports >= 1; }));
     const int sent = reports;
 
     // The position is unknown for a moment: the last values stay and nothing is sent.
@@ -186,7 +186,7 @@ TEST_F(PlayerStateTest, PollTimerDrivesTheReports) {
     int reports = 0;
     QObject::connect(player.get(), &CPreviewPlayer::positionReport, [&] { ++reports; });
     script->current = 7'000'000;
-    ASSERT_TRUE(WaitUntil([&] { return reports >= 1; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return reports >= 1; }, 3000));
     EXPECT_EQ(player->m_rtCurrent, 7'000'000);
 }
 
@@ -296,7 +296,7 @@ TEST_F(PlayerStateTest, ClosingTheWindowAsksTheOwnerWhoMayDestroyThePlayer) {
     // The window stays until the owner acts.
     ASSERT_NE(player, nullptr);
     EXPECT_TRUE(Window().isVisible());
-    ASSERT_TRUE(WaitUntil([&] { return asked; }));
+    ASSERT_TRUE(WaitFor([&] { return asked; }));
     EXPECT_EQ(player, nullptr);
     EXPECT_FALSE(script->engineAlive);
 
@@ -305,7 +305,7 @@ TEST_F(PlayerStateTest, ClosingTheWindowAsksTheOwnerWhoMayDestroyThePlayer) {
     asked = false;
     QObject::connect(player.get(), &CPreviewPlayer::closeRequested, &dialog, [&] { asked = true; });
     Window().m_pClose->trigger();
-    ASSERT_TRUE(WaitUntil([&] { return asked; }));
+    ASSERT_TRUE(WaitFor([&] { return asked; }));
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include "PlayerFixture.h"
 #include "PreviewGeometry.h"
-#include "TestWait.h"
+#include "WaitFor.h"
 
 namespace {
 
@@ -113,15 +113,15 @@ TEST_F(PreviewWindowTest, ContextMenuHasItsEntriesAndGreysByState) {
 TEST_F(PreviewWindowTest, MenuCommandsReachThePlayer) {
     ASSERT_TRUE(Open());
     Window().m_pPlay->trigger();
-    ASSERT_TRUE(WaitUntil([&] { return player->m_nPlayState == Running; }));
+    ASSERT_TRUE(WaitFor([&] { return player->m_nPlayState == Running; }));
     Window().m_pPause->trigger();
-    ASSERT_TRUE(WaitUntil([&] { return player->m_nPlayState == Paused; }));
+    ASSERT_TRUE(WaitFor([&] { return player->m_nPlayState == Paused; }));
     Window().m_pStop->trigger();
-    ASSERT_TRUE(WaitUntil([&] { return player->m_nPlayState == Stopped; }));
+    ASSERT_TRUE(WaitFor([&] { return player->m_nPlayState == Stopped; }));
     Window().m_pFullScreen->trigger();
-    ASSERT_TRUE(WaitUntil([&] { return player->m_bFullScreen; }));
+    ASSERT_TRUE(WaitFor([&] { return player->m_bFullScreen; }));
     Window().m_pNormalSize->trigger();
-    ASSERT_TRUE(WaitUntil([&] { return !player->m_bFullScreen; }));
+    ASSERT_TRUE(WaitFor([&] { return !player->m_bFullScreen; }));
 }
 
 TEST_F(PreviewWindowTest, FullScreenPlacesTheVideoAndEscapeRestores) {

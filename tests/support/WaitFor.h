@@ -16,3 +16,11 @@ bool WaitFor(Condition condition, int timeoutMs = 20000) {
     }
     return true;
 }
+
+// Runs the event loop for a while, for checks that something does not change.
+inline void ProcessEventsFor(int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
