@@ -3,5 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja "$@" >/dev/null
+cmake -S . -B "$BUILD_DIR" -G Ninja -DORVANE_WERROR=ON "$@" >/dev/null
 cmake --build "$BUILD_DIR" -j2

@@ -45,7 +45,7 @@ std::optional<int64_t> Parse(const std::string& text) {
         return std::nullopt;
     }
     if (fields.back().empty()) {
-        fields.back() = "0";  // ".5"
+        fields.back().assign(1, '0');  // ".5"
     }
     // Whole seconds up to about 29,000 years fit media time; more is refused.
     constexpr int64_t kMaxSeconds = INT64_MAX / kUnitsPerSecond - 1;
