@@ -3,11 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "AudioFormat.h"
+#include "AudioTrack.h"
+#include "SampleFormat.h"
 
-// The conversion's only contact with a media decoder: the primary audio stream
-// of a file as PCM, one buffer at a time, from a chosen start time on.
+// The conversion's only contact with a media decoder: one audio track of a file as
+// PCM, one buffer at a time, from a chosen start time on.
 //
 // Call order for one conversion: OpenAudioStream, PrepareAudioSample, Seek,
 // FillAudioBuffer until it reports the end, Release (the destructor releases too).
@@ -16,14 +19,25 @@ class AudioStreamSource {
     static constexpr size_t AUDIO_BUFFER_SIZE = 5000;
     // What FillAudioBuffer returns at the end of the stream.
     static constexpr long kEndOfStream = -1;
+    // The track number that means "the file's primary audio track".
+    static constexpr int kPrimaryTrack = 0;
+    // The path that means standard input.
+    static constexpr const char* kStandardInput = "-";
+    // OpenAudioStream's result when the file has no audio track of the asked number;
+    // Tracks() then lists the ones it has.
+    static constexpr int kNoSuchTrack = -0x4B415254;  // an FFmpeg-style tag error
+    // The result for a path that names something other than a regular file.
+    static constexpr int kNotRegularFile = -0x46474552;
 
     virtual ~AudioStreamSource() = default;
 
     // 0 on success, else a negative error code (an FFmpeg AVERROR for the real source);
-    // LastError() then says why in words.
-    virtual int OpenAudioStream(const std::string& path) = 0;
-    // The stream's PCM output format; 0 on success, else a negative code.
-    virtual int PrepareAudioSample(AudioFormat& format) = 0;
+    // LastError() then says why in words. track: 1-based, or kPrimaryTrack.
+    virtual int OpenAudioStream(const std::string& path, int track = kPrimaryTrack) = 0;
+    // The output PCM format for the requested sample format; 0 on success, else a
+    // negative code.
+    virtual int PrepareAudioSample(AudioFormat& format,
+                                   SampleFormat sampleFormat = SampleFormat::Auto) = 0;
     // Later fills start with the sample at rtStart. The result is advisory.
     virtual int Seek(int64_t rtStart) = 0;
     // Places the next decoded bytes at the start of buffer (AUDIO_BUFFER_SIZE bytes)
@@ -36,6 +50,11 @@ class AudioStreamSource {
     // Probes a file's duration in media time: true and the duration (0 when the
     // container does not know it), or false when the file cannot be opened.
     virtual bool GetMediaDuration(const std::string& path, int64_t& duration) = 0;
+
+    // The audio tracks of the file last opened (also after a kNoSuchTrack failure).
+    virtual std::vector<AudioTrack> Tracks() const { return {}; }
+    // Samples of a floating-point stream that integer output had to clip so far.
+    virtual int64_t ClippedSamples() const { return 0; }
 
     virtual std::string LastError() const = 0;
 };

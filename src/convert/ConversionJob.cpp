@@ -5,6 +5,8 @@
 #include <system_error>
 #include <vector>
 
+#include "MediaTime.h"
+
 namespace {
 
 std::string SizeLimitText(const std::string& path) {
@@ -38,6 +40,7 @@ bool ConversionJob::Start(const ConversionRequest& request) {
     Join();
     m_request = request;
     m_nLastPosition = -1;
+    m_rtConverted.store(0);
     // Set here rather than on the worker, so that a stop requested before the
     // worker has started is not lost.
     m_bStop.store(0);
@@ -91,10 +94,12 @@ void ConversionJob::ConvertThreadProc() {
 JobOutcome ConversionJob::RunConversion() {
     JobOutcome outcome;
     std::unique_ptr<AudioStreamSource> source = m_factory();
-    const int r = source->OpenAudioStream(m_request.mediaPath);
+    const int r = source->OpenAudioStream(m_request.mediaPath, m_request.track);
     if (r != 0) {
-        outcome.status = JobOutcome::Status::OpenFailed;
+        outcome.status = r == AudioStreamSource::kNoSuchTrack ? JobOutcome::Status::NoSuchTrack
+                                                              : JobOutcome::Status::OpenFailed;
         outcome.reason = source->LastError();
+        outcome.trackCount = static_cast<int>(source->Tracks().size());
         return outcome;
     }
     outcome = ConvertToWav(*source);
@@ -104,7 +109,7 @@ JobOutcome ConversionJob::RunConversion() {
 
 JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
     JobOutcome outcome;
-    const int r = source.PrepareAudioSample(outcome.format);
+    const int r = source.PrepareAudioSample(outcome.format, m_request.sampleFormat);
     if (r != 0) {
         outcome.status = JobOutcome::Status::PrepareFailed;
         outcome.reason = source.LastError();
@@ -119,7 +124,8 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
     WavWriter writer([this](const std::string& text,
                             const std::string& caption) { m_observer.OnJobMessage(text, caption); },
                      m_nMaxDataBytes);
-    if (writer.BeginWavFile(m_request.outputPath) != WavWriter::Result::Ok) {
+    if (writer.BeginWavFile(m_request.outputPath, m_request.header, format) !=
+        WavWriter::Result::Ok) {
         outcome.status = JobOutcome::Status::OutputFailed;
         return outcome;
     }
@@ -138,18 +144,30 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
             duration > rtStart ? ByteBudget(rtStart, duration, format.nAvgBytesPerSec) : 0;
     }
 
+    const int64_t block = format.nBlockAlign == 0 ? 1 : format.nBlockAlign;
     std::vector<uint8_t> buffer(AudioStreamSource::AUDIO_BUFFER_SIZE);
     for (;;) {
         const long count = source.FillAudioBuffer(buffer.data());
         if (count == AudioStreamSource::kEndOfStream || count < 0) {
             break;
         }
-        const WavWriter::Result w =
-            writer.WriteWavData(buffer.data(), static_cast<size_t>(count), format.nBlockAlign);
+        // Read once per buffer: the buffer that sees the stop is the last one.
+        const bool stop = m_bStop.load() == 1;
+        const bool last = stop || writer.DataBytes() + count >= budget;
+        size_t n = static_cast<size_t>(count);
+        if (last) {
+            // 5000 bytes need not hold whole sample frames: the data ends on the last one.
+            n -= static_cast<size_t>((writer.DataBytes() + count) % block);
+        }
+        const WavWriter::Result w = writer.WriteWavData(buffer.data(), n, format.nBlockAlign);
         if (w == WavWriter::Result::WriteFailed) {
             outcome.status = JobOutcome::Status::WriteFailed;
             outcome.dataBytes = writer.DataBytes();
             return outcome;
+        }
+        if (format.nAvgBytesPerSec > 0) {
+            m_rtConverted.store(writer.DataBytes() * MediaTime::kUnitsPerSecond /
+                                format.nAvgBytesPerSec);
         }
         if (w == WavWriter::Result::SizeLimit) {
             m_observer.OnJobMessage(SizeLimitText(m_request.outputPath), "Warning");
@@ -159,7 +177,7 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
         if (writer.DataBytes() >= budget) {
             break;
         }
-        if (m_bStop.load() == 1) {
+        if (stop) {
             outcome.status = JobOutcome::Status::Stopped;
             break;
         }
@@ -167,6 +185,7 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
             SendProgress(ProgressPosition(writer.DataBytes(), progressBudget));
         }
     }
+    outcome.clippedSamples = source.ClippedSamples();
     outcome.dataBytes = writer.DataBytes();
     if (writer.FinishWavFile(format) != WavWriter::Result::Ok) {
         outcome.status = JobOutcome::Status::WriteFailed;

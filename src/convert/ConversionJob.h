@@ -10,6 +10,7 @@
 #include "AudioFormat.h"
 #include "AudioStreamSource.h"
 #include "JobObserver.h"
+#include "SampleFormat.h"
 #include "WavWriter.h"
 
 // What one conversion is asked to do, copied when the job starts.
@@ -24,6 +25,10 @@ struct ConversionRequest {
     // The user agreed to replace an existing output file: it is removed when the new
     // one is created, so a conversion that fails before that leaves it alone.
     bool replaceExisting = false;
+    // 1-based audio track; AudioStreamSource::kPrimaryTrack for the file's primary one.
+    int track = AudioStreamSource::kPrimaryTrack;
+    SampleFormat sampleFormat = SampleFormat::Auto;
+    WavHeaderKind header = WavHeaderKind::Classic;
 };
 
 struct JobOutcome {
@@ -32,6 +37,7 @@ struct JobOutcome {
         Stopped,        // the user stopped it; the file is complete up to there
         SizeLimit,      // the WAV reached the RIFF size limit; the file is complete
         OpenFailed,     // the media file or its audio stream could not be opened
+        NoSuchTrack,    // the file has no audio track of the asked number
         PrepareFailed,  // the stream gives no PCM format
         OutputFailed,   // the output file could not be created
         WriteFailed,    // writing the output failed
@@ -40,6 +46,9 @@ struct JobOutcome {
     std::string reason;     // the decoder's words for OpenFailed/PrepareFailed
     AudioFormat format;     // valid once the stream was prepared
     int64_t dataBytes = 0;  // bytes in the WAV's data chunk
+    int trackCount = 0;     // the file's audio tracks, for NoSuchTrack
+    // Samples of a floating-point stream that integer output clipped.
+    int64_t clippedSamples = 0;
 };
 
 // One conversion on a worker thread of its own: opens the audio stream, seeks to
@@ -65,6 +74,9 @@ class ConversionJob {
     bool IsBusy() const { return m_bBusy.load(); }
     // Waits for the worker to end. Must not be called from an observer callback.
     void Join();
+    // Media time converted so far by the running job (for progress without a known
+    // length). Safe from any thread.
+    int64_t ConvertedTime() const { return m_rtConverted.load(); }
     // The largest data chunk a job writes; lowered by tests to reach the limit quickly.
     void SetMaxDataBytes(int64_t bytes) { m_nMaxDataBytes = bytes; }
 
@@ -87,6 +99,7 @@ class ConversionJob {
     // 1: no job runs or a stop was requested; 0: a job runs.
     std::atomic<int> m_bStop{1};
     std::atomic<bool> m_bBusy{false};
+    std::atomic<int64_t> m_rtConverted{0};
     int m_nLastPosition = -1;
     int64_t m_nMaxDataBytes;
 };

@@ -12,9 +12,14 @@ struct AVPacket;
 struct AVFrame;
 struct SwrContext;
 
-// The primary audio stream of a media file, decoded with the FFmpeg libraries to
-// the stream's own PCM format: integer PCM keeps its depth, floating-point decoders
-// give 16-bit. Never resampled or mixed.
+// One audio track of a media file, decoded with the FFmpeg libraries to PCM at the
+// stream's own rate and channel count, never resampled or mixed. By default integer
+// PCM keeps its depth and floating-point decoders give 16-bit; a request may ask for
+// 16, 24 or 32-bit integers or 32-bit float, converted as FFmpeg converts them.
+//
+// Time 0 is where the file starts, and a mark means the sample that was encoded at
+// that moment: for codecs whose decoded sound lags the frame times by a fixed delay
+// that the file does not record, the delay is taken off.
 class FfmpegAudioSource : public AudioStreamSource {
   public:
     FfmpegAudioSource();
@@ -22,13 +27,16 @@ class FfmpegAudioSource : public AudioStreamSource {
     FfmpegAudioSource(const FfmpegAudioSource&) = delete;
     FfmpegAudioSource& operator=(const FfmpegAudioSource&) = delete;
 
-    int OpenAudioStream(const std::string& path) override;
-    int PrepareAudioSample(AudioFormat& format) override;
+    int OpenAudioStream(const std::string& path, int track = kPrimaryTrack) override;
+    int PrepareAudioSample(AudioFormat& format,
+                           SampleFormat sampleFormat = SampleFormat::Auto) override;
     int Seek(int64_t rtStart) override;
     long FillAudioBuffer(uint8_t* buffer) override;
     void Release() override;
     int64_t StreamDuration() const override { return m_rtDuration; }
     bool GetMediaDuration(const std::string& path, int64_t& duration) override;
+    std::vector<AudioTrack> Tracks() const override { return m_tracks; }
+    int64_t ClippedSamples() const override { return m_nClipped; }
     std::string LastError() const override { return m_strError; }
 
     // How long decoding runs ahead of a seek target, so that decoders whose frames
@@ -36,7 +44,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     static constexpr int64_t kSeekPreroll = 10'000'000;
 
   private:
-    enum class Packing { Copy, Swr, Pack24 };
+    enum class Packing { Copy, Swr };
 
     int Fail(int code, const std::string& what);
     // Decodes until pending output exists; false at the end of the stream.
@@ -45,6 +53,10 @@ class FfmpegAudioSource : public AudioStreamSource {
     // target; false when nothing of it is kept.
     bool TakeFrame();
     bool ConfigureConverter(const AVFrame* frame);
+    // Counts the samples of a floating-point frame that integer output clips.
+    void CountClipped(const AVFrame* frame);
+    // Drops decoded samples up to media time rt (and the codec's lead).
+    void TrimTo(int64_t rt);
 
     AVFormatContext* m_fmt = nullptr;
     AVCodecContext* m_dec = nullptr;
@@ -54,10 +66,21 @@ class FfmpegAudioSource : public AudioStreamSource {
     int m_nStream = -1;
     int64_t m_rtDuration = 0;
     std::string m_strError;
+    std::vector<AudioTrack> m_tracks;
+
+    // Media time 0 in stream time (100 ns units), and the samples by which the decoded
+    // sound lags its frame times.
+    int64_t m_rtOrigin = 0;
+    int m_nLead = 0;
+    // The first packet, read at open to learn whether the file records the encoder's
+    // delay; decoded first unless a seek comes before.
+    AVPacket* m_firstPacket = nullptr;
 
     AudioFormat m_format;
     int m_outSampleFormat = -1;  // AVSampleFormat of the converter's output
     Packing m_packing = Packing::Copy;
+    bool m_bCountClips = false;
+    int64_t m_nClipped = 0;
     int m_swrInFormat = -1;
     int m_swrInRate = 0;
     int m_swrInChannels = 0;

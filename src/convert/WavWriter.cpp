@@ -59,7 +59,14 @@ bool WavWriter::Close() {
 }
 
 WavWriter::Result WavWriter::BeginWavFile(const std::string& path) {
+    return BeginWavFile(path, WavHeaderKind::Classic, AudioFormat{});
+}
+
+WavWriter::Result WavWriter::BeginWavFile(const std::string& path, WavHeaderKind kind,
+                                          const AudioFormat& format) {
     Close();
+    m_kind = kind;
+    m_format = format;
     m_strPath = path;
     m_nDataBytes = 0;
     m_file = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
@@ -73,7 +80,12 @@ WavWriter::Result WavWriter::BeginWavFile(const std::string& path) {
     if (m_buffer != nullptr) {
         std::setvbuf(m_file, m_buffer, _IOFBF, kStreamBuffer);
     }
-    if (std::fwrite(kHeaderTemplate.data(), kHeaderSize, 1, m_file) != 1) {
+    // Until the end patches it, the header describes a file without data.
+    const std::vector<uint8_t> header =
+        kind == WavHeaderKind::Classic
+            ? std::vector<uint8_t>(kHeaderTemplate.begin(), kHeaderTemplate.end())
+            : WavHeader::Modern(format, 0);
+    if (std::fwrite(header.data(), header.size(), 1, m_file) != 1) {
         Close();
         return Result::HeaderFailed;
     }
@@ -87,7 +99,9 @@ WavWriter::Result WavWriter::WriteWavData(const uint8_t* buffer, size_t count,
         return Result::WriteFailed;
     }
     Result result = Result::Ok;
-    if (static_cast<int64_t>(count) > m_nMaxDataBytes - m_nDataBytes) {
+    // RF64 takes a modern file past the RIFF limit.
+    if (m_kind == WavHeaderKind::Classic &&
+        static_cast<int64_t>(count) > m_nMaxDataBytes - m_nDataBytes) {
         const int64_t room = m_nMaxDataBytes - m_nDataBytes;
         const int64_t align = blockAlign == 0 ? 1 : blockAlign;
         count = static_cast<size_t>(room - room % align);
@@ -110,6 +124,9 @@ WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {
     if (m_file == nullptr) {
         return Result::WriteFailed;
     }
+    if (m_kind == WavHeaderKind::Modern) {
+        return FinishModern();
+    }
     uint8_t dataSize[4];
     uint8_t riffSize[4];
     uint8_t fmt[16];
@@ -131,6 +148,30 @@ WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {
     if (!PatchAt(40, dataSize, 4) || !PatchAt(4, riffSize, 4) || !PatchAt(20, fmt, 16)) {
         return Fail("Can not write ");
     }
+    return CloseChecked();
+}
+
+WavWriter::Result WavWriter::FinishModern() {
+    if (m_bAsync) {
+        m_bAsync = false;
+        if (!m_async.Finish()) {
+            return Fail("Can not write ");
+        }
+    }
+    // The data chunk ends on an even offset, as RIFF chunks do.
+    const uint8_t pad = 0;
+    if ((m_nDataBytes & 1) != 0 && std::fwrite(&pad, 1, 1, m_file) != 1) {
+        return Fail("Can not write ");
+    }
+    const std::vector<uint8_t> header =
+        WavHeader::Modern(m_format, static_cast<uint64_t>(m_nDataBytes));
+    if (!PatchAt(0, header.data(), header.size())) {
+        return Fail("Can not write ");
+    }
+    return CloseChecked();
+}
+
+WavWriter::Result WavWriter::CloseChecked() {
     // The buffered data only reaches the disk here: a failed close is a failed write.
     if (std::fflush(m_file) != 0) {
         return Fail("Can not write ");

@@ -8,9 +8,12 @@
 
 #include "AsyncFileWriter.h"
 #include "AudioFormat.h"
+#include "WavHeader.h"
 
-// Writes a canonical 44-byte-header RIFF/WAVE file: the placeholder header first,
-// the PCM data as it arrives, then the real sizes and format patched in at the end.
+// Writes a RIFF/WAVE file: the placeholder header first, the PCM data as it arrives,
+// then the real sizes (and, for the classic header, the format) patched in at the end.
+// The classic header is the canonical 44 bytes; the modern one is ffmpeg's, which
+// turns the file into RF64 when it passes 4 GB.
 class WavWriter {
   public:
     // Shows a message to the user (text, caption) and returns when it was seen.
@@ -29,6 +32,8 @@ class WavWriter {
     WavWriter& operator=(const WavWriter&) = delete;
 
     Result BeginWavFile(const std::string& path);
+    // A modern header needs the format at once: its layout depends on it.
+    Result BeginWavFile(const std::string& path, WavHeaderKind kind, const AudioFormat& format);
     // Appends count bytes. At the RIFF limit only the whole sample frames that still
     // fit are written and SizeLimit is returned; the file stays open to be finished.
     Result WriteWavData(const uint8_t* buffer, size_t count, uint16_t blockAlign = 1);
@@ -38,6 +43,9 @@ class WavWriter {
 
   private:
     bool PatchAt(long offset, const void* bytes, size_t size);
+    Result FinishModern();
+    // Flushes and closes, checking that the file is still where it was written.
+    Result CloseChecked();
     // Closes the file; false when the close (and so the last flush) failed.
     bool Close();
     Result Fail(const char* format);
@@ -51,4 +59,6 @@ class WavWriter {
     bool m_bAsync = false;
     char* m_buffer = nullptr;
     int64_t m_nDataBytes = 0;
+    WavHeaderKind m_kind = WavHeaderKind::Classic;
+    AudioFormat m_format;
 };

@@ -394,6 +394,7 @@ void ConverterDialog::OnJobFinished(const JobOutcome& outcome) {
     // A conversion that could not even start would otherwise end as silently as a
     // successful one: say why nothing was written.
     const bool notStarted = outcome.status == JobOutcome::Status::OpenFailed ||
+                            outcome.status == JobOutcome::Status::NoSuchTrack ||
                             outcome.status == JobOutcome::Status::PrepareFailed;
     if (notStarted && !m_bClosing) {
         m_messages.Show(

@@ -24,8 +24,8 @@ class ScriptedSource : public AudioStreamSource {
     bool released = false;
     uint8_t nextByte = 0;
 
-    int OpenAudioStream(const std::string&) override { return openResult; }
-    int PrepareAudioSample(AudioFormat& f) override {
+    int OpenAudioStream(const std::string&, int) override { return openResult; }
+    int PrepareAudioSample(AudioFormat& f, SampleFormat) override {
         f = format;
         return prepareResult;
     }
@@ -65,8 +65,12 @@ class ScriptedSource : public AudioStreamSource {
 class BorrowedSource : public AudioStreamSource {
   public:
     explicit BorrowedSource(AudioStreamSource& source) : m_source(source) {}
-    int OpenAudioStream(const std::string& path) override { return m_source.OpenAudioStream(path); }
-    int PrepareAudioSample(AudioFormat& f) override { return m_source.PrepareAudioSample(f); }
+    int OpenAudioStream(const std::string& path, int track) override {
+        return m_source.OpenAudioStream(path, track);
+    }
+    int PrepareAudioSample(AudioFormat& f, SampleFormat sampleFormat) override {
+        return m_source.PrepareAudioSample(f, sampleFormat);
+    }
     int Seek(int64_t rt) override { return m_source.Seek(rt); }
     long FillAudioBuffer(uint8_t* buffer) override { return m_source.FillAudioBuffer(buffer); }
     void Release() override { m_source.Release(); }
