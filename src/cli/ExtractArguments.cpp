@@ -9,6 +9,12 @@
 
 namespace {
 
+constexpr const char* kForms =
+    "Usage: orvane-extract [options] INPUT [OUTPUT]\n"
+    "       orvane-extract [options] -d DIR INPUT...\n"
+    "INPUT - reads standard input.\n"
+    "TIME: seconds with a fraction (12.5) or [[H:]M:]S[.fff] (1:02:03.5), counted from the "
+    "start of the file.";
 constexpr const char* kTimeForms =
     "TIME: seconds with a fraction (12.5) or [[H:]M:]S[.fff] (1:02:03.5), counted from the "
     "start of the file.";
@@ -29,28 +35,59 @@ std::string ExtractArguments::DefaultOutput(const std::string& input) {
     return path.string();
 }
 
+std::string ExtractArguments::OutputInFolder(const std::string& folder, const std::string& input) {
+    std::filesystem::path name = std::filesystem::path(input).filename();
+    name.replace_extension(".wav");
+    return (std::filesystem::path(folder) / name).string();
+}
+
 ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
     CLI::App app{
         "Takes the sound track out of a video or audio file and saves it as an "
         "uncompressed PCM WAV file.",
         "orvane-extract"};
-    app.footer(kTimeForms);
-    std::string input;
-    std::string output;
+    app.footer(kForms);
+    std::vector<std::string> positionals;
     std::string start;
     std::string end;
+    std::string format = "auto";
+    std::string header = "classic";
+    std::string folder;
+    int track = AudioStreamSource::kPrimaryTrack;
     bool yes = false;
     bool quiet = false;
     bool probe = false;
-    app.add_option("INPUT", input, "the video or audio file")->required();
-    app.add_option("OUTPUT", output, "the WAV file; default: INPUT with the extension .wav");
+    bool json = false;
+    app.add_option("INPUT", positionals,
+                   "the video or audio file (- for standard input), then the WAV file "
+                   "(default: INPUT with the extension .wav); with -d, any number of inputs")
+        ->required();
     app.add_option("-s,--start", start, "start mark (default 0)")->type_name("TIME");
     app.add_option("-e,--end", end, "end mark (default: the end of the stream)")->type_name("TIME");
+    app.add_option("-a,--track", track,
+                   "the audio track to convert, counted from 1 in the order of the file "
+                   "(default: the file's primary track; --probe lists them)")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber);
+    app.add_option("-f,--format", format,
+                   "sample format: auto (the stream's own depth, 16-bit for compressed sound), "
+                   "s16, s24, s32 or f32 (32-bit float)")
+        ->type_name("FMT")
+        ->check(CLI::IsMember({"auto", "s16", "s24", "s32", "f32"}));
+    app.add_option("-w,--wav-header", header,
+                   "classic (44 bytes, up to 4 GB) or modern (extensible format where needed, "
+                   "RF64 past 4 GB)")
+        ->type_name("KIND")
+        ->check(CLI::IsMember({"classic", "modern"}));
+    app.add_option("-d,--output-dir", folder, "write one WAV per INPUT into DIR, named after it")
+        ->type_name("DIR");
     app.add_flag("-y,--yes", yes, "replace an existing OUTPUT without asking");
     app.add_flag("-q,--quiet", quiet, "no progress display");
-    app.add_flag("--probe", probe,
-                 "print the duration and the PCM format that a conversion would write; write "
-                 "nothing");
+    CLI::Option* probeOption = app.add_flag(
+        "--probe", probe,
+        "print the duration, the PCM format that a conversion would write and the audio "
+        "tracks; write nothing");
+    app.add_flag("--json", json, "with --probe: print one JSON object instead")->needs(probeOption);
     app.set_version_flag("--version", kVersion);
 
     std::vector<const char*> argv;
@@ -75,10 +112,39 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
     }
 
     ExtractArguments result;
-    result.input = input;
-    result.output = output.empty() && app.count("OUTPUT") == 0 ? DefaultOutput(input) : output;
+    const bool batch = app.count("--output-dir") > 0;
+    if (batch) {
+        if (folder.empty()) {
+            return UsageError("--output-dir needs a folder");
+        }
+        for (const std::string& input : positionals) {
+            if (input == AudioStreamSource::kStandardInput) {
+                return UsageError("-d cannot name a WAV after standard input; give INPUT OUTPUT");
+            }
+            result.inputs.push_back(input);
+            result.outputs.push_back(OutputInFolder(folder, input));
+        }
+        result.outputDir = folder;
+    } else {
+        if (positionals.size() > 2) {
+            return UsageError("one INPUT and one OUTPUT at most; use -d DIR for many inputs");
+        }
+        const std::string& input = positionals[0];
+        if (input == AudioStreamSource::kStandardInput && positionals.size() < 2 && !probe) {
+            return UsageError("reading standard input needs an OUTPUT");
+        }
+        result.inputs.push_back(input);
+        result.outputs.push_back(positionals.size() == 2 ? positionals[1] : DefaultOutput(input));
+    }
+    if (probe && result.inputs.size() != 1) {
+        return UsageError("--probe takes one INPUT");
+    }
     result.yes = yes;
     result.quiet = quiet;
+    result.json = json;
+    result.track = track;
+    result.sampleFormat = *SampleFormats::Parse(format);
+    result.header = header == "modern" ? WavHeaderKind::Modern : WavHeaderKind::Classic;
     if (app.count("--start") > 0) {
         const std::optional<int64_t> rt = MediaTime::Parse(start);
         if (!rt) {

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "ConversionJob.h"
+#include "SampleFormat.h"
+#include "WavHeader.h"
 
 // The command line of orvane-extract, read into what the command does.
 class ExtractArguments {
@@ -23,16 +25,24 @@ class ExtractArguments {
 
     // INPUT with its extension replaced by .wav (added when it has none).
     static std::string DefaultOutput(const std::string& input);
+    // The WAV of an input in the folder of -d: its file name with the extension .wav.
+    static std::string OutputInFolder(const std::string& folder, const std::string& input);
 
     Action action = Action::Exit;
     int exitCode = 0;
     std::string outText;  // for standard output (help, version)
     std::string errText;  // for standard error (usage errors)
 
-    std::string input;
-    std::string output;
+    // What to convert: one INPUT and OUTPUT, or with -d every INPUT into outputDir.
+    std::vector<std::string> inputs;
+    std::vector<std::string> outputs;  // one for each input
+    std::string outputDir;             // set with -d
     int64_t rtStart = 0;
     int64_t rtEnd = ConversionRequest::kToEndOfStream;
+    int track = AudioStreamSource::kPrimaryTrack;
+    SampleFormat sampleFormat = SampleFormat::Auto;
+    WavHeaderKind header = WavHeaderKind::Classic;
     bool yes = false;
     bool quiet = false;
+    bool json = false;
 };

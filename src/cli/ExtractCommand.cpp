@@ -1,8 +1,11 @@
 #include "ExtractCommand.h"
 
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
 
 #include "ExtractObserver.h"
 #include "FfmpegAudioSource.h"
@@ -23,6 +26,10 @@ bool IsRegularFile(const std::string& path) {
     return fs::is_regular_file(path, ec);
 }
 
+bool IsStandardInput(const std::string& path) {
+    return path == AudioStreamSource::kStandardInput;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     return fs::equivalent(a, b, ec) && !ec;
@@ -38,6 +45,14 @@ bool IsYes(std::string answer) {
     return answer == "y" || answer == "yes";
 }
 
+std::string Plural(int64_t n, const std::string& word) {
+    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+nlohmann::ordered_json Optional(const std::optional<std::string>& text) {
+    return text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr);
+}
+
 }  // namespace
 
 ExtractCommand::ExtractCommand(Console& console, ConversionJob::SourceFactory factory)
@@ -48,10 +63,34 @@ ConversionJob::SourceFactory ExtractCommand::DefaultFactory() {
 }
 
 std::string ExtractCommand::FormatText(const AudioFormat& format) {
-    return "PCM " + std::to_string(format.wBitsPerSample) + "-bit, " +
+    return "PCM " + std::to_string(format.wBitsPerSample) + "-bit" +
+           (format.wFormatTag == AudioFormat::kIeeeFloat ? " float" : "") + ", " +
            std::to_string(format.nSamplesPerSec) + " Hz, " + std::to_string(format.nChannels) +
            (format.nChannels == 1 ? " channel, " : " channels, ") +
            std::to_string(format.nAvgBytesPerSec) + " bytes/s";
+}
+
+std::string ExtractCommand::TrackText(const AudioTrack& track) {
+    std::string text = "Track " + std::to_string(track.number) + ": " + track.codec + ", " +
+                       std::to_string(track.sampleRate) + " Hz, " + track.channelLayout;
+    if (track.language) {
+        text += ", language " + *track.language;
+    }
+    if (track.title) {
+        text += ", title \"" + *track.title + "\"";
+    }
+    if (track.isDefault) {
+        text += ", default";
+    }
+    if (track.primary) {
+        text += ", primary";
+    }
+    return text;
+}
+
+std::string ExtractCommand::NoSuchTrackText(const std::string& input, int track, int count) {
+    return "no track " + std::to_string(track) + " in " + input + ": it has " +
+           Plural(count, "audio track") + " (--probe lists them)";
 }
 
 int ExtractCommand::Run(const std::vector<std::string>& argv) {
@@ -66,38 +105,95 @@ int ExtractCommand::Run(const std::vector<std::string>& argv) {
         case ExtractArguments::Action::Convert:
             break;
     }
-    return Convert(args);
+    return ConvertAll(args);
 }
 
 int ExtractCommand::Probe(const ExtractArguments& args) {
+    const std::string& input = args.inputs.front();
     std::unique_ptr<AudioStreamSource> source = m_factory();
     AudioFormat format;
-    if (source->OpenAudioStream(args.input) != 0 || source->PrepareAudioSample(format) != 0) {
-        m_console.Err() << "Error: cannot probe " << args.input << ": " << source->LastError()
+    const int opened = source->OpenAudioStream(input, args.track);
+    if (opened == AudioStreamSource::kNoSuchTrack) {
+        m_console.Err() << "Error: "
+                        << NoSuchTrackText(input, args.track,
+                                           static_cast<int>(source->Tracks().size()))
+                        << std::endl;
+        return kExitUsage;
+    }
+    if (opened != 0 || source->PrepareAudioSample(format, args.sampleFormat) != 0) {
+        m_console.Err() << "Error: cannot probe " << input << ": " << source->LastError()
                         << std::endl;
         return kExitFailed;
     }
     const int64_t duration = source->StreamDuration();
-    m_console.Out() << "Duration: " << (duration > 0 ? MediaTime::Format(duration) : "unknown")
-                    << "\nFormat: " << FormatText(format) << std::endl;
+    const std::vector<AudioTrack> tracks = source->Tracks();
+    int primary = 0;
+    int chosen = args.track;
+    for (const AudioTrack& t : tracks) {
+        if (t.primary) {
+            primary = t.number;
+            chosen = chosen == AudioStreamSource::kPrimaryTrack ? t.number : chosen;
+        }
+    }
     source->Release();
+    if (!args.json) {
+        std::ostream& out = m_console.Out();
+        out << "Duration: " << (duration > 0 ? MediaTime::Format(duration) : "unknown")
+            << "\nFormat: " << FormatText(format) << "\n";
+        for (const AudioTrack& t : tracks) {
+            out << TrackText(t) << "\n";
+        }
+        out << std::flush;
+        return kExitOk;
+    }
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const AudioTrack& t : tracks) {
+        list.push_back({{"track", t.number},
+                        {"index", t.streamIndex},
+                        {"codec", t.codec},
+                        {"sample_rate", t.sampleRate},
+                        {"channels", t.channels},
+                        {"channel_layout", t.channelLayout},
+                        {"language", Optional(t.language)},
+                        {"title", Optional(t.title)},
+                        {"default", t.isDefault}});
+    }
+    nlohmann::ordered_json probe;
+    probe["path"] = input;
+    // Seconds to the millisecond, as the text form shows them.
+    probe["duration"] = duration > 0
+                            ? nlohmann::ordered_json(std::llround(duration / 10'000.0) / 1000.0)
+                            : nlohmann::ordered_json(nullptr);
+    probe["primary"] =
+        primary > 0 ? nlohmann::ordered_json(primary) : nlohmann::ordered_json(nullptr);
+    probe["tracks"] = list;
+    probe["output"] = {
+        {"track", chosen},
+        {"format", SampleFormats::WrittenName(format.wFormatTag, format.wBitsPerSample)},
+        {"sample_rate", format.nSamplesPerSec},
+        {"channels", format.nChannels},
+        {"bits", format.wBitsPerSample},
+        {"bytes_per_second", format.nAvgBytesPerSec}};
+    m_console.Out() << probe.dump() << std::endl;
     return kExitOk;
 }
 
-bool ExtractCommand::MayWriteOutput(const ExtractArguments& args) {
+bool ExtractCommand::MayWriteOutput(const ExtractArguments& args, const std::string& input,
+                                    const std::string& output) {
     std::ostream& err = m_console.Err();
-    if (SameFile(args.input, args.output)) {
-        err << "Error: the output " << args.output << " is the input file; give another OUTPUT"
+    if (!IsStandardInput(input) && SameFile(input, output)) {
+        err << "Error: the output " << output << " is the input file; give another OUTPUT"
             << std::endl;
         return false;
     }
     // Devices and other special files are written to, not replaced: no question.
-    if (!IsRegularFile(args.output) || args.yes) {
+    if (!IsRegularFile(output) || args.yes) {
         return true;
     }
-    const std::string question = args.output + " exists. Do you want to replace it?";
-    if (!m_console.InputIsTerminal()) {
-        err << "Error: " << args.output << " exists; use -y to replace it (no terminal to ask)"
+    const std::string question = output + " exists. Do you want to replace it?";
+    // Standard input carries the sound, not the answer.
+    if (!m_console.InputIsTerminal() || IsStandardInput(input)) {
+        err << "Error: " << output << " exists; use -y to replace it (no terminal to ask)"
             << std::endl;
         return false;
     }
@@ -109,45 +205,117 @@ bool ExtractCommand::MayWriteOutput(const ExtractArguments& args) {
     return answer && IsYes(*answer);
 }
 
-int64_t ExtractCommand::ProgressSpan(const ExtractArguments& args) {
+int ExtractCommand::CheckInput(const ExtractArguments& args, const std::string& input) {
+    if (IsStandardInput(input)) {
+        return 0;
+    }
+    std::error_code ec;
+    const fs::file_status status = fs::status(input, ec);
+    if (!ec && fs::exists(status) && !fs::is_regular_file(status)) {
+        m_console.Err() << "Error: cannot convert " << input
+                        << ": not a regular file (a named pipe, a device or a folder)" << std::endl;
+        return kExitFailed;
+    }
+    if (args.track == AudioStreamSource::kPrimaryTrack || !fs::is_regular_file(status)) {
+        return 0;
+    }
+    // A track that is not there is a mistake in the command: said before any question.
+    std::unique_ptr<AudioStreamSource> source = m_factory();
+    if (source->OpenAudioStream(input, args.track) == AudioStreamSource::kNoSuchTrack) {
+        m_console.Err() << "Error: "
+                        << NoSuchTrackText(input, args.track,
+                                           static_cast<int>(source->Tracks().size()))
+                        << std::endl;
+        return kExitUsage;
+    }
+    return 0;
+}
+
+int64_t ExtractCommand::ProgressSpan(const ExtractArguments& args, const std::string& input) {
     if (args.rtEnd != ConversionRequest::kToEndOfStream) {
         return args.rtEnd - args.rtStart;
     }
     // The job measures progress against the file's duration; the same measure here
     // turns its positions into media time for the speed. A pipe is not opened twice:
     // the probe would eat the start of the sound.
-    if (!IsRegularFile(args.input)) {
+    if (!IsRegularFile(input)) {
         return 0;
     }
     int64_t duration = 0;
-    if (!m_factory()->GetMediaDuration(args.input, duration) || duration <= args.rtStart) {
+    if (!m_factory()->GetMediaDuration(input, duration) || duration <= args.rtStart) {
         return 0;
     }
     return duration - args.rtStart;
 }
 
-int ExtractCommand::Convert(const ExtractArguments& args) {
+int ExtractCommand::ConvertAll(const ExtractArguments& args) {
     std::ostream& err = m_console.Err();
     if (args.rtEnd != ConversionRequest::kToEndOfStream && args.rtStart >= args.rtEnd) {
         err << "Error: The Start Time is bigger than the End Time!" << std::endl;
         return kExitUsage;
     }
-    if (!MayWriteOutput(args)) {
+    if (args.outputDir.empty()) {
+        return Convert(args, args.inputs.front(), args.outputs.front());
+    }
+    std::error_code ec;
+    if (!fs::is_directory(args.outputDir, ec)) {
+        err << "Error: " << args.outputDir << " is not a folder" << std::endl;
+        return kExitUsage;
+    }
+    const bool showProgress = !args.quiet && m_console.ErrorIsTerminal();
+    std::set<std::string> written;
+    int failed = 0;
+    const size_t count = args.inputs.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (StopSignals::Received() != 0) {
+            return kExitStopped;
+        }
+        const std::string& input = args.inputs[i];
+        const std::string& output = args.outputs[i];
+        if (showProgress) {
+            err << "[" << i + 1 << "/" << count << "] " << input << " -> " << output << std::endl;
+        }
+        // Two inputs with the same name would write one WAV twice: the second is refused.
+        if (!written.insert(fs::weakly_canonical(output, ec).string()).second) {
+            err << "Error: cannot convert " << input << ": " << output
+                << " is the WAV of an earlier input of this run" << std::endl;
+            ++failed;
+            continue;
+        }
+        const int status = Convert(args, input, output);
+        if (status == kExitStopped) {
+            return status;
+        }
+        failed += status == kExitOk ? 0 : 1;
+    }
+    return failed > 0 ? kExitFailed : kExitOk;
+}
+
+int ExtractCommand::Convert(const ExtractArguments& args, const std::string& input,
+                            const std::string& output) {
+    if (const int refused = CheckInput(args, input); refused != 0) {
+        return refused;
+    }
+    if (!MayWriteOutput(args, input, output)) {
         return kExitFailed;
     }
 
     const bool showProgress = !args.quiet && m_console.ErrorIsTerminal();
-    const int64_t span = showProgress ? ProgressSpan(args) : 0;
+    const int64_t span = showProgress ? ProgressSpan(args, input) : 0;
 
+    std::ostream& err = m_console.Err();
     ExtractObserver observer(err);
     ConversionJob job(m_factory, observer);
     StopSignals signals;
     ConversionRequest request;
-    request.mediaPath = args.input;
-    request.outputPath = args.output;
+    request.mediaPath = input;
+    request.outputPath = output;
     request.rtStart = args.rtStart;
     request.rtEnd = args.rtEnd;
-    request.replaceExisting = IsRegularFile(args.output);
+    request.replaceExisting = IsRegularFile(output);
+    request.track = args.track;
+    request.sampleFormat = args.sampleFormat;
+    request.header = args.header;
     const auto started = ProgressLine::Clock::now();
     ProgressLine progress(span, started);
     if (!job.Start(request)) {
@@ -166,7 +334,7 @@ int ExtractCommand::Convert(const ExtractArguments& args) {
         }
         const auto now = ProgressLine::Clock::now();
         if (showProgress && progress.Due(now)) {
-            observer.ShowProgress(progress.Text(observer.Position(), now));
+            observer.ShowProgress(progress.Text(observer.Position(), now, job.ConvertedTime()));
         }
     }
     job.Join();
@@ -177,14 +345,20 @@ int ExtractCommand::Convert(const ExtractArguments& args) {
                          outcome.status == JobOutcome::Status::Stopped)) {
         const int position =
             outcome.status == JobOutcome::Status::Completed ? 1000 : observer.Position();
-        observer.ShowProgress(progress.Text(position, ProgressLine::Clock::now()));
+        observer.ShowProgress(
+            progress.Text(position, ProgressLine::Clock::now(), job.ConvertedTime()));
     }
     observer.EndProgress();
+    if (outcome.clippedSamples > 0) {
+        observer.Print("Warning: " + Plural(outcome.clippedSamples, "sample") + " of " + input +
+                       " were louder than " + std::to_string(outcome.format.wBitsPerSample) +
+                       "-bit integers can hold and were clipped; -f f32 keeps them whole");
+    }
 
     switch (outcome.status) {
         case JobOutcome::Status::Completed:
             if (outcome.dataBytes == 0) {
-                observer.Print("Warning: no sound was written to " + args.output +
+                observer.Print("Warning: no sound was written to " + output +
                                (args.rtStart > 0
                                     ? " (the start mark lies at or after the end of the sound)"
                                     : " (the stream held no sound)"));
@@ -197,7 +371,7 @@ int ExtractCommand::Convert(const ExtractArguments& args) {
                         ? static_cast<double>(outcome.dataBytes) / outcome.format.nAvgBytesPerSec
                         : 0.0;
                 observer.Print(
-                    "Stopped: " + args.output + " holds the first " +
+                    "Stopped: " + output + " holds the first " +
                     MediaTime::Format(static_cast<int64_t>(seconds * MediaTime::kUnitsPerSecond)) +
                     " of the span");
             }
@@ -206,9 +380,12 @@ int ExtractCommand::Convert(const ExtractArguments& args) {
         case JobOutcome::Status::SizeLimit:
             // The file is valid but does not hold the whole span: not a success.
             return kExitFailed;
+        case JobOutcome::Status::NoSuchTrack:
+            observer.Print("Error: " + NoSuchTrackText(input, args.track, outcome.trackCount));
+            return kExitUsage;
         case JobOutcome::Status::OpenFailed:
         case JobOutcome::Status::PrepareFailed:
-            observer.Print("Error: cannot convert " + args.input + ": " + outcome.reason);
+            observer.Print("Error: cannot convert " + input + ": " + outcome.reason);
             return kExitFailed;
         case JobOutcome::Status::OutputFailed:
         case JobOutcome::Status::WriteFailed:
@@ -216,12 +393,12 @@ int ExtractCommand::Convert(const ExtractArguments& args) {
     }
     // A header the writer could not put out fails without a message of its own.
     if (!observer.MessageShown()) {
-        observer.Print("Error: Can not write " + args.output);
+        observer.Print("Error: Can not write " + output);
     }
     // A half-written WAV would pass for a result: remove it. Devices are left alone.
-    if (IsRegularFile(args.output)) {
+    if (IsRegularFile(output)) {
         std::error_code ec;
-        fs::remove(args.output, ec);
+        fs::remove(output, ec);
     }
     return kExitFailed;
 }

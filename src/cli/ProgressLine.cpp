@@ -19,11 +19,21 @@ std::string ProgressLine::Duration(double seconds) {
     return text;
 }
 
-std::string ProgressLine::Text(int position, Clock::time_point now) const {
+std::string ProgressLine::Text(int position, Clock::time_point now, int64_t rtConverted) const {
     const double elapsed = std::chrono::duration<double>(now - m_start).count();
     if (m_nSpan <= 0) {
-        // Without a known length only the time spent means anything.
-        return "elapsed " + Duration(elapsed);
+        // Without a known length there is nothing to count down: how much is done.
+        if (rtConverted <= 0) {
+            return "elapsed " + Duration(elapsed);
+        }
+        const double done = static_cast<double>(rtConverted) / MediaTime::kUnitsPerSecond;
+        std::string text = "converted " + Duration(done) + "  elapsed " + Duration(elapsed);
+        if (elapsed > 0) {
+            char speed[32];
+            std::snprintf(speed, sizeof speed, "%.1fx", done / elapsed);
+            text += std::string("  speed ") + speed;
+        }
+        return text;
     }
     const int pos = position < 0 ? 0 : (position > 1000 ? 1000 : position);
     char percent[16];

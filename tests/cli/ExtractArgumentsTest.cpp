@@ -67,8 +67,9 @@ TEST(ExtractArgumentsTest, HelpAndVersionEndWithSuccess) {
 }
 
 TEST(ExtractArgumentsTest, OutputDefaultsToInputWithWavExtension) {
-    EXPECT_EQ(Parse({"movie.mpg"}).output, "movie.wav");
-    EXPECT_EQ(Parse({"-y", "-q", "movie.mpg", "other.wav"}).output, "other.wav");
+    EXPECT_EQ(Parse({"movie.mpg"}).outputs, std::vector<std::string>{"movie.wav"});
+    EXPECT_EQ(Parse({"-y", "-q", "movie.mpg", "other.wav"}).outputs,
+              std::vector<std::string>{"other.wav"});
     EXPECT_EQ(ExtractArguments::DefaultOutput("dir with blank/ä ö.mp2"), "dir with blank/ä ö.wav");
     EXPECT_EQ(ExtractArguments::DefaultOutput("movie"), "movie.wav");
     EXPECT_EQ(ExtractArguments::DefaultOutput("dir.d/movie"), "dir.d/movie.wav");
@@ -76,8 +77,8 @@ TEST(ExtractArgumentsTest, OutputDefaultsToInputWithWavExtension) {
     EXPECT_EQ(ExtractArguments::DefaultOutput(".hidden"), ".hidden.wav");
     // A file name that starts with a dash, after the end of the options.
     const ExtractArguments dash = Parse({"--", "-clip.mpg"});
-    EXPECT_EQ(dash.input, "-clip.mpg");
-    EXPECT_EQ(dash.output, "-clip.wav");
+    EXPECT_EQ(dash.inputs, std::vector<std::string>{"-clip.mpg"});
+    EXPECT_EQ(dash.outputs, std::vector<std::string>{"-clip.wav"});
 }
 
 TEST(ExtractArgumentsTest, FlagsAndProbe) {
