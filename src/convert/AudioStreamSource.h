@@ -7,6 +7,7 @@
 
 #include "AudioFormat.h"
 #include "AudioTrack.h"
+#include "MediaInfo.h"
 #include "SampleFormat.h"
 
 // The conversion's only contact with a media decoder: one audio track of a file as
@@ -50,6 +51,13 @@ class AudioStreamSource {
     // Probes a file's duration in media time: true and the duration (0 when the
     // container does not know it), or false when the file cannot be opened.
     virtual bool GetMediaDuration(const std::string& path, int64_t& duration) = 0;
+
+    // Probes a file for what the dialog shows: its duration and audio tracks; false when
+    // the file cannot be opened. The default knows only the duration.
+    virtual bool ProbeMedia(const std::string& path, MediaInfo& info) {
+        info = MediaInfo{};
+        return GetMediaDuration(path, info.duration);
+    }
 
     // The audio tracks of the file last opened (also after a kNoSuchTrack failure).
     virtual std::vector<AudioTrack> Tracks() const { return {}; }

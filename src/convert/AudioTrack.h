@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,4 +16,7 @@ struct AudioTrack {
     std::optional<std::string> title;
     bool isDefault = false;  // the container marks it as the default track
     bool primary = false;    // the track a conversion takes when none is named
+    // Media time by which the decoded sound lags the container's timestamps (the codec
+    // delay that the engine takes off); a player's times are this much ahead.
+    int64_t lead = 0;
 };

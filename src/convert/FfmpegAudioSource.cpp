@@ -144,6 +144,10 @@ int LeadOf(const AVStream* st, const AVPacket* first) {
     return CodecLead(st->codecpar);
 }
 
+int64_t LeadTime(int lead, int rate) {
+    return rate > 0 ? av_rescale(lead, MediaTime::kUnitsPerSecond, rate) : 0;
+}
+
 // Reads up to the first packet of the stream; the other streams are discarded.
 AVPacket* ReadFirstPacket(AVFormatContext* fmt, int stream) {
     AVPacket* pkt = av_packet_alloc();
@@ -324,6 +328,11 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
     m_firstPacket = ReadFirstPacket(m_fmt, m_nStream);
     m_rtOrigin = OriginOf(m_fmt);
     m_nLead = LeadOf(st, m_firstPacket);
+    for (AudioTrack& t : m_tracks) {
+        if (t.streamIndex == m_nStream) {
+            t.lead = LeadTime(m_nLead, st->codecpar->sample_rate);
+        }
+    }
     m_rtDuration = DurationOf(m_fmt);
     return 0;
 }
@@ -696,6 +705,47 @@ bool FfmpegAudioSource::GetMediaDuration(const std::string& path, int64_t& durat
         return false;
     }
     duration = DurationOf(fmt);
+    avformat_close_input(&fmt);
+    return true;
+}
+
+bool FfmpegAudioSource::ProbeMedia(const std::string& path, MediaInfo& info) {
+    info = MediaInfo{};
+    AVFormatContext* fmt = nullptr;
+    const int r = OpenInput(path, &fmt);
+    if (r < 0) {
+        m_strError = "cannot open the file: " + ErrorText(r);
+        return false;
+    }
+    info.duration = DurationOf(fmt);
+    info.tracks = ListTracks(fmt, av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0));
+    // Each track's lead needs its first packet: read until every audio track has shown one.
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        fmt->streams[i]->discard = fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO
+                                       ? AVDISCARD_DEFAULT
+                                       : AVDISCARD_ALL;
+    }
+    std::vector<bool> seen(fmt->nb_streams, false);
+    size_t missing = info.tracks.size();
+    AVPacket* pkt = av_packet_alloc();
+    for (int reads = 0; pkt != nullptr && missing > 0 && reads < 4096; ++reads) {
+        if (av_read_frame(fmt, pkt) < 0) {
+            break;
+        }
+        const int index = pkt->stream_index;
+        if (index >= 0 && index < static_cast<int>(seen.size()) && !seen[index]) {
+            seen[index] = true;
+            --missing;
+            for (AudioTrack& t : info.tracks) {
+                if (t.streamIndex == index) {
+                    const AVStream* st = fmt->streams[index];
+                    t.lead = LeadTime(LeadOf(st, pkt), st->codecpar->sample_rate);
+                }
+            }
+        }
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
     avformat_close_input(&fmt);
     return true;
 }

@@ -35,6 +35,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     void Release() override;
     int64_t StreamDuration() const override { return m_rtDuration; }
     bool GetMediaDuration(const std::string& path, int64_t& duration) override;
+    bool ProbeMedia(const std::string& path, MediaInfo& info) override;
     std::vector<AudioTrack> Tracks() const override { return m_tracks; }
     int64_t ClippedSamples() const override { return m_nClipped; }
     std::string LastError() const override { return m_strError; }

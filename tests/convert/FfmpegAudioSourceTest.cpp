@@ -245,3 +245,22 @@ TEST(FfmpegAudioSource, TimeCountsFromTheStartOfTheFileNotOfTheSound) {
     // Before the sound starts, the cut starts with its first sample.
     EXPECT_EQ(AsS16(DecodeAll(in, 5'000'000).bytes), sound);
 }
+
+TEST(FfmpegAudioSource, TheProbeListsTracksWithTheDelayAPlayerShowsAhead) {
+    TestMedia media;
+    // MP2 (481 samples of filter delay) and AAC in MP4 (the delay recorded in the file).
+    const std::string in =
+        media.Make("two.mkv", TestMedia::Tones(1, 44100) + " " + TestMedia::Tones(1, 48000) +
+                                  " -map 0 -map 1 -c:a:0 mp2 -c:a:1 aac -disposition:a:1 default");
+    FfmpegAudioSource source;
+    MediaInfo info;
+    ASSERT_TRUE(source.ProbeMedia(in, info)) << source.LastError();
+    EXPECT_NEAR(static_cast<double>(info.duration), 10'000'000.0, 500'000.0);
+    ASSERT_EQ(info.tracks.size(), 2u);
+    EXPECT_EQ(info.tracks[0].codec, "mp2");
+    EXPECT_EQ(info.tracks[0].lead, 481LL * 10'000'000 / 44100);
+    EXPECT_EQ(info.tracks[1].lead, 1024LL * 10'000'000 / 48000);  // Matroska records none
+    ASSERT_NE(info.Primary(), nullptr);
+    EXPECT_EQ(info.Primary()->number, 2);
+    EXPECT_FALSE(source.ProbeMedia(media.Path("missing.mkv"), info));
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "AudioTrack.h"
+
+// What a front end learns of a media file when it opens it.
+struct MediaInfo {
+    int64_t duration = 0;  // media time; 0 when the container does not know it
+    std::vector<AudioTrack> tracks;
+
+    // The track a conversion takes when none is named; nullptr without audio.
+    const AudioTrack* Primary() const {
+        for (const AudioTrack& t : tracks) {
+            if (t.primary) {
+                return &t;
+            }
+        }
+        return nullptr;
+    }
+};
