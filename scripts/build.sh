@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or the folder given in BUILD_DIR).
+# Configures and builds into build/ (or the folder given in BUILD_DIR), warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja "$@" >/dev/null
+cmake -S . -B "$BUILD_DIR" -G Ninja -DORVANE_WERROR=ON "$@" >/dev/null
 cmake --build "$BUILD_DIR" -j2
