@@ -29,6 +29,7 @@ cleanup() {
     kill "$pid" 2>/dev/null || true
   done
   wait 2>/dev/null || true
+  gui_pid= xvfb_pid= bootstrap_pid=
   # Every mount in the root was made in a mount namespace of its own and ended with it;
   # should one have escaped, the root is left alone rather than deleted through it.
   if grep -q " $work/" /proc/mounts; then
@@ -84,8 +85,8 @@ check() {
 
 check "the file is named orvane_${version}_amd64.deb" \
   test "$deb" = "build-package/orvane_${version}_amd64.deb"
-# No errors and no warnings; kept infos and overrides are listed.
-check "lintian" lintian --fail-on error,warning --info --show-overrides "$deb"
+# No errors and no warnings; the infos and the overridden tags are listed.
+check "lintian" lintian --fail-on error,warning --display-info --show-overrides "$deb"
 dpkg-deb -x "$deb" "$work/contents"
 check "appstreamcli validate" \
   appstreamcli validate --no-net "$work"/contents/usr/share/metainfo/*.metainfo.xml
@@ -218,6 +219,8 @@ kill "$gui_pid" 2>/dev/null || true
 wait "$gui_pid" 2>/dev/null || true
 gui_pid=
 phase "checks in the clean root"
+cleanup
+phase "removing the root"
 
 echo "package-check: took $((SECONDS - started)) s in all"
 echo "package-check: $passed passed, $failed failed"
