@@ -25,7 +25,10 @@ bootstrap_pid=
 xvfb_pid=
 gui_pid=
 cleanup() {
-  for pid in $gui_pid $xvfb_pid $bootstrap_pid; do
+  # unshare ignores SIGTERM while its child runs; SIGKILL ends it, and --kill-child the
+  # program inside.
+  [ -z "$gui_pid" ] || kill -KILL "$gui_pid" 2>/dev/null || true
+  for pid in $xvfb_pid $bootstrap_pid; do
     kill "$pid" 2>/dev/null || true
   done
   wait 2>/dev/null || true
@@ -106,10 +109,12 @@ phase "waiting for debootstrap"
 # In the root: the same suites as this machine, nothing more.
 awk '{ print "deb", $1, $2, "main" }' "$work/suites" >"$root/etc/apt/sources.list"
 cp "$deb" "$root/tmp/"
-# A clean environment in a mount and process namespace of its own, with /proc mounted.
+# A clean environment in a mount and process namespace of its own, with /proc mounted;
+# ending unshare ends everything in it.
+in_root_command=(unshare --mount --pid --fork --kill-child --mount-proc="$root/proc"
+  chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8)
 in_root() {
-  unshare --mount --pid --fork --kill-child --mount-proc="$root/proc" \
-    chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
+  "${in_root_command[@]}" "$@"
 }
 # Hard dependencies only: the package must run with what it declares.
 if ! in_root sh -c "export DEBIAN_FRONTEND=noninteractive; apt-get update -qq &&
@@ -198,7 +203,7 @@ for _ in $(seq 50); do
 done
 display=:$(cat "$work/display")
 mkdir -p "$root/root/Music"
-in_root DISPLAY="$display" orvane /tmp/clip.mpg >"$work/orvane.log" 2>&1 &
+"${in_root_command[@]}" DISPLAY="$display" orvane /tmp/clip.mpg >"$work/orvane.log" 2>&1 &
 gui_pid=$!
 windows_shown() {
   local tree
@@ -215,7 +220,7 @@ windows_shown() {
   return 1
 }
 check "orvane shows the dialog and the preview of a file" windows_shown
-kill "$gui_pid" 2>/dev/null || true
+kill -KILL "$gui_pid" 2>/dev/null || true
 wait "$gui_pid" 2>/dev/null || true
 gui_pid=
 phase "checks in the clean root"
