@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = "--seconds" ]; then limit="-max_total_time=${2:-60}"; else limit="-runs=${1:-100000}"; fi
 BUILD_DIR=build-fuzz
-CC=clang CXX=clang++ cmake -S . -B $BUILD_DIR -G Ninja -DORVANE_FUZZ=ON -DORVANE_ENGINE_ONLY=ON \
+CC=clang CXX=clang++ cmake -S . -B $BUILD_DIR -G Ninja -DORVANE_FUZZ=ON -DORVANE_ENGINE_ONLY=ON -DORVANE_WERROR=ON \
   -DORVANE_BUILD_TESTS=OFF -DORVANE_SANITIZE=fuzzer -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build $BUILD_DIR -j2 --target audio_source_fuzzer
 seeds=$BUILD_DIR/seeds; corpus=$BUILD_DIR/corpus

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or the folder given in BUILD_DIR).
+# Configures and builds into build/ (or the folder given in BUILD_DIR), warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package Orvane needs to build, run and test.
+# Installs every Debian 12 package Orvane needs to build, run, test and package.
 set -euo pipefail
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
@@ -11,4 +11,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libmpv-dev libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev \
   ffmpeg xvfb xauth imagemagick desktop-file-utils time \
   qt6-qpa-plugins libglx-mesa0 libgl1-mesa-dri fonts-dejavu-core \
+  dpkg-dev lintian appstream debootstrap groff-base x11-utils \
   >/dev/null

@@ -7,6 +7,7 @@
 #include "ConversionJob.h"
 #include "SampleFormat.h"
 #include "WavHeader.h"
+#include "OrvaneVersion.h"
 
 // The command line of orvane-extract, read into what the command does.
 class ExtractArguments {
@@ -18,7 +19,7 @@ class ExtractArguments {
     };
 
     static constexpr int kUsageError = 2;
-    static constexpr const char* kVersion = "orvane-extract 1.1";
+    static constexpr const char* kVersion = "orvane-extract " ORVANE_VERSION;
 
     // args[0] is the program name, as in argv.
     static ExtractArguments Parse(const std::vector<std::string>& args);

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QIcon>
 
+#include "OrvaneVersion.h"
+
 // The About box: product name, version, legal notice, web site and support lines.
 class AboutDialog : public QDialog {
     Q_OBJECT
@@ -12,7 +14,7 @@ class AboutDialog : public QDialog {
     // The application icon in every size the program carries, for windows and this box.
     static QIcon ApplicationIcon();
 
-    static constexpr const char* kVersionText = "Orvane Version 1.1";
+    static constexpr const char* kVersionText = "Orvane Version " ORVANE_VERSION;
     // UTF-8: the copyright sign keeps the notice within its line, where "(C)" did not fit.
     static constexpr const char* kLegalNotice =
         "Copyright \xC2\xA9 2026 Vantorel. All rights reserved.";

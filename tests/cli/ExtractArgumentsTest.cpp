@@ -63,7 +63,7 @@ TEST(ExtractArgumentsTest, HelpAndVersionEndWithSuccess) {
 
     const ExtractArguments version = Parse({"--version"});
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.outText, "orvane-extract 1.1\n");
+    EXPECT_EQ(version.outText, "orvane-extract " ORVANE_VERSION "\n");
 }
 
 TEST(ExtractArgumentsTest, OutputDefaultsToInputWithWavExtension) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "OrvaneVersion.h"
 #include "TestMedia.h"
 #include "WavFile.h"
 
@@ -150,7 +151,7 @@ TEST_F(ExtractRunTest, UsageErrorsEndWithStatusTwo) {
     EXPECT_FALSE(fs::exists(Scratch("a.wav")));
     const ChildProcess::Result version = Extract({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "orvane-extract 1.1\n");
+    EXPECT_EQ(version.out, "orvane-extract " ORVANE_VERSION "\n");
     EXPECT_EQ(Extract({"--help"}).status, 0);
 }
 

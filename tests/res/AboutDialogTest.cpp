@@ -21,7 +21,7 @@ QString TextOf(const AboutDialog& dialog, const char* name) {
 TEST(AboutDialogTest, ShowsNameVersionNoticeAndAddresses) {
     AboutDialog dialog(nullptr);
     EXPECT_EQ(dialog.windowTitle(), "About Orvane");
-    EXPECT_EQ(TextOf(dialog, "versionText"), "Orvane Version 1.1");
+    EXPECT_EQ(TextOf(dialog, "versionText"), "Orvane Version " ORVANE_VERSION);
     EXPECT_EQ(TextOf(dialog, "noticeText"), "Copyright © 2026 Vantorel. All rights reserved.");
     EXPECT_EQ(TextOf(dialog, "websiteText"), "Website: https://orvane.example.org/");
     EXPECT_EQ(TextOf(dialog, "supportText"), "Support: https://orvane.example.org/support/");

@@ -1,7 +1,8 @@
 # Installs the build in BUILD_DIR into PREFIX and checks what a user's system gets:
 # the programs, the help where the program looks for it, the icon in every size,
-# a valid desktop entry and a manual page that renders.
-# Arguments: BUILD_DIR, PREFIX, SOURCE_DIR, HELP_RELATIVE_DIR.
+# a valid desktop entry, valid software-centre metadata offering the same media types,
+# and manual pages that render and name this version.
+# Arguments: BUILD_DIR, PREFIX, SOURCE_DIR, HELP_RELATIVE_DIR, VERSION.
 cmake_minimum_required(VERSION 3.25)
 
 set(failures "")
@@ -82,36 +83,75 @@ else()
   endforeach()
   string(REGEX MATCH "\nMimeType=([^\n]*)" found "${content}")
   set(mime_types "${CMAKE_MATCH_1}")
-  foreach(type video/mpeg video/mp4 video/x-matroska video/webm video/quicktime
-               video/x-msvideo video/x-ms-wmv audio/mpeg audio/mp4 audio/aac audio/ac3
-               audio/flac audio/ogg audio/x-wav audio/x-vorbis+ogg)
+  # Every kind of file the engine's tests convert.
+  foreach(type video/mpeg video/mp2t video/mp4 video/x-matroska video/webm video/quicktime
+               video/x-msvideo video/x-ms-wmv audio/mpeg audio/mp2 audio/mp4 audio/aac
+               audio/ac3 audio/flac audio/ogg audio/x-wav audio/x-vorbis+ogg
+               audio/x-opus+ogg audio/x-aiff audio/x-ms-wma)
     if(NOT type IN_LIST mime_types)
       fail("the desktop entry does not offer Orvane for ${type}")
     endif()
   endforeach()
 endif()
 
-# The manual page: present, and it renders without a single groff warning.
-set(manpage "${PREFIX}/share/man/man1/orvane-extract.1")
-if(NOT EXISTS "${manpage}")
-  fail("missing share/man/man1/orvane-extract.1")
+# The software-centre metadata: valid, launching this desktop entry, and offering Orvane for
+# the same media types as the entry.
+file(GLOB metainfo "${PREFIX}/share/metainfo/*.metainfo.xml")
+list(LENGTH metainfo metainfo_count)
+if(NOT metainfo_count EQUAL 1)
+  fail("share/metainfo holds ${metainfo_count} metainfo files, not one")
 else()
-  find_program(GROFF groff)
-  if(GROFF)
-    execute_process(COMMAND ${GROFF} -man -Tutf8 -ww -P-cbou "${manpage}" RESULT_VARIABLE rc
-                    OUTPUT_VARIABLE page ERROR_VARIABLE warnings)
-    if(NOT rc EQUAL 0 OR NOT warnings STREQUAL "")
-      fail("groff -man ${manpage}: ${rc} ${warnings}")
-    endif()
-    foreach(section NAME SYNOPSIS OPTIONS "EXIT STATUS")
-      if(NOT page MATCHES "${section}")
-        fail("the manual page has no ${section} section")
-      endif()
-    endforeach()
-  else()
-    message(STATUS "groff not found: the manual page was not rendered")
+  find_program(APPSTREAMCLI appstreamcli REQUIRED)
+  execute_process(COMMAND ${APPSTREAMCLI} validate --no-net "${metainfo}" RESULT_VARIABLE rc
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    fail("appstreamcli validate ${metainfo}: ${out}${err}")
+  endif()
+  file(READ "${metainfo}" xml)
+  if(NOT xml MATCHES "<launchable type=\"desktop-id\">orvane.desktop</launchable>")
+    fail("the metainfo does not launch orvane.desktop")
+  endif()
+  if(NOT xml MATCHES "<release version=\"${VERSION}\" date=\"[0-9]+-[0-9]+-[0-9]+\"")
+    fail("the metainfo has no dated release ${VERSION}")
+  endif()
+  string(REGEX MATCHALL "<mediatype>[^<]*</mediatype>" tags "${xml}")
+  string(REGEX REPLACE "</?mediatype>" "" offered "${tags}")
+  list(REMOVE_ITEM mime_types "")
+  if(NOT offered STREQUAL mime_types)
+    list(JOIN offered " " offered)
+    list(JOIN mime_types " " mime_types)
+    fail("the metainfo offers [${offered}], the desktop entry [${mime_types}]")
   endif()
 endif()
+
+# The manual pages: compressed as man reads them, naming this version, and rendering
+# without a single groff warning.
+find_program(GROFF groff REQUIRED)
+foreach(page orvane orvane-extract)
+  set(manpage "${PREFIX}/share/man/man1/${page}.1.gz")
+  if(NOT EXISTS "${manpage}")
+    fail("missing share/man/man1/${page}.1.gz")
+    continue()
+  endif()
+  execute_process(COMMAND gzip -dc "${manpage}" OUTPUT_VARIABLE source RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT source MATCHES "\n\\.TH [^\n]*\"Orvane ${VERSION}\"")
+    fail("${manpage} does not name Orvane ${VERSION} in its .TH line")
+  endif()
+  execute_process(COMMAND gzip -dc "${manpage}"
+                  COMMAND ${GROFF} -man -Tutf8 -ww -P-cbou RESULT_VARIABLE rc
+                  OUTPUT_VARIABLE text ERROR_VARIABLE warnings)
+  if(NOT rc EQUAL 0 OR NOT warnings STREQUAL "")
+    fail("groff -man ${manpage}: ${rc} ${warnings}")
+  endif()
+  foreach(section NAME SYNOPSIS OPTIONS "EXIT STATUS")
+    if(NOT text MATCHES "${section}")
+      fail("the manual page ${page}(1) has no ${section} section")
+    endif()
+  endforeach()
+  if(page STREQUAL "orvane" AND NOT text MATCHES "FILES.*orvane.ini.*share/orvane/help")
+    fail("orvane(1) does not name the settings file and the help folder under FILES")
+  endif()
+endforeach()
 
 if(failures)
   list(JOIN failures "\n  " text)

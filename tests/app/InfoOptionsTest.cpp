@@ -1,0 +1,81 @@
+// `orvane --help` and `orvane --version` answer from a terminal without a display: they
+// are handled before anything connects to one.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include "OrvaneVersion.h"
+
+namespace {
+
+struct ProgramOutput {
+    bool exitedNormally = false;
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the built orvane where no display can be reached: with the X11 platform forced and
+// no DISPLAY, anything that makes the application object ends the program.
+ProgramOutput RunWithoutDisplay(const QStringList& arguments) {
+    QString binDir = qEnvironmentVariable("ORVANE_BIN_DIR");
+    if (binDir.isEmpty()) {
+        binDir = QCoreApplication::applicationDirPath();
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(binDir + "/orvane", arguments);
+    ProgramOutput run;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitedNormally = process.exitStatus() == QProcess::NormalExit;
+    run.status = process.exitCode();
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+}  // namespace
+
+TEST(InfoOptions, AnswerWithoutADisplay) {
+    const QString help = RunWithoutDisplay({"--help"}).out;
+    struct Case {
+        QStringList arguments;
+        QString expected;
+    };
+    const Case cases[] = {
+        {{"--version"}, QStringLiteral("orvane " ORVANE_VERSION "\n")},
+        {{"clip.mpg", "--version"}, QStringLiteral("orvane " ORVANE_VERSION "\n")},
+        {{"--help"}, help},
+        {{"-h"}, help},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const ProgramOutput run = RunWithoutDisplay(c.arguments);
+        EXPECT_TRUE(run.exitedNormally);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, c.expected);
+        EXPECT_EQ(run.err, "");
+    }
+    EXPECT_TRUE(help.startsWith("Usage: orvane [FILE]\n")) << help.toStdString();
+    for (const char* option : {"-h, --help", "--version", "orvane(1)"}) {
+        EXPECT_TRUE(help.contains(option)) << option;
+    }
+}
+
+// The control: in the same surroundings the program proper cannot start, so the answers
+// above cannot have come from a program that opened a window.
+TEST(InfoOptions, ThereIsNoDisplayToOpenAWindowOn) {
+    const ProgramOutput run = RunWithoutDisplay({});
+    EXPECT_FALSE(run.exitedNormally && run.status == 0);
+    EXPECT_NE(run.err, "");
+}
