@@ -5,8 +5,12 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "ConverterDialog.h"
+#include "ConverterSession.h"
+#include "FfmpegAudioSource.h"
+#include "MpvPlaybackEngine.h"
+#include "QFileDialogChoosers.h"
 #include "QMessageBoxMessages.h"
+#include "ThreadedMediaProber.h"
 
 namespace {
 
@@ -40,33 +44,24 @@ QString ConverterApp::ApplicationNameFor(const QString& executablePath) {
 
 bool ConverterApp::InitInstance() {
     QMessageBoxMessages messages;
-    ConverterDialog dialog(m_settings, messages, m_bSliderDragging);
+    QFileDialogChoosers choosers;
+    const AudioSourceFactory sources = FfmpegAudioSource::Factory();
+    ThreadedMediaProber prober(sources);
+    const ConverterServices services{
+        m_settings, messages,         choosers, prober, MpvPlaybackEngine::DefaultFactory(),
+        sources,    m_bSliderDragging};
+    ConverterSession session(services);
     // Shown rather than exec()'d: an application-modal dialog would block the
     // worker's message boxes and the preview window, which have no owner.
     QEventLoop loop;
-    connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
-    dialog.show();
+    connect(&session, &ConverterSession::finished, &loop, &QEventLoop::quit);
+    session.Show();
     if (!m_strStartFile.isEmpty()) {
         // Once the dialog is on screen, so the preview opens beside it and any box has
         // the dialog to sit on.
-        QTimer::singleShot(0, &dialog,
-                           [&dialog, file = m_strStartFile] { dialog.OpenMediaFile(file); });
+        QTimer::singleShot(0, &session,
+                           [&session, file = m_strStartFile] { session.OpenMediaFile(file); });
     }
     loop.exec();
     return false;
-}
-
-QString ConverterApp::GetProfileString(const QString& section, const QString& key,
-                                       const QString& defaultValue) const {
-    return m_settings.GetProfileString(section, key, defaultValue);
-}
-
-bool ConverterApp::WriteProfileString(const QString& section, const QString& key,
-                                      const QString& value) {
-    return m_settings.WriteProfileString(section, key, value);
-}
-
-int ConverterApp::GetProfileInt(const QString& section, const QString& key,
-                                int defaultValue) const {
-    return m_settings.GetProfileInt(section, key, defaultValue);
 }

@@ -5,9 +5,10 @@
 
 #include "ProfileSettings.h"
 
-// The program object: names the application after its executable, keeps the
-// settings store and the slider-held flag, and runs the converter dialog.
-class ConverterApp : public QApplication {
+// The program object: names the application after its executable, keeps the settings
+// store and the slider-held flag, builds the real parts (FFmpeg, libmpv, QSettings,
+// message boxes, file dialogs) and runs the converter with them.
+class ConverterApp final : public QApplication {
     Q_OBJECT
   public:
     ConverterApp(int& argc, char** argv);
@@ -24,11 +25,6 @@ class ConverterApp : public QApplication {
 
     // Runs the converter dialog until it ends. Returns false: the program then ends.
     bool InitInstance();
-
-    QString GetProfileString(const QString& section, const QString& key,
-                             const QString& defaultValue) const;
-    bool WriteProfileString(const QString& section, const QString& key, const QString& value);
-    int GetProfileInt(const QString& section, const QString& key, int defaultValue) const;
 
     ProfileSettings& Settings() { return m_settings; }
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "ConversionJob.h"
+#include "OrvaneVersion.h"
 #include "SampleFormat.h"
 #include "WavHeader.h"
-#include "OrvaneVersion.h"
 
 // The command line of orvane-extract, read into what the command does.
 class ExtractArguments {

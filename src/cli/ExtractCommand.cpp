@@ -59,7 +59,7 @@ ExtractCommand::ExtractCommand(Console& console, ConversionJob::SourceFactory fa
     : m_console(console), m_factory(std::move(factory)) {}
 
 ConversionJob::SourceFactory ExtractCommand::DefaultFactory() {
-    return [] { return std::make_unique<FfmpegAudioSource>(); };
+    return FfmpegAudioSource::Factory();
 }
 
 std::string ExtractCommand::FormatText(const AudioFormat& format) {
@@ -250,7 +250,7 @@ int64_t ExtractCommand::ProgressSpan(const ExtractArguments& args, const std::st
 
 int ExtractCommand::ConvertAll(const ExtractArguments& args) {
     std::ostream& err = m_console.Err();
-    if (args.rtEnd != ConversionRequest::kToEndOfStream && args.rtStart >= args.rtEnd) {
+    if (!ConversionRequest::MarksInOrder(args.rtStart, args.rtEnd)) {
         err << "Error: The Start Time is bigger than the End Time!" << std::endl;
         return kExitUsage;
     }

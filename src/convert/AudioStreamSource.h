@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,6 +62,10 @@ class AudioStreamSource {
         return GetMediaDuration(path, info.duration);
     }
 
+    // A flag that, once set (from any thread), makes a probe or open in progress give up
+    // its reading at once and fail. nullptr for none; it must outlive the source's use.
+    virtual void SetInterrupt(const std::atomic<bool>* /*flag*/) {}
+
     // The audio tracks of the file last opened (also after a kNoSuchTrack failure).
     virtual std::vector<AudioTrack> Tracks() const { return {}; }
     // Samples of a floating-point stream that integer output had to clip so far.
@@ -66,3 +73,6 @@ class AudioStreamSource {
 
     virtual std::string LastError() const = 0;
 };
+
+// Makes a fresh source for each conversion, probe or waveform.
+using AudioSourceFactory = std::function<std::unique_ptr<AudioStreamSource>()>;

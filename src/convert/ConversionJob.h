@@ -18,6 +18,9 @@ struct ConversionRequest {
     // The end mark that means "to the end of the stream".
     static constexpr int64_t kToEndOfStream = INT64_MAX;
 
+    // A span is converted only when its start lies before its end.
+    static constexpr bool MarksInOrder(int64_t start, int64_t end) { return start < end; }
+
     std::string mediaPath;
     std::string outputPath;
     int64_t rtStart = 0;
@@ -56,7 +59,7 @@ struct JobOutcome {
 // covered, the stream ends, a write fails or a stop is requested.
 class ConversionJob {
   public:
-    using SourceFactory = std::function<std::unique_ptr<AudioStreamSource>()>;
+    using SourceFactory = AudioSourceFactory;
 
     ConversionJob(SourceFactory factory, JobObserver& observer);
     // Stops a running conversion and waits for it: its file is finished and valid.

@@ -52,12 +52,26 @@ int InputUrl(const std::string& path, std::string& url) {
     return 0;
 }
 
+int Interrupted(void* flag) {
+    return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
 // Opens a file and reads its stream parameters. Quiet: libav's log stays at errors only.
-int OpenInput(const std::string& path, AVFormatContext** fmt) {
+// A set interrupt flag ends any reading at once.
+int OpenInput(const std::string& path, AVFormatContext** fmt,
+              const std::atomic<bool>* interrupt = nullptr) {
     std::string url;
     int r = InputUrl(path, url);
     if (r < 0) {
         return r;
+    }
+    if (interrupt != nullptr) {
+        *fmt = avformat_alloc_context();
+        if (*fmt == nullptr) {
+            return AVERROR(ENOMEM);
+        }
+        (*fmt)->interrupt_callback.callback = &Interrupted;
+        (*fmt)->interrupt_callback.opaque = const_cast<void*>(static_cast<const void*>(interrupt));
     }
     r = avformat_open_input(fmt, url.c_str(), nullptr, nullptr);
     if (r < 0) {
@@ -245,6 +259,10 @@ int64_t ClippedIn(const T* p, size_t n, double lowest, double highest) {
 
 }  // namespace
 
+AudioSourceFactory FfmpegAudioSource::Factory() {
+    return [] { return std::make_unique<FfmpegAudioSource>(); };
+}
+
 FfmpegAudioSource::FfmpegAudioSource() {
     av_log_set_level(AV_LOG_ERROR);
 }
@@ -263,7 +281,7 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
     Release();
     m_tracks.clear();
     m_strError.clear();
-    int r = OpenInput(path, &m_fmt);
+    int r = OpenInput(path, &m_fmt, m_interrupt);
     if (r < 0) {
         return Fail(r, "cannot open the file");
     }
@@ -712,7 +730,7 @@ bool FfmpegAudioSource::GetMediaDuration(const std::string& path, int64_t& durat
 bool FfmpegAudioSource::ProbeMedia(const std::string& path, MediaInfo& info) {
     info = MediaInfo{};
     AVFormatContext* fmt = nullptr;
-    const int r = OpenInput(path, &fmt);
+    const int r = OpenInput(path, &fmt, m_interrupt);
     if (r < 0) {
         m_strError = "cannot open the file: " + ErrorText(r);
         return false;

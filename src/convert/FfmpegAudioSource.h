@@ -27,6 +27,9 @@ class FfmpegAudioSource : public AudioStreamSource {
     FfmpegAudioSource(const FfmpegAudioSource&) = delete;
     FfmpegAudioSource& operator=(const FfmpegAudioSource&) = delete;
 
+    // Makes FFmpeg sources: what the programs convert and probe with.
+    static AudioSourceFactory Factory();
+
     int OpenAudioStream(const std::string& path, int track = kPrimaryTrack) override;
     int PrepareAudioSample(AudioFormat& format,
                            SampleFormat sampleFormat = SampleFormat::Auto) override;
@@ -36,6 +39,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     int64_t StreamDuration() const override { return m_rtDuration; }
     bool GetMediaDuration(const std::string& path, int64_t& duration) override;
     bool ProbeMedia(const std::string& path, MediaInfo& info) override;
+    void SetInterrupt(const std::atomic<bool>* flag) override { m_interrupt = flag; }
     std::vector<AudioTrack> Tracks() const override { return m_tracks; }
     int64_t ClippedSamples() const override { return m_nClipped; }
     std::string LastError() const override { return m_strError; }
@@ -68,6 +72,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     int64_t m_rtDuration = 0;
     std::string m_strError;
     std::vector<AudioTrack> m_tracks;
+    const std::atomic<bool>* m_interrupt = nullptr;
 
     // Media time 0 in stream time (100 ns units), and the samples by which the decoded
     // sound lags its frame times.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,6 +10,16 @@
 namespace MediaTime {
 
 inline constexpr int64_t kUnitsPerSecond = 10'000'000;
+// The unit as a std::chrono duration, for arithmetic with other clocks.
+using Duration = std::chrono::duration<int64_t, std::ratio<1, kUnitsPerSecond>>;
+
+inline constexpr double ToSeconds(int64_t rt) {
+    return static_cast<double>(rt) / kUnitsPerSecond;
+}
+// Seconds (as players count them) to media time, rounded to the nearest unit.
+inline int64_t FromSeconds(double seconds) {
+    return std::llround(seconds * kUnitsPerSecond);
+}
 
 // Whole seconds, truncated toward zero, as the clock texts count them.
 int WholeSeconds(int64_t rt);

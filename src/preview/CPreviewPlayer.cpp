@@ -45,10 +45,10 @@ void SetStaysOnTop(QWidget* widget, bool on) {
 CPreviewPlayer::CPreviewPlayer(QWidget* dialog, PlaybackEngineFactory engineFactory,
                                PreviewMessages& messages, QObject* parent)
     : QObject(parent),
-      m_hWndDialog(dialog),
       m_engineFactory(std::move(engineFactory)),
       m_messages(messages),
-      m_clock(&MonotonicMs) {}
+      m_clock(&MonotonicMs),
+      m_dialog(dialog) {}
 
 CPreviewPlayer::CPreviewPlayer(QWidget* dialog, std::unique_ptr<PlaybackEngine> engine,
                                PreviewMessages& messages, QObject* parent)
@@ -60,7 +60,7 @@ CPreviewPlayer::CPreviewPlayer(QWidget* dialog, std::unique_ptr<PlaybackEngine> 
           messages, parent) {}
 
 CPreviewPlayer::~CPreviewPlayer() {
-    if (m_nPlayState != Closed || m_pEngine || m_hWnd) {
+    if (m_state != Closed || m_engine || m_window) {
         CloseMedia();
     }
 }
@@ -84,345 +84,369 @@ void CPreviewPlayer::ShowFailure(const char* format, ...) {
     m_messages.ShowMessage(QString::fromUtf8(text.data()), QStringLiteral("Message"));
 }
 
-bool CPreviewPlayer::OpenMedia() {
-    m_nPlayState = Stopped;
-    if (!CreatePreviewWindow() || !BuildClip()) {
+void CPreviewPlayer::ShowCallFailure(const EngineResult& result) {
+    // The text names the call and its code; the engine's words say why.
+    const std::string why = m_engine ? m_engine->ErrorText(result.code) : std::string();
+    ShowFailure("FAILED(hr=0x%x) in %s\n%s", static_cast<unsigned>(result.code),
+                result.call.c_str(), why.c_str());
+}
+
+bool CPreviewPlayer::OpenMedia(const std::string& clipPath) {
+    m_clipPath = clipPath;
+    m_state = Stopped;
+    CreatePreviewWindow();
+    m_engine = m_engineFactory ? m_engineFactory() : nullptr;
+    if (!m_engine) {
+        ShowCallFailure({static_cast<int>(0x80004005u), "PlaybackEngineFactory()"});
+        CloseMedia();
+        return false;
+    }
+    EngineResult result = m_engine->Initialize();
+    QWidget* view = nullptr;
+    // The picture's output has to exist before the clip is loaded.
+    if (result.Ok()) {
+        result = m_engine->AttachVideo(m_window.get(), &view);
+    }
+    if (!result.Ok()) {
+        ShowCallFailure(result);
+        CloseMedia();
+        return false;
+    }
+    m_window->SetVideoView(view);
+    m_engine->SetEventNotify([this] { HandleEngineEvents(); });
+    m_loading = true;
+    if (!m_engine->Load(m_clipPath).Ok()) {
+        m_messages.ShowMessage(QString::fromUtf8(kCannotPlayText), QStringLiteral("Error"));
         CloseMedia();
         return false;
     }
     return true;
 }
 
-bool CPreviewPlayer::BuildClip() {
-    m_pEngine = m_engineFactory ? m_engineFactory() : nullptr;
-    if (!m_pEngine) {
-        ShowFailure("FAILED(hr=0x%x) in %s\n", 0x80004005u, "PlaybackEngineFactory()");
-        return false;
-    }
-    EngineResult result = m_pEngine->Initialize();
-    if (!result.Ok()) {
-        ShowFailure("FAILED(hr=0x%x) in %s\n", static_cast<unsigned>(result.code),
-                    result.call.c_str());
-        return false;
-    }
-    // The picture's output has to exist before the clip is loaded.
-    QWidget* view = nullptr;
-    result = m_pEngine->AttachVideo(m_hWnd.get(), &view);
-    if (!result.Ok()) {
-        ShowFailure("FAILED(hr=0x%x) in %s\n", static_cast<unsigned>(result.code),
-                    result.call.c_str());
-        return false;
-    }
-    m_hWnd->SetVideoView(view);
-
-    result = m_pEngine->Load(m_szClipPath);
-    if (!result.Ok()) {
-        m_messages.ShowMessage(QString::fromUtf8(kCannotPlayText), QStringLiteral("Error"));
-        return false;
-    }
-    m_bNoVideo = !m_pEngine->HasVideo();
-    m_pEngine->SetEventNotify([this] { DrainGraphEvents(); });
-
-    if (!m_bNoVideo) {
-        const int hr = InitVideoWindow(1, 1);
-        if (hr < 0) {
-            ShowFailure("FAILED(hr=0x%x) in InitVideoWindow(1, 1)\n", static_cast<unsigned>(hr));
-            return false;
-        }
-    }
-    if (m_bNoVideo) {
+void CPreviewPlayer::FinishOpen() {
+    m_loading = false;
+    m_noVideo = !m_engine->HasVideo();
+    if (m_noVideo) {
         // Sound only: the window stays hidden for the life of the clip.
-        m_hWnd->hide();
+        m_window->hide();
     } else {
-        m_bVideoShown = true;
+        SizeToVideo();
+        m_videoShown = true;
         OnWindowResized();
-        m_hWnd->showNormal();
-        m_hWnd->raise();
-        m_hWnd->activateWindow();
-        m_hWnd->setFocus();
+        m_window->showNormal();
+        m_window->raise();
+        m_window->activateWindow();
+        m_window->setFocus();
     }
     RefreshTitle();
-    m_hWnd->m_pollTimer.start();
-    return true;
+    m_window->StartPollTimer();
+    emit opened(true);
 }
 
 void CPreviewPlayer::CloseMedia() {
-    if (m_pEngine) {
-        m_pEngine->Stop();
+    if (m_engine) {
+        m_engine->Stop();
     }
-    m_nPlayState = Stopped;
-    m_bNoVideo = true;
+    m_state = Stopped;
+    m_noVideo = true;
     // The window goes first: its timers stop and its video output lets go of the engine.
-    if (m_bWindowCreated) {
-        DestroyPreviewWindow();
+    DestroyPreviewWindow();
+    m_loading = false;
+    if (m_engine) {
+        m_engine->SetEventNotify({});
+        m_engine.reset();
     }
-    if (m_pEngine) {
-        m_pEngine->SetEventNotify({});
-        m_pEngine.reset();
-    }
-    m_szClipPath.clear();
-    m_nPlayState = Closed;
-    if (m_hWndDialog) {
-        m_hWndDialog->update();
+    m_clipPath.clear();
+    m_state = Closed;
+    if (m_dialog) {
+        m_dialog->update();
     }
 }
 
 void CPreviewPlayer::Play() {
-    if (!m_pEngine) {
+    if (!m_engine) {
         return;
     }
-    if (m_nPlayState == Stopped || m_nPlayState == Paused) {
-        if (m_pEngine->Run().Ok()) {
-            m_nPlayState = Running;
+    if (m_state == Stopped || m_state == Paused) {
+        if (m_engine->Run().Ok()) {
+            m_state = Running;
         }
     }
-    if (m_pEngine->SetRate(1.0).Ok()) {
+    if (m_engine->SetRate(1.0).Ok()) {
         RefreshTitle();
     }
 }
 
 void CPreviewPlayer::Pause() {
-    if (!m_pEngine) {
+    if (!m_engine) {
         return;
     }
     // A stopped clip cannot be paused.
-    if (m_nPlayState != Paused && m_nPlayState != Stopped) {
-        if (m_pEngine->Pause().Ok()) {
-            m_nPlayState = Paused;
+    if (m_state != Paused && m_state != Stopped) {
+        if (m_engine->Pause().Ok()) {
+            m_state = Paused;
         }
     }
     RefreshTitle();
 }
 
 void CPreviewPlayer::Stop() {
-    if (!m_pEngine) {
+    if (!m_engine) {
         return;
     }
-    if (m_nPlayState == Paused || m_nPlayState == Running) {
-        if (m_hWnd) {
-            m_hWnd->m_pointerTimer.stop();
+    if (m_state == Paused || m_state == Running) {
+        if (m_window) {
+            m_window->StopPointerTimer();
         }
-        m_pEngine->Stop();
-        m_nPlayState = Stopped;
+        m_engine->Stop();
+        m_state = Stopped;
         // Rewound and held, so the first frame shows.
-        m_pEngine->Seek(0);
-        m_pEngine->Pause();
+        m_engine->Seek(0);
+        m_engine->Pause();
     }
     RefreshTitle();
 }
 
 int CPreviewPlayer::SeekTo(int64_t target) {
-    if (!m_pEngine) {
+    if (!m_engine) {
         return 0;
     }
     if (target < 0) {
         target = 0;
     }
-    return m_pEngine->Seek(target).code;
+    return m_engine->Seek(target).code;
 }
 
 int CPreviewPlayer::PollPosition() {
-    if (!m_pEngine) {
+    if (!m_engine) {
         return 0;
     }
     int64_t stop = 0;
     int64_t current = 0;
-    EngineResult result = m_pEngine->GetStopPosition(&stop);
+    EngineResult result = m_engine->GetStopPosition(&stop);
     if (!result.Ok()) {
         return result.code;
     }
-    result = m_pEngine->GetCurrentPosition(&current);
+    result = m_engine->GetCurrentPosition(&current);
     if (!result.Ok()) {
         // Around the end of a file the position is briefly unknown; keep the last one.
         return result.code;
     }
-    m_rtStop = stop;
-    m_rtCurrent = current;
-    if (m_hWndDialog) {
+    m_stop = stop;
+    m_current = current;
+    if (m_dialog) {
         QMetaObject::invokeMethod(this, &CPreviewPlayer::positionReport, Qt::QueuedConnection);
     }
     return 0;
 }
 
-int CPreviewPlayer::DrainGraphEvents() {
+void CPreviewPlayer::HandleEngineEvents() {
     EngineEvent event;
-    while (m_pEngine && m_pEngine->GetEvent(&event)) {
-        if (event == EngineEvent::EndOfClip) {
-            Stop();
+    while (m_engine && m_engine->GetEvent(&event)) {
+        switch (event) {
+            case EngineEvent::Loaded:
+                if (m_loading) {
+                    FinishOpen();
+                }
+                break;
+            case EngineEvent::LoadFailed:
+                if (m_loading) {
+                    m_messages.ShowMessage(QString::fromUtf8(kCannotPlayText),
+                                           QStringLiteral("Error"));
+                    CloseMedia();
+                    emit opened(false);
+                    return;  // the engine is gone
+                }
+                break;
+            case EngineEvent::EndOfClip:
+                Stop();
+                break;
+            case EngineEvent::Other:
+                break;
         }
     }
-    return 0;
 }
 
-bool CPreviewPlayer::CreatePreviewWindow() {
-    m_hWnd = std::make_unique<PreviewWindow>(*this);
-    QScreen* screen = m_hWndDialog ? m_hWndDialog->screen() : QGuiApplication::primaryScreen();
+void CPreviewPlayer::CreatePreviewWindow() {
+    m_window = std::make_unique<PreviewWindow>();
+    PreviewWindow* w = m_window.get();
+    connect(w, &PreviewWindow::fullScreenRequested, this, &CPreviewPlayer::SwitchFullScreen);
+    connect(w, &PreviewWindow::normalSizeRequested, this, &CPreviewPlayer::ShowNormalSize);
+    connect(w, &PreviewWindow::playRequested, this, &CPreviewPlayer::Play);
+    connect(w, &PreviewWindow::pauseRequested, this, &CPreviewPlayer::Pause);
+    connect(w, &PreviewWindow::stopRequested, this, &CPreviewPlayer::Stop);
+    connect(w, &PreviewWindow::closeRequested, this, &CPreviewPlayer::OnCloseAsked);
+    connect(w, &PreviewWindow::escapePressed, this, &CPreviewPlayer::OnEscape);
+    connect(w, &PreviewWindow::leftClicked, this, &CPreviewPlayer::OnLeftClick);
+    connect(w, &PreviewWindow::rightClicked, this, &CPreviewPlayer::OnRightClick);
+    connect(w, &PreviewWindow::mouseActivity, this, &CPreviewPlayer::OnMouseActivity);
+    connect(w, &PreviewWindow::resized, this, &CPreviewPlayer::OnWindowResized);
+    connect(w, &PreviewWindow::pointerTimerFired, this, &CPreviewPlayer::OnPointerTimer);
+    connect(w, &PreviewWindow::pollTimerFired, this, &CPreviewPlayer::PollPosition);
+    QScreen* screen = m_dialog ? m_dialog->screen() : QGuiApplication::primaryScreen();
     const QRect workArea = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
     // Without a dialog there is nothing to stand above: the default size is used.
     const QRect dialogFrame =
-        m_hWndDialog ? m_hWndDialog->frameGeometry() : QRect(workArea.topLeft(), QSize());
+        m_dialog ? m_dialog->frameGeometry() : QRect(workArea.topLeft(), QSize());
     const QRect first = PreviewGeometry::FirstPreviewRect(workArea, dialogFrame);
-    m_hWnd->move(first.topLeft());
-    m_hWnd->setFixedSize(first.size());
-    m_bWindowCreated = true;
-    return true;
+    m_window->move(first.topLeft());
+    m_window->setFixedSize(first.size());
 }
 
 void CPreviewPlayer::DestroyPreviewWindow() {
-    if (!m_hWnd) {
-        m_bWindowCreated = false;
+    if (!m_window) {
         return;
     }
-    if (m_pEngine) {
-        m_hWnd->hide();
-        if (m_bFullScreen) {
-            m_bVideoShown = false;
+    if (m_engine) {
+        m_window->hide();
+        if (m_fullScreen) {
+            m_videoShown = false;
             LeaveFullScreen();
-            m_hWnd->hide();
+            m_window->hide();
         }
     }
-    if (m_hWndDialog) {
-        m_hWndDialog->update();
+    if (m_dialog) {
+        m_dialog->update();
     }
-    m_hWnd->m_pointerTimer.stop();
-    m_hWnd->m_pollTimer.stop();
-    m_hWnd.reset();
-    m_bWindowCreated = false;
+    m_window->StopPointerTimer();
+    m_window->StopPollTimer();
+    m_window.reset();
 }
 
-int CPreviewPlayer::InitVideoWindow(int multiplier, int divider) {
-    if (m_bFullScreen && m_bVideoShown) {
-        LeaveFullScreen();
-    }
+void CPreviewPlayer::SizeToVideo() {
     QSize video;
-    if (!m_pEngine || !m_hWnd || divider == 0 || !m_pEngine->HasVideo() ||
-        !m_pEngine->GetVideoSize(&video)) {
+    if (!m_engine || !m_window || !m_engine->HasVideo() || !m_engine->GetVideoSize(&video)) {
         // No picture, or its size is not known: the window keeps its size and the
         // picture is scaled into it.
-        return 0;
+        return;
     }
-    const QSize size(video.width() * multiplier / divider, video.height() * multiplier / divider);
-    m_hWnd->setFixedSize(size);
-    m_hWnd->raise();
+    m_window->setFixedSize(video);
+    m_window->raise();
     OnWindowResized();
-    return 0;
+}
+
+void CPreviewPlayer::ShowNormalSize() {
+    if (m_fullScreen && m_videoShown) {
+        LeaveFullScreen();
+    }
+    SizeToVideo();
 }
 
 void CPreviewPlayer::RefreshTitle() {
-    if (m_hWnd) {
-        m_hWnd->setWindowTitle(PreviewGeometry::PreviewTitle(m_szClipPath, m_nPlayState == Paused));
+    if (m_window) {
+        m_window->setWindowTitle(PreviewGeometry::PreviewTitle(m_clipPath, m_state == Paused));
     }
 }
 
 bool CPreviewPlayer::EnterFullScreen() {
-    if (!m_pEngine || !m_hWnd) {
+    if (!m_engine || !m_window) {
         return false;
     }
     // Without a known picture size the window is left as it is, rather than restyled
     // into a full screen that nothing could leave.
     QSize video;
-    if (!m_pEngine->GetVideoSize(&video)) {
+    if (!m_engine->GetVideoSize(&video)) {
         return false;
     }
-    QScreen* screen = m_hWnd->screen();
+    QScreen* screen = m_window->screen();
     const QRect screenRect = screen != nullptr ? screen->geometry() : QRect(0, 0, 1024, 768);
-    m_rcRestore = m_hWnd->geometry();
-    m_hWnd->setMinimumSize(0, 0);
-    m_hWnd->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    m_bFullScreen = true;
-    m_hWnd->setGeometry(screenRect);
-    m_hWnd->showFullScreen();
-    m_hWnd->raise();
+    m_restoreRect = m_window->geometry();
+    m_window->setMinimumSize(0, 0);
+    m_window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    m_fullScreen = true;
+    m_window->setGeometry(screenRect);
+    m_window->showFullScreen();
+    m_window->raise();
     // Esc has to reach the window.
-    m_hWnd->activateWindow();
-    m_hWnd->setFocus();
-    if (QWidget* view = m_hWnd->VideoView()) {
+    m_window->activateWindow();
+    m_window->setFocus();
+    if (QWidget* view = m_window->VideoView()) {
         view->setGeometry(PreviewGeometry::FullScreenVideoRect(screenRect.size(), video));
     }
-    m_dwLastMouseTime = Now();
-    m_hWnd->m_pointerTimer.start();
-    m_bClickHidesDialog = true;
+    m_lastMouseTime = Now();
+    m_window->StartPointerTimer();
+    m_clickHidesDialog = true;
     return true;
 }
 
 bool CPreviewPlayer::LeaveFullScreen() {
-    if (!m_pEngine || !m_hWnd) {
+    if (!m_engine || !m_window) {
         return false;
     }
-    m_bFullScreen = false;
-    m_hWnd->showNormal();
-    m_hWnd->setGeometry(m_rcRestore);
-    m_hWnd->setFixedSize(m_rcRestore.size());
-    m_hWnd->setVisible(m_bVideoShown);
-    m_hWnd->m_pointerTimer.stop();
+    m_fullScreen = false;
+    m_window->showNormal();
+    m_window->setGeometry(m_restoreRect);
+    m_window->setFixedSize(m_restoreRect.size());
+    m_window->setVisible(m_videoShown);
+    m_window->StopPointerTimer();
     ShowPointer();
-    m_dwLastMouseTime = Now();
-    if (m_hWndDialog) {
-        m_hWndDialog->raise();
+    m_lastMouseTime = Now();
+    if (m_dialog) {
+        m_dialog->raise();
     }
-    if (m_bVideoShown) {
-        m_hWnd->raise();
+    if (m_videoShown) {
+        m_window->raise();
     }
     OnWindowResized();
     return true;
 }
 
 bool CPreviewPlayer::SwitchFullScreen() {
-    if (m_bNoVideo || !m_pEngine) {
+    if (m_noVideo || !m_engine || m_loading) {
         return false;
     }
-    return m_bFullScreen ? LeaveFullScreen() : EnterFullScreen();
+    return m_fullScreen ? LeaveFullScreen() : EnterFullScreen();
 }
 
 void CPreviewPlayer::ShowPointer() {
-    if (m_nCursorCount < 0 && m_hWnd) {
-        m_hWnd->unsetCursor();
+    if (m_cursorCount < 0 && m_window) {
+        m_window->unsetCursor();
     }
-    m_nCursorCount = 0;
+    m_cursorCount = 0;
 }
 
 void CPreviewPlayer::HidePointer() {
-    if (m_nCursorCount >= 0 && m_hWnd) {
-        m_hWnd->setCursor(Qt::BlankCursor);
+    if (m_cursorCount >= 0 && m_window) {
+        m_window->setCursor(Qt::BlankCursor);
     }
-    m_nCursorCount = -1;
+    m_cursorCount = -1;
 }
 
 void CPreviewPlayer::OnMouseActivity() {
-    if (m_bFullScreen) {
+    if (m_fullScreen) {
         ShowPointer();
-        m_dwLastMouseTime = Now();
+        m_lastMouseTime = Now();
     }
 }
 
 void CPreviewPlayer::OnLeftClick() {
     OnMouseActivity();
-    if (!m_pEngine || !m_hWnd || !m_hWndDialog) {
+    if (!m_engine || !m_window || !m_dialog) {
         return;
     }
-    QWidget* dialog = m_hWndDialog.data();
-    if (m_bFullScreen) {
-        if (m_bClickHidesDialog) {
+    QWidget* dialog = m_dialog.data();
+    if (m_fullScreen) {
+        if (m_clickHidesDialog) {
             // Behind the full-screen video rather than hidden: hiding a modal dialog
             // would end it.
             SetStaysOnTop(dialog, false);
             dialog->lower();
-            m_hWnd->raise();
-            m_hWnd->activateWindow();
+            m_window->raise();
+            m_window->activateWindow();
         } else {
             SetStaysOnTop(dialog, true);
             dialog->show();
             dialog->raise();
             dialog->activateWindow();
         }
-        m_bClickHidesDialog = !m_bClickHidesDialog;
+        m_clickHidesDialog = !m_clickHidesDialog;
     } else {
         if (s_bDialogOnTop) {
             SetStaysOnTop(dialog, false);
             dialog->show();
-            m_hWnd->show();
-            m_hWnd->raise();
-            m_hWnd->activateWindow();
+            m_window->show();
+            m_window->raise();
+            m_window->activateWindow();
         } else {
             SetStaysOnTop(dialog, true);
             dialog->show();
@@ -434,20 +458,20 @@ void CPreviewPlayer::OnLeftClick() {
 
 void CPreviewPlayer::OnRightClick(const QPoint& position) {
     OnMouseActivity();
-    if (m_hWnd) {
-        m_hWnd->PopupMenu(position);
+    if (m_window) {
+        m_window->PopupMenu(position, m_fullScreen, m_state);
     }
-    m_bClickHidesDialog = true;
+    m_clickHidesDialog = true;
 }
 
 void CPreviewPlayer::OnEscape() {
-    if (m_bFullScreen) {
+    if (m_fullScreen) {
         LeaveFullScreen();
     }
 }
 
 void CPreviewPlayer::OnPointerTimer() {
-    if (m_bFullScreen && static_cast<uint32_t>(Now() - m_dwLastMouseTime) > kPointerIdleMs) {
+    if (m_fullScreen && static_cast<uint32_t>(Now() - m_lastMouseTime) > kPointerIdleMs) {
         HidePointer();
     }
 }
@@ -459,17 +483,17 @@ void CPreviewPlayer::OnCloseAsked() {
 }
 
 void CPreviewPlayer::OnWindowResized() {
-    if (!m_hWnd || !m_bVideoShown) {
+    if (!m_window || !m_videoShown) {
         return;
     }
-    QWidget* view = m_hWnd->VideoView();
+    QWidget* view = m_window->VideoView();
     if (view == nullptr) {
         return;
     }
     QSize video;
-    if (m_bFullScreen && m_pEngine && m_pEngine->GetVideoSize(&video)) {
-        view->setGeometry(PreviewGeometry::FullScreenVideoRect(m_hWnd->size(), video));
+    if (m_fullScreen && m_engine && m_engine->GetVideoSize(&video)) {
+        view->setGeometry(PreviewGeometry::FullScreenVideoRect(m_window->size(), video));
     } else {
-        view->setGeometry(m_hWnd->rect());
+        view->setGeometry(m_window->rect());
     }
 }

@@ -24,8 +24,10 @@ enum PlayState {
 
 // The preview player: plays the dialog's media file in a window of its own, reports the
 // position once a second, and carries the play-state logic on top of a PlaybackEngine.
+// Opening is asynchronous: OpenMedia starts it and opened() tells how it went. The
+// window sends its input here as requests; the player alone changes its state.
 // Everything runs on the GUI thread.
-class CPreviewPlayer : public QObject {
+class CPreviewPlayer final : public QObject {
     Q_OBJECT
   public:
     // `dialog` receives nothing directly but is moved in front of or behind the video;
@@ -38,10 +40,10 @@ class CPreviewPlayer : public QObject {
     // Closes the clip if the owner has not done so.
     ~CPreviewPlayer() override;
 
-    // Opens m_szClipPath: creates the window, loads the clip and shows its first frame.
-    // The clip does not play. On failure the user has been told, everything is released
-    // and the state is Closed.
-    bool OpenMedia();
+    // Starts opening the clip (UTF-8 path): creates the window and has the engine load
+    // it. False when that failed at once; otherwise opened() follows. On failure the
+    // user has been told, everything is released and the state is Closed.
+    bool OpenMedia(const std::string& clipPath);
     void CloseMedia();
     void Play();
     void Pause();
@@ -50,47 +52,25 @@ class CPreviewPlayer : public QObject {
     int SeekTo(int64_t target);
     // Reads both positions and, when that worked, sends positionReport().
     int PollPosition();
-    // Takes every waiting engine event; the end of the clip stops and rewinds it.
-    int DrainGraphEvents();
-    void ShowFailure(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-    // The preview window's side.
-    bool CreatePreviewWindow();
-    void DestroyPreviewWindow();
-    int InitVideoWindow(int multiplier, int divider);
-    void RefreshTitle();
-    bool EnterFullScreen();
-    bool LeaveFullScreen();
+    PlayState state() const { return m_state; }
+    // The positions of the last poll, in media time.
+    int64_t position() const { return m_current; }
+    int64_t duration() const { return m_stop; }
+    bool isLoading() const { return m_loading; }
+    bool hasVideo() const { return !m_noVideo; }
+    bool isFullScreen() const { return m_fullScreen; }
+    bool isPointerHidden() const { return m_cursorCount < 0; }
+    const std::string& clipPath() const { return m_clipPath; }
+
     bool SwitchFullScreen();
-    // Input from the preview window.
-    void OnMouseActivity();
-    void OnLeftClick();
-    void OnRightClick(const QPoint& position);
-    void OnEscape();
-    void OnPointerTimer();
-    void OnCloseAsked();
-    void OnWindowResized();
+    // The window at the picture's own size, out of full screen.
+    void ShowNormalSize();
 
     // Milliseconds of a monotonic clock, wrapping at 32 bits; replaceable for tests.
     void SetClock(std::function<uint32_t()> clock) { m_clock = std::move(clock); }
-    PreviewWindow* Window() const { return m_hWnd.get(); }
-    PlaybackEngine* Engine() const { return m_pEngine.get(); }
-
-    QPointer<QWidget> m_hWndDialog;
-    std::string m_szClipPath;  // UTF-8; empty when no clip is loaded
-    bool m_bNoVideo = false;
-    bool m_bFullScreen = false;
-    int m_nPlayState = Closed;
-    bool m_bVideoShown = false;
-    std::unique_ptr<PlaybackEngine> m_pEngine;  // exists while a clip is open
-    std::unique_ptr<PreviewWindow> m_hWnd;
-    bool m_bWindowCreated = false;
-    uint32_t m_dwLastMouseTime = 0;
-    int m_nCursorCount = 0;  // negative while the pointer is hidden
-    QRect m_rcRestore;       // the window's geometry before full screen
-    int64_t m_rtCurrent = 0;
-    int64_t m_rtStop = 0;
-    bool m_bClickHidesDialog = true;
+    PreviewWindow* Window() const { return m_window.get(); }
+    PlaybackEngine* Engine() const { return m_engine.get(); }
 
     // What the next left click on a windowed preview does with the dialog; kept for the
     // whole run of the program, across previews.
@@ -100,19 +80,54 @@ class CPreviewPlayer : public QObject {
     static const char* const kCannotPlayText;
 
   signals:
-    // Once a second, queued: the receiver reads m_rtCurrent and m_rtStop.
+    // The open has ended: the clip plays, or it cannot and the player is closed.
+    void opened(bool ok);
+    // Once a second, queued: the receiver reads position() and duration().
     void positionReport();
     // The user closed the preview window; the owner should close the media. The window
     // itself stays until then. Queued, so the receiver may destroy the player.
     void closeRequested();
 
   private:
-    bool BuildClip();
+    void ShowFailure(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void ShowCallFailure(const EngineResult& result);
+    void FinishOpen();
+    void HandleEngineEvents();
+    void CreatePreviewWindow();
+    void DestroyPreviewWindow();
+    void SizeToVideo();
+    void RefreshTitle();
+    bool EnterFullScreen();
+    bool LeaveFullScreen();
     uint32_t Now() const;
     void ShowPointer();
     void HidePointer();
+    // Input from the preview window.
+    void OnMouseActivity();
+    void OnLeftClick();
+    void OnRightClick(const QPoint& position);
+    void OnEscape();
+    void OnPointerTimer();
+    void OnCloseAsked();
+    void OnWindowResized();
 
     PlaybackEngineFactory m_engineFactory;
     PreviewMessages& m_messages;
     std::function<uint32_t()> m_clock;
+
+    QPointer<QWidget> m_dialog;
+    std::string m_clipPath;                    // UTF-8; empty when no clip is loaded
+    std::unique_ptr<PlaybackEngine> m_engine;  // exists while a clip is open
+    std::unique_ptr<PreviewWindow> m_window;
+    PlayState m_state = Closed;
+    bool m_loading = false;
+    bool m_noVideo = false;
+    bool m_fullScreen = false;
+    bool m_videoShown = false;
+    bool m_clickHidesDialog = true;
+    uint32_t m_lastMouseTime = 0;
+    int m_cursorCount = 0;  // negative while the pointer is hidden
+    QRect m_restoreRect;    // the window's geometry before full screen
+    int64_t m_current = 0;
+    int64_t m_stop = 0;
 };

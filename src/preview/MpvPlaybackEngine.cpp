@@ -2,7 +2,6 @@
 
 #include <mpv/client.h>
 
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -11,23 +10,35 @@
 #include <QSocketNotifier>
 
 #include <charconv>
-#include <chrono>
 #include <clocale>
-#include <cmath>
 
+#include "MediaTime.h"
 #include "MpvGlVideoWidget.h"
 #include "MpvSoftwareVideoWidget.h"
 
 namespace {
 
+// reply_userdata of the property and command replies the engine asks for.
 constexpr uint64_t kEofReached = 1;
-constexpr double kUnitsPerSecond = 10'000'000.0;
+constexpr uint64_t kLoadReply = 2;
 // A local file that libmpv cannot open within this time is treated as unplayable.
-constexpr std::chrono::seconds kLoadTimeout{20};
+constexpr int kLoadTimeoutMs = 20'000;
+// Once loaded, the first picture follows at once; a clip slow to show it still plays.
+constexpr int kFirstPictureGraceMs = 5'000;
 
 }  // namespace
 
-MpvPlaybackEngine::MpvPlaybackEngine(Options options) : m_options(std::move(options)) {}
+MpvPlaybackEngine::MpvPlaybackEngine(Options options) : m_options(std::move(options)) {
+    m_loadTimer.setSingleShot(true);
+    QObject::connect(&m_loadTimer, &QTimer::timeout, &m_context, [this] {
+        FinishLoad(m_fileLoaded);
+        DispatchEvents();
+    });
+}
+
+std::string MpvPlaybackEngine::ErrorText(int code) const {
+    return mpv_error_string(code);
+}
 
 MpvPlaybackEngine::~MpvPlaybackEngine() {
     // The render context must be gone before the core; the widget frees it.
@@ -38,9 +49,6 @@ MpvPlaybackEngine::~MpvPlaybackEngine() {
         mpv_terminate_destroy(m_mpv);
     }
     delete m_wakeNotifier;
-    if (m_wakeFd >= 0) {
-        close(m_wakeFd);
-    }
 }
 
 MpvPlaybackEngine::VideoOutput MpvPlaybackEngine::ChooseVideoOutput() {
@@ -70,14 +78,6 @@ EngineResult MpvPlaybackEngine::Initialize() {
     // libmpv refuses to start under a locale whose decimal point is not ".", and the
     // QApplication has just set the user's locale.
     std::setlocale(LC_NUMERIC, "C");
-    // Made before libmpv starts its threads, so they all see it.
-    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wakeFd < 0) {
-        return {MPV_ERROR_NOMEM, "eventfd()"};
-    }
-    m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, &m_context);
-    QObject::connect(m_wakeNotifier, &QSocketNotifier::activated, &m_context,
-                     [this] { OnWakeupSignalled(); });
     m_mpv = mpv_create();
     if (m_mpv == nullptr) {
         return {MPV_ERROR_NOMEM, "mpv_create()"};
@@ -110,7 +110,14 @@ EngineResult MpvPlaybackEngine::Initialize() {
     if (rc < 0) {
         return {rc, "mpv_observe_property(\"eof-reached\")"};
     }
-    mpv_set_wakeup_callback(m_mpv, &MpvPlaybackEngine::OnWakeup, this);
+    // libmpv writes to this pipe whenever events wait; the GUI thread reads them then.
+    const int wakeFd = mpv_get_wakeup_pipe(m_mpv);
+    if (wakeFd < 0) {
+        return {wakeFd, "mpv_get_wakeup_pipe()"};
+    }
+    m_wakeNotifier = new QSocketNotifier(wakeFd, QSocketNotifier::Read, &m_context);
+    QObject::connect(m_wakeNotifier, &QSocketNotifier::activated, &m_context,
+                     [this] { OnWakeup(); });
     return {};
 }
 
@@ -148,43 +155,29 @@ EngineResult MpvPlaybackEngine::Load(const std::string& path) {
     if (m_mpv == nullptr) {
         return {MPV_ERROR_UNINITIALIZED, "loadfile"};
     }
-    m_bLoaded = false;
-    m_bLoadFailed = false;
-    m_nLoadError = 0;
     const char* command[] = {"loadfile", path.c_str(), nullptr};
-    const int rc = mpv_command(m_mpv, command);
+    const int rc = mpv_command_async(m_mpv, kLoadReply, command);
     if (rc < 0) {
         return {rc, "loadfile"};
     }
-    // The outcome of a load comes as events; wait for them here so that the caller
-    // knows at once whether the clip plays. Wait for the first picture too: its
-    // playback restart must not be taken for the landing of a seek that follows.
-    const int restarts = m_nRestarts;
-    const auto deadline = std::chrono::steady_clock::now() + kLoadTimeout;
-    while (!m_bLoadFailed && !(m_bLoaded && m_nRestarts > restarts)) {
-        const std::chrono::duration<double> left = deadline - std::chrono::steady_clock::now();
-        if (left.count() <= 0) {
-            if (m_bLoaded) {
-                break;  // loaded, only slow to show: the clip still plays
-            }
-            return {MPV_ERROR_LOADING_FAILED, "loadfile"};
-        }
-        HandleEvent(*mpv_wait_event(m_mpv, left.count()));
-    }
-    if (m_bLoadFailed) {
-        return {m_nLoadError < 0 ? m_nLoadError : MPV_ERROR_LOADING_FAILED, "loadfile"};
-    }
-    int64_t track = 0;
-    if (!HasVideo() &&
-        mpv_get_property(m_mpv, "current-tracks/audio/id", MPV_FORMAT_INT64, &track) < 0) {
-        // Nothing in the file to see or hear.
-        return {MPV_ERROR_NOTHING_TO_PLAY, "loadfile"};
-    }
-    if (!m_events.empty() && m_notify) {
-        QMetaObject::invokeMethod(
-            &m_context, [this] { DispatchEvents(); }, Qt::QueuedConnection);
-    }
+    m_loadState = LoadState::Loading;
+    m_fileLoaded = false;
+    m_loadTimer.start(kLoadTimeoutMs);
     return {};
+}
+
+void MpvPlaybackEngine::FinishLoad(bool ok) {
+    if (m_loadState != LoadState::Loading) {
+        return;
+    }
+    m_loadTimer.stop();
+    int64_t track = 0;
+    if (ok && !HasVideo() &&
+        mpv_get_property(m_mpv, "current-tracks/audio/id", MPV_FORMAT_INT64, &track) < 0) {
+        ok = false;  // nothing in the file to see or hear
+    }
+    m_loadState = ok ? LoadState::Loaded : LoadState::Idle;
+    m_events.push_back(ok ? EngineEvent::Loaded : EngineEvent::LoadFailed);
 }
 
 EngineResult MpvPlaybackEngine::SetFlag(const char* name, bool on) {
@@ -199,19 +192,19 @@ EngineResult MpvPlaybackEngine::SetFlag(const char* name, bool on) {
 EngineResult MpvPlaybackEngine::Run() {
     EngineResult result = SetFlag("pause", false);
     if (result.Ok()) {
-        m_bRunning = true;
+        m_running = true;
     }
     return result;
 }
 
 EngineResult MpvPlaybackEngine::Pause() {
-    m_bRunning = false;
+    m_running = false;
     return SetFlag("pause", true);
 }
 
 // libmpv's own "stop" would unload the file; halting is pausing.
 EngineResult MpvPlaybackEngine::Stop() {
-    m_bRunning = false;
+    m_running = false;
     return SetFlag("pause", true);
 }
 
@@ -229,15 +222,14 @@ EngineResult MpvPlaybackEngine::Seek(int64_t target) {
     }
     // to_chars ignores the locale, so the decimal point is always ".".
     char seconds[64];
-    const auto end =
-        std::to_chars(seconds, seconds + sizeof(seconds) - 1,
-                      static_cast<double>(target) / kUnitsPerSecond, std::chars_format::fixed, 7);
+    const auto end = std::to_chars(seconds, seconds + sizeof(seconds) - 1,
+                                   MediaTime::ToSeconds(target), std::chars_format::fixed, 7);
     *end.ptr = '\0';
     const char* command[] = {"seek", seconds, "absolute+exact", nullptr};
-    const int rc = mpv_command(m_mpv, command);
+    const int rc = mpv_command_async(m_mpv, 0, command);
     if (rc >= 0) {
-        m_bSeekPending = true;
-        m_rtSeekTarget = target;
+        m_seekPending = true;
+        m_seekTarget = target;
     }
     return {rc, "seek"};
 }
@@ -251,15 +243,15 @@ EngineResult MpvPlaybackEngine::GetTime(const char* name, int64_t* value) {
     if (rc < 0) {
         return {rc, std::string("mpv_get_property(\"") + name + "\")"};
     }
-    *value = std::llround(seconds * kUnitsPerSecond);
+    *value = MediaTime::FromSeconds(seconds);
     return {};
 }
 
 EngineResult MpvPlaybackEngine::GetCurrentPosition(int64_t* position) {
-    if (m_bSeekPending) {
+    if (m_seekPending) {
         // Until the seek lands "time-pos" still tells the old place; the target is
         // where the clip is about to be.
-        *position = m_rtSeekTarget;
+        *position = m_seekTarget;
         return {};
     }
     return GetTime("time-pos", position);
@@ -309,16 +301,11 @@ void MpvPlaybackEngine::SetEventNotify(std::function<void()> notify) {
     m_notify = std::move(notify);
 }
 
-void MpvPlaybackEngine::OnWakeup(void* context) {
-    // Called on one of libmpv's threads: only hand the work to the GUI thread.
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n =
-        write(static_cast<MpvPlaybackEngine*>(context)->m_wakeFd, &one, sizeof one);
-}
-
-void MpvPlaybackEngine::OnWakeupSignalled() {
-    uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = read(m_wakeFd, &count, sizeof count);
+void MpvPlaybackEngine::OnWakeup() {
+    // Empties the pipe (it does not block); the events are read from libmpv itself.
+    char bytes[256];
+    while (read(m_wakeNotifier->socket(), bytes, sizeof bytes) > 0) {
+    }
     DispatchEvents();
 }
 
@@ -342,27 +329,39 @@ void MpvPlaybackEngine::DispatchEvents() {
 
 void MpvPlaybackEngine::HandleEvent(const mpv_event& event) {
     switch (event.event_id) {
+        case MPV_EVENT_COMMAND_REPLY:
+            if (event.reply_userdata == kLoadReply && event.error < 0) {
+                FinishLoad(false);
+            }
+            break;
         case MPV_EVENT_FILE_LOADED:
-            m_bLoaded = true;
+            m_fileLoaded = true;
+            if (m_loadState == LoadState::Loading) {
+                m_loadTimer.start(kFirstPictureGraceMs);
+            }
             break;
         case MPV_EVENT_END_FILE: {
             const auto* end = static_cast<const mpv_event_end_file*>(event.data);
-            if (end->reason == MPV_END_FILE_REASON_ERROR && !m_bLoaded) {
-                m_bLoadFailed = true;
-                m_nLoadError = end->error;
+            if (end->reason == MPV_END_FILE_REASON_ERROR && !m_fileLoaded) {
+                FinishLoad(false);
             }
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
-            m_bSeekPending = false;
-            ++m_nRestarts;
+            m_seekPending = false;
+            ++m_restarts;
+            // The first picture after the load: waited for, so that this restart is
+            // never taken for the landing of a seek that follows the open.
+            if (m_fileLoaded) {
+                FinishLoad(true);
+            }
             break;
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* property = static_cast<const mpv_event_property*>(event.data);
             // Only an end reached while playing ends the clip; a seek to the end of a
             // paused clip just shows its last frame.
             if (event.reply_userdata == kEofReached && property->format == MPV_FORMAT_FLAG &&
-                *static_cast<const int*>(property->data) != 0 && m_bRunning) {
+                *static_cast<const int*>(property->data) != 0 && m_running) {
                 m_events.push_back(EngineEvent::EndOfClip);
             }
             break;

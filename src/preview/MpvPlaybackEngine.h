@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <deque>
@@ -13,8 +14,10 @@ struct mpv_handle;
 struct mpv_event;
 
 // The real engine: libmpv, with its picture in a render-API widget (OpenGL or software)
-// or, where nothing can be shown, with no video output at all.
-class MpvPlaybackEngine : public PlaybackEngine {
+// or, where nothing can be shown, with no video output at all. Nothing here waits for
+// libmpv: commands go out asynchronously and the outcomes come back as events, read
+// when libmpv's wake-up pipe says there are some.
+class MpvPlaybackEngine final : public PlaybackEngine {
   public:
     enum class VideoOutput {
         OpenGl,    // render API into a QOpenGLWidget
@@ -51,34 +54,34 @@ class MpvPlaybackEngine : public PlaybackEngine {
     bool GetVideoSize(QSize* size) override;
     bool GetEvent(EngineEvent* event) override;
     void SetEventNotify(std::function<void()> notify) override;
+    std::string ErrorText(int code) const override;
 
     // How many times playback has (re)started after a load or a seek; lets a caller wait
     // until a seek has landed.
-    int PlaybackRestarts() const { return m_nRestarts; }
+    int PlaybackRestarts() const { return m_restarts; }
 
   private:
-    static void OnWakeup(void* context);
-    void OnWakeupSignalled();
+    enum class LoadState { Idle, Loading, Loaded };
+
+    void OnWakeup();
     void DispatchEvents();
     void HandleEvent(const mpv_event& event);
+    void FinishLoad(bool ok);
     EngineResult SetFlag(const char* name, bool on);
     EngineResult GetTime(const char* name, int64_t* value);
 
     Options m_options;
     mpv_handle* m_mpv = nullptr;
-    QObject m_context;  // receiver of the queued event dispatch, lives as long as the engine
-    // libmpv's threads only write to this eventfd; the GUI thread reads it and
-    // dispatches. Unlike a queued Qt call, the hand-over is visible to ThreadSanitizer.
-    int m_wakeFd = -1;
+    QObject m_context;  // receiver of the wake-ups and timers, lives as long as the engine
     QSocketNotifier* m_wakeNotifier = nullptr;
+    QTimer m_loadTimer;
     QPointer<QWidget> m_view;
     std::deque<EngineEvent> m_events;
     std::function<void()> m_notify;
-    bool m_bRunning = false;  // Run called and not paused or stopped since
-    bool m_bLoaded = false;
-    bool m_bLoadFailed = false;
-    int m_nLoadError = 0;
-    int m_nRestarts = 0;
-    bool m_bSeekPending = false;
-    int64_t m_rtSeekTarget = 0;
+    bool m_running = false;  // Run called and not paused or stopped since
+    LoadState m_loadState = LoadState::Idle;
+    bool m_fileLoaded = false;
+    int m_restarts = 0;
+    bool m_seekPending = false;
+    int64_t m_seekTarget = 0;
 };

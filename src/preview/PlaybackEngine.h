@@ -20,7 +20,9 @@ struct EngineResult {
 
 // What the engine reports back to the player, one event at a time.
 enum class EngineEvent {
-    EndOfClip,  // playback reached the end of the clip
+    Loaded,      // the clip can play: paused at its start, its first picture shown
+    LoadFailed,  // the clip cannot be played
+    EndOfClip,   // playback reached the end of the clip
     Other,
 };
 
@@ -35,8 +37,8 @@ class PlaybackEngine {
     // Puts the video output inside `parent` (which owns the widget it makes). An engine
     // without a picture makes no widget; `*view` is then null.
     virtual EngineResult AttachVideo(QWidget* parent, QWidget** view) = 0;
-    // Loads the clip and waits until it can play or has failed; a failure means the
-    // file cannot be played. A loaded clip is paused at its start.
+    // Starts loading the clip and returns at once; Loaded or LoadFailed follows as an
+    // event. A failure here means the load could not even start.
     virtual EngineResult Load(const std::string& path) = 0;
 
     virtual EngineResult Run() = 0;
@@ -54,6 +56,9 @@ class PlaybackEngine {
     virtual bool HasVideo() = 0;
     // Native size of the picture in pixels; false when it is not known.
     virtual bool GetVideoSize(QSize* size) = 0;
+
+    // A failure's code in words, for the boxes that quote it; empty when unknown.
+    virtual std::string ErrorText(int /*code*/) const { return {}; }
 
     // Takes the oldest waiting event; false when none waits.
     virtual bool GetEvent(EngineEvent* event) = 0;

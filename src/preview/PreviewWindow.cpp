@@ -2,55 +2,44 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include "CPreviewPlayer.h"
 
-PreviewWindow::PreviewWindow(CPreviewPlayer& player)
+PreviewWindow::PreviewWindow()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
-      m_menu(QStringLiteral("PREVIEW")),
-      m_player(player) {
-    setWindowTitle(QStringLiteral("Video Window"));
+      m_menu(new QMenu(tr("PREVIEW"), this)) {
+    setWindowTitle(tr("Video Window"));
     setObjectName(QStringLiteral("PreviewWindow"));
     // The preview never decides when the program ends; the dialog does.
     setAttribute(Qt::WA_QuitOnClose, false);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
 
-    m_pFullScreen = m_menu.addAction(QStringLiteral("Full screen"));
-    m_pFullScreen->setCheckable(true);
-    m_pNormalSize = m_menu.addAction(QStringLiteral("Normal size"));
-    m_menu.addSeparator();
-    m_pPlay = m_menu.addAction(QStringLiteral("Play"));
-    m_pPause = m_menu.addAction(QStringLiteral("pause"));
-    m_pStop = m_menu.addAction(QStringLiteral("Stop"));
-    m_menu.addSeparator();
-    m_pClose = m_menu.addAction(QStringLiteral("Close"));
-
-    // Queued, so that a command never runs inside the menu's own event handling, where it
-    // might destroy the menu.
+    m_fullScreenAction =
+        AddAction(tr("Full screen"), "fullScreenAction", &PreviewWindow::fullScreenRequested);
+    m_fullScreenAction->setCheckable(true);
+    m_normalSizeAction =
+        AddAction(tr("Normal size"), "normalSizeAction", &PreviewWindow::normalSizeRequested);
+    m_menu->addSeparator();
+    m_playAction = AddAction(tr("Play"), "playAction", &PreviewWindow::playRequested);
+    m_pauseAction = AddAction(tr("pause"), "pauseAction", &PreviewWindow::pauseRequested);
+    m_stopAction = AddAction(tr("Stop"), "stopAction", &PreviewWindow::stopRequested);
+    m_menu->addSeparator();
+    // Close goes the way of the close box.
+    m_closeAction = m_menu->addAction(tr("Close"));
+    m_closeAction->setObjectName(QStringLiteral("closeAction"));
     connect(
-        m_pFullScreen, &QAction::triggered, this, [this] { m_player.SwitchFullScreen(); },
-        Qt::QueuedConnection);
-    connect(
-        m_pNormalSize, &QAction::triggered, this, [this] { m_player.InitVideoWindow(1, 1); },
-        Qt::QueuedConnection);
-    connect(
-        m_pPlay, &QAction::triggered, this, [this] { m_player.Play(); }, Qt::QueuedConnection);
-    connect(
-        m_pPause, &QAction::triggered, this, [this] { m_player.Pause(); }, Qt::QueuedConnection);
-    connect(
-        m_pStop, &QAction::triggered, this, [this] { m_player.Stop(); }, Qt::QueuedConnection);
-    connect(
-        m_pClose, &QAction::triggered, this, [this] { close(); }, Qt::QueuedConnection);
+        m_closeAction, &QAction::triggered, this, [this] { close(); }, Qt::QueuedConnection);
 
     m_pointerTimer.setInterval(kPointerTimerMs);
-    connect(&m_pointerTimer, &QTimer::timeout, this, [this] { m_player.OnPointerTimer(); });
+    connect(&m_pointerTimer, &QTimer::timeout, this, &PreviewWindow::pointerTimerFired);
     m_pollTimer.setInterval(kPollTimerMs);
-    connect(&m_pollTimer, &QTimer::timeout, this, [this] { m_player.PollPosition(); });
+    connect(&m_pollTimer, &QTimer::timeout, this, &PreviewWindow::pollTimerFired);
 }
 
 PreviewWindow::~PreviewWindow() {
@@ -58,60 +47,65 @@ PreviewWindow::~PreviewWindow() {
     m_pollTimer.stop();
 }
 
+QAction* PreviewWindow::AddAction(const QString& text, const char* name,
+                                  void (PreviewWindow::*request)()) {
+    QAction* action = m_menu->addAction(text);
+    action->setObjectName(QString::fromLatin1(name));
+    // Queued, so that a command never runs inside the menu's own event handling, where
+    // it might destroy the menu.
+    connect(action, &QAction::triggered, this, request, Qt::QueuedConnection);
+    return action;
+}
+
 void PreviewWindow::SetVideoView(QWidget* view) {
-    m_pVideo = view;
-    if (m_pVideo != nullptr) {
-        m_pVideo->setParent(this);
-        m_pVideo->setGeometry(rect());
-        m_pVideo->show();
+    m_video = view;
+    if (m_video != nullptr) {
+        m_video->setParent(this);
+        m_video->setGeometry(rect());
+        m_video->show();
     }
 }
 
-void PreviewWindow::UpdateMenuStates() {
-    m_pFullScreen->setChecked(m_player.m_bFullScreen);
-    const int state = m_player.m_nPlayState;
-    m_pFullScreen->setEnabled(true);
-    m_pNormalSize->setEnabled(true);
-    m_pPlay->setEnabled(state != Running);
-    m_pPause->setEnabled(state != Stopped && state != Paused);
-    m_pStop->setEnabled(state != Stopped);
-    m_pClose->setEnabled(true);
-}
-
-void PreviewWindow::PopupMenu(const QPoint& position) {
-    UpdateMenuStates();
-    m_menu.popup(mapToGlobal(position));
+void PreviewWindow::PopupMenu(const QPoint& position, bool fullScreen, int state) {
+    m_fullScreenAction->setChecked(fullScreen);
+    m_fullScreenAction->setEnabled(true);
+    m_normalSizeAction->setEnabled(true);
+    m_playAction->setEnabled(state != Running);
+    m_pauseAction->setEnabled(state != Stopped && state != Paused);
+    m_stopAction->setEnabled(state != Stopped);
+    m_closeAction->setEnabled(true);
+    m_menu->popup(mapToGlobal(position));
 }
 
 void PreviewWindow::closeEvent(QCloseEvent* event) {
-    // The dialog closes the media, and with it this window.
+    // The owner closes the media, and with it this window.
     event->ignore();
-    m_player.OnCloseAsked();
+    emit closeRequested();
 }
 
 void PreviewWindow::keyReleaseEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
-        m_player.OnEscape();
+        emit escapePressed();
         return;
     }
     QWidget::keyReleaseEvent(event);
 }
 
 void PreviewWindow::mouseMoveEvent(QMouseEvent* event) {
-    m_player.OnMouseActivity();
+    emit mouseActivity();
     QWidget::mouseMoveEvent(event);
 }
 
 void PreviewWindow::mouseReleaseEvent(QMouseEvent* event) {
     switch (event->button()) {
         case Qt::LeftButton:
-            m_player.OnLeftClick();
+            emit leftClicked();
             return;
         case Qt::RightButton:
-            m_player.OnRightClick(event->position().toPoint());
+            emit rightClicked(event->position().toPoint());
             return;
         default:
-            m_player.OnMouseActivity();
+            emit mouseActivity();
             QWidget::mouseReleaseEvent(event);
             return;
     }
@@ -124,7 +118,7 @@ void PreviewWindow::contextMenuEvent(QContextMenuEvent* event) {
 
 void PreviewWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    m_player.OnWindowResized();
+    emit resized();
 }
 
 void PreviewWindow::paintEvent(QPaintEvent*) {

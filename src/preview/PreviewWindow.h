@@ -1,41 +1,53 @@
 #pragma once
 
-#include <QMenu>
 #include <QTimer>
 #include <QWidget>
 
-class CPreviewPlayer;
 class QAction;
+class QMenu;
 
-// The preview's top-level window: holds the video, the context menu and the two timers,
-// and passes its input to the player.
-class PreviewWindow : public QWidget {
+// The preview's top-level window: holds the video, the context menu and the two timers.
+// It knows nothing of the player: its input goes out as requests, and the player tells
+// it what to show.
+class PreviewWindow final : public QWidget {
     Q_OBJECT
   public:
-    explicit PreviewWindow(CPreviewPlayer& player);
+    PreviewWindow();
     ~PreviewWindow() override;
 
     void SetVideoView(QWidget* view);
-    QWidget* VideoView() const { return m_pVideo; }
+    QWidget* VideoView() const { return m_video; }
 
-    // Greys and checks the menu items for the player's state.
-    void UpdateMenuStates();
-    // Shows the context menu at a point of the window, without waiting for a choice.
-    void PopupMenu(const QPoint& position);
+    // Shows the context menu at a point of the window, greyed and checked for the
+    // player's state (a PlayState), without waiting for a choice.
+    void PopupMenu(const QPoint& position, bool fullScreen, int state);
 
-    QMenu m_menu;
-    QAction* m_pFullScreen;
-    QAction* m_pNormalSize;
-    QAction* m_pPlay;
-    QAction* m_pPause;
-    QAction* m_pStop;
-    QAction* m_pClose;
-
-    QTimer m_pointerTimer;  // full screen only: hides an idle pointer
-    QTimer m_pollTimer;     // the position poll
+    void StartPollTimer() { m_pollTimer.start(); }
+    void StopPollTimer() { m_pollTimer.stop(); }
+    bool IsPolling() const { return m_pollTimer.isActive(); }
+    void StartPointerTimer() { m_pointerTimer.start(); }
+    void StopPointerTimer() { m_pointerTimer.stop(); }
+    bool IsWatchingPointer() const { return m_pointerTimer.isActive(); }
 
     static constexpr int kPointerTimerMs = 50'000;
     static constexpr int kPollTimerMs = 1000;
+
+  signals:
+    // The menu's commands; queued, so that none runs inside the menu's own event handling.
+    void fullScreenRequested();
+    void normalSizeRequested();
+    void playRequested();
+    void pauseRequested();
+    void stopRequested();
+    // The close box or the menu's Close: the window stays until the owner closes the media.
+    void closeRequested();
+    void escapePressed();
+    void leftClicked();
+    void rightClicked(const QPoint& position);
+    void mouseActivity();
+    void resized();
+    void pointerTimerFired();  // full screen only: time to look at the idle pointer
+    void pollTimerFired();     // time to poll the position
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -47,6 +59,16 @@ class PreviewWindow : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    CPreviewPlayer& m_player;
-    QWidget* m_pVideo = nullptr;
+    QAction* AddAction(const QString& text, const char* name, void (PreviewWindow::*request)());
+
+    QMenu* m_menu;
+    QAction* m_fullScreenAction = nullptr;
+    QAction* m_normalSizeAction = nullptr;
+    QAction* m_playAction = nullptr;
+    QAction* m_pauseAction = nullptr;
+    QAction* m_stopAction = nullptr;
+    QAction* m_closeAction = nullptr;
+    QTimer m_pointerTimer;
+    QTimer m_pollTimer;
+    QWidget* m_video = nullptr;
 };

@@ -43,11 +43,12 @@ TEST(ConverterApp, SliderFlagStartsAtZero) {
 
 TEST(ConverterApp, SettingsRoundTripThroughTheIniFile) {
     Forget("app_tests");
-    EXPECT_EQ(App().GetProfileString("Option", "output_cut_file", "/default.wav"), "/default.wav");
+    EXPECT_EQ(App().Settings().GetProfileString("Option", "output_cut_file", "/default.wav"),
+              "/default.wav");
 
     const QString path = "/home/u/Música/" + QString(300, 'x') + " and more.wav";
-    App().WriteProfileString("Option", "output_cut_file", path);
-    EXPECT_EQ(App().GetProfileString("Option", "output_cut_file", "/default.wav"), path);
+    App().Settings().WriteProfileString("Option", "output_cut_file", path);
+    EXPECT_EQ(App().Settings().GetProfileString("Option", "output_cut_file", "/default.wav"), path);
 
     // Where it lives: the maker's folder, the application's INI file, group Option.
     QFile ini(IniPath("app_tests"));
@@ -62,27 +63,28 @@ TEST(ConverterApp, SettingsRoundTripThroughTheIniFile) {
 
 TEST(ConverterApp, StoredEmptyValueStaysEmpty) {
     Forget("app_tests");
-    App().WriteProfileString("Option", "output_cut_file", "");
-    EXPECT_EQ(App().GetProfileString("Option", "output_cut_file", "/default.wav"), "");
+    App().Settings().WriteProfileString("Option", "output_cut_file", "");
+    EXPECT_EQ(App().Settings().GetProfileString("Option", "output_cut_file", "/default.wav"), "");
 }
 
 TEST(ConverterApp, AnotherExecutableNameStartsWithDefaults) {
     Forget("app_tests");
     Forget("orvane-renamed");
-    App().WriteProfileString("Option", "output_cut_file", "/mine.wav");
+    App().Settings().WriteProfileString("Option", "output_cut_file", "/mine.wav");
     ProfileSettings renamed(ConverterApp::ApplicationNameFor("/opt/orvane-renamed"));
     EXPECT_EQ(renamed.GetProfileString("Option", "output_cut_file", "/default.wav"),
               "/default.wav");
-    EXPECT_EQ(App().GetProfileString("Option", "output_cut_file", "/default.wav"), "/mine.wav");
+    EXPECT_EQ(App().Settings().GetProfileString("Option", "output_cut_file", "/default.wav"),
+              "/mine.wav");
 }
 
 TEST(ConverterApp, IntegerSettingsFallBackToTheDefault) {
     Forget("app_tests");
-    EXPECT_EQ(App().GetProfileInt("Setup", "g_bFullscreen", 7), 7);
+    EXPECT_EQ(App().Settings().GetProfileInt("Setup", "g_bFullscreen", 7), 7);
     App().Settings().WriteProfileInt("Setup", "g_bFullscreen", 1);
-    EXPECT_EQ(App().GetProfileInt("Setup", "g_bFullscreen", 7), 1);
-    App().WriteProfileString("Setup", "g_bFullscreen", "not a number");
-    EXPECT_EQ(App().GetProfileInt("Setup", "g_bFullscreen", 7), 7);
+    EXPECT_EQ(App().Settings().GetProfileInt("Setup", "g_bFullscreen", 7), 1);
+    App().Settings().WriteProfileString("Setup", "g_bFullscreen", "not a number");
+    EXPECT_EQ(App().Settings().GetProfileInt("Setup", "g_bFullscreen", 7), 7);
 }
 
 TEST(ConverterApp, RunsTheDialogWithoutBlockingOtherWindowsUntilItEnds) {
@@ -103,9 +105,9 @@ TEST(ConverterApp, RunsTheDialogWithoutBlockingOtherWindowsUntilItEnds) {
     EXPECT_TRUE(shown);
     // Worker messages and the preview window have no owner: they must stay usable.
     EXPECT_EQ(modality, Qt::NonModal);
-    // The close steps stored the output path.
-    EXPECT_EQ(App().GetProfileString("Option", "output_cut_file", "<missing>"),
-              QDir::homePath() + "/Music/output.wav");
+    // Nothing was converted, so no path is stored.
+    EXPECT_EQ(App().Settings().GetProfileString("Option", "output_cut_file", "<missing>"),
+              "<missing>");
 }
 
 TEST(ConverterApp, MissingMusicFolderIsReportedAndTheDialogStillRuns) {
@@ -125,6 +127,6 @@ TEST(ConverterApp, MissingMusicFolderIsReportedAndTheDialogStillRuns) {
     EXPECT_EQ(boxText, "Can not get My Music directory!");
     EXPECT_EQ(boxTitle, "Error");
     EXPECT_TRUE(dialogShown);
-    EXPECT_EQ(App().GetProfileString("Option", "output_cut_file", "<missing>"),
-              QDir::homePath() + "/output.wav");
+    EXPECT_EQ(App().Settings().GetProfileString("Option", "output_cut_file", "<missing>"),
+              "<missing>");
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 
 #include <QDir>
 #include <QLabel>
@@ -9,7 +10,6 @@
 
 #include "ConverterApp.h"
 #include "ConverterDialog.h"
-#include "PreviewInstance.h"
 #include "ProgramRun.h"
 #include "TestMedia.h"
 
@@ -33,6 +33,14 @@ TEST(StartFile, OpensInTheShownDialogAsOpenMediaFileWould) {
     auto& app = *static_cast<ConverterApp*>(QCoreApplication::instance());
     app.SetStartFile(QString::fromStdString(clip));
 
+    // The preview is a window of its own, named so.
+    const auto previewWindows = [] {
+        int count = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            count += w->objectName() == "PreviewWindow" ? 1 : 0;
+        }
+        return count;
+    };
     QString info;
     QStringList boxes;
     bool hadPreview = false;
@@ -40,10 +48,11 @@ TEST(StartFile, OpensInTheShownDialogAsOpenMediaFileWould) {
         app, [&](QMessageBox& box) { boxes << box.text(); },
         [&](ConverterDialog& dialog) {
             info = static_cast<QLabel*>(dialog.Control(ConverterDialog::IDC_INFO))->text();
-            if (info.isEmpty()) {
+            // The probe runs on: the line says "Opening…" until it has answered.
+            if (!info.startsWith("Start Clip.mpg   ")) {
                 return false;
             }
-            hadPreview = g_pPreview != nullptr;
+            hadPreview = previewWindows() == 1;
             return true;
         }));
     app.SetStartFile(QString());
@@ -52,5 +61,6 @@ TEST(StartFile, OpensInTheShownDialogAsOpenMediaFileWould) {
     EXPECT_EQ(info, "Start Clip.mpg   00:00:00 / 00:00:03");
     EXPECT_TRUE(hadPreview);
     // The close steps took the preview along.
-    EXPECT_EQ(g_pPreview, nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(previewWindows(), 0);
 }

@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr int64_t kSecond = 10'000'000;
-
 class FaultMatrix : public DialogTestFixture {
   protected:
     void SetUp() override {
@@ -27,24 +25,19 @@ class FaultMatrix : public DialogTestFixture {
     }
 
     ConverterDialog& Ready(const std::string& input, int64_t rtEnd) {
-        ConverterDialog& dlg = MakeDialog();
-        probe->SetMedia(QString::fromStdString(input), 0, rtEnd);
+        ConverterDialog& dlg = MakeMediaDialog();
+        OpenWithMarks(QString::fromStdString(input), rtEnd, 0, rtEnd);
         Control<QWidget>(1017)->setProperty("text", QString::fromStdString(output));
-        QObject::connect(&dlg, &ConverterDialog::ConversionEnded, [this](const JobOutcome& o) {
-            ++ended;
-            outcome = o;
-        });
-        dlg.show();
         return dlg;
     }
 
     // Convert, wait for the end, and check the dialog is back to idle.
-    void ConvertAndWait(ConverterDialog& dlg) {
-        dlg.OnConvert();
+    void ConvertAndWait(ConverterDialog&) {
+        Click(ConverterDialog::IDC_CONVERT);
         ASSERT_TRUE(WaitFor([&] { return ended > 0; }));
         EXPECT_EQ(Control<QPushButton>(1000)->text(), "Convert");
         EXPECT_EQ(Control<QProgressBar>(1026)->value(), 0);
-        EXPECT_FALSE(probe->JobBusy());
+        EXPECT_FALSE(session->Conversion().IsActive());
     }
 
     std::vector<QString> Texts() const {
@@ -57,8 +50,7 @@ class FaultMatrix : public DialogTestFixture {
 
     TestMedia media;
     std::string output;
-    int ended = 0;
-    JobOutcome outcome;
+    const JobOutcome& outcome = lastOutcome;
 };
 
 bool IsTemplateHeader(const WavFile& f) {
@@ -91,11 +83,11 @@ TEST_F(FaultMatrix, OutputFolderRemovedMidRunIsAFailedWrite) {
     const std::filesystem::path folder = media.Dir() / "folder";
     std::filesystem::create_directory(folder);
     output = (folder / "out.wav").string();
-    ConverterDialog& dlg = Ready(in, 10 * kSecond);
+    Ready(in, 10 * kSecond);
     auto gate = std::make_shared<Gate>();
     std::atomic<int> fills{0};
-    dlg.SetSourceFactory([&] { return std::make_unique<GatedSource>(gate, 3, &fills); });
-    dlg.OnConvert();
+    sources = [&] { return std::make_unique<GatedSource>(gate, 3, &fills); };
+    Click(ConverterDialog::IDC_CONVERT);
     ASSERT_TRUE(WaitFor([&] { return fills == 3; }));
     std::filesystem::remove_all(folder);
     gate->Open();
@@ -128,12 +120,14 @@ TEST_F(FaultMatrix, BrokenMiddleIsSkippedAndTheWavIsComplete) {
 TEST_F(FaultMatrix, UnconvertibleMediaIsReportedAndWritesNothing) {
     const std::string video = media.Make("video.mpg", "-f lavfi -i testsrc=d=1 -c:v mpeg1video");
     const std::string gone = media.Make("gone.mp2", "-f lavfi -i sine=d=1 -c:a mp2");
-    std::filesystem::remove(gone);
     for (const std::string& in : {video, gone}) {
         SCOPED_TRACE(in);
         ended = 0;
         messages.records.clear();
         ConverterDialog& dlg = Ready(in, kSecond);
+        if (in == gone) {
+            std::filesystem::remove(gone);  // deleted after it was opened, before Convert
+        }
         ConvertAndWait(dlg);
         ASSERT_EQ(messages.records.size(), 1u);
         EXPECT_EQ(messages.records[0].caption, "Error");

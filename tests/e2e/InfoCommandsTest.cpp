@@ -63,7 +63,7 @@ TEST_F(InfoCommands, WorkWithoutMediaWithMediaAndDuringAConversion) {
     UseAllThree(dlg);
 
     const std::string tone = media.Make("tone.wav", TestMedia::Tones(3, 44100));
-    probe->SetMedia(QString::fromStdString(tone), 0, 30'000'000);
+    OpenWithMarks(QString::fromStdString(tone), 30'000'000, 0, 30'000'000);
     const std::string output = media.Path("out.wav");
     Control<QWidget>(ConverterDialog::IDC_OUTPUT_FILE)
         ->setProperty("text", QString::fromStdString(output));
@@ -71,10 +71,8 @@ TEST_F(InfoCommands, WorkWithoutMediaWithMediaAndDuringAConversion) {
 
     auto gate = std::make_shared<Gate>();
     std::atomic<int> fills{0};
-    dlg.SetSourceFactory([&] { return std::make_unique<GatedSource>(gate, 2, &fills); });
-    int ended = 0;
-    QObject::connect(&dlg, &ConverterDialog::ConversionEnded, [&](const JobOutcome&) { ++ended; });
-    dlg.OnConvert();
+    sources = [&] { return std::make_unique<GatedSource>(gate, 2, &fills); };
+    Click(ConverterDialog::IDC_CONVERT);
     ASSERT_TRUE(WaitFor([&] { return fills == 2; }));
     UseAllThree(dlg);
     EXPECT_EQ(Control<QPushButton>(ConverterDialog::IDC_CONVERT)->text(), "Stop");

@@ -12,7 +12,7 @@ namespace {
 
 // The bytes as a file the engine opens by name, without touching the disk.
 class MemoryFile {
-public:
+  public:
     MemoryFile(const uint8_t* data, size_t size) : m_fd(memfd_create("fuzz-input", 0)) {
         if (m_fd >= 0 && write(m_fd, data, size) == static_cast<ssize_t>(size)) {
             m_path = "/proc/self/fd/" + std::to_string(m_fd);
@@ -25,7 +25,7 @@ public:
     }
     const std::string& Path() const { return m_path; }
 
-private:
+  private:
     int m_fd;
     std::string m_path;
 };

@@ -46,8 +46,18 @@ class MpvEngineTest : public PlayerFixture {
                 return std::make_unique<MpvPlaybackEngine>(options);
             },
             messages);
-        player->m_szClipPath = path;
-        return player->OpenMedia();
+        // The load goes on in libmpv; the open ends with opened().
+        bool ended = false;
+        bool ok = false;
+        QObject::connect(player.get(), &CPreviewPlayer::opened, [&](bool result) {
+            ended = true;
+            ok = result;
+        });
+        if (!player->OpenMedia(path)) {
+            return false;
+        }
+        WaitFor([&] { return ended; }, 30000);
+        return ok;
     }
 
     MpvPlaybackEngine& Mpv() { return *static_cast<MpvPlaybackEngine*>(player->Engine()); }
@@ -79,8 +89,8 @@ std::string MpvEngineTest::junk;
 TEST_F(MpvEngineTest, OpenGivesTheDurationAndHoldsTheStart) {
     ASSERT_TRUE(OpenReal(clip));
     EXPECT_TRUE(messages.boxes.empty());
-    EXPECT_EQ(player->m_nPlayState, Stopped);
-    EXPECT_FALSE(player->m_bNoVideo);
+    EXPECT_EQ(player->state(), Stopped);
+    EXPECT_TRUE(player->hasVideo());
     QSize video;
     ASSERT_TRUE(Mpv().GetVideoSize(&video));
     EXPECT_EQ(video, QSize(160, 120));
@@ -90,28 +100,28 @@ TEST_F(MpvEngineTest, OpenGivesTheDurationAndHoldsTheStart) {
     // The first picture is ready.
     ASSERT_TRUE(WaitFor([&] { return Mpv().PlaybackRestarts() > 0; }));
     ASSERT_TRUE(PollUntil([] { return true; }));
-    EXPECT_NEAR(static_cast<double>(player->m_rtStop), 5.0 * kSecond, 0.1 * kSecond);
-    EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;
+    EXPECT_NEAR(static_cast<double>(player->duration()), 5.0 * kSecond, 0.1 * kSecond);
+    EXPECT_TRUE(AtStart(player->position())) << player->position();
     // It does not start by itself.
-    const int64_t start = player->m_rtCurrent;
+    const int64_t start = player->position();
     ProcessEventsFor(300);
     ASSERT_EQ(player->PollPosition(), 0);
-    EXPECT_EQ(player->m_rtCurrent, start);
+    EXPECT_EQ(player->position(), start);
 }
 
 TEST_F(MpvEngineTest, PlayAdvancesAndPauseHolds) {
     ASSERT_TRUE(OpenReal(clip));
     player->Play();
-    ASSERT_EQ(player->m_nPlayState, Running);
-    ASSERT_TRUE(PollUntil([&] { return player->m_rtCurrent > kSecond / 2; }));
+    ASSERT_EQ(player->state(), Running);
+    ASSERT_TRUE(PollUntil([&] { return player->position() > kSecond / 2; }));
 
     player->Pause();
-    ASSERT_EQ(player->m_nPlayState, Paused);
+    ASSERT_EQ(player->state(), Paused);
     ASSERT_TRUE(PollUntil([] { return true; }));
-    const int64_t held = player->m_rtCurrent;
+    const int64_t held = player->position();
     ProcessEventsFor(400);
     ASSERT_EQ(player->PollPosition(), 0);
-    EXPECT_EQ(player->m_rtCurrent, held);
+    EXPECT_EQ(player->position(), held);
     EXPECT_LT(held, 4 * kSecond);
 }
 
@@ -119,63 +129,63 @@ TEST_F(MpvEngineTest, SeekOnAProgramStreamLandsWithinOneFrame) {
     ASSERT_TRUE(OpenReal(clip));
     for (const int64_t target : {23'400'000LL, 5'200'000LL, 40'000'000LL, 12'360'000LL}) {
         SeekAndWait(target);
-        EXPECT_NEAR(static_cast<double>(player->m_rtCurrent), static_cast<double>(target),
+        EXPECT_NEAR(static_cast<double>(player->position()), static_cast<double>(target),
                     static_cast<double>(kFrame))
             << "target " << target;
     }
-    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_EQ(player->state(), Stopped);
     EXPECT_EQ(Window().windowTitle(), "día 1.mpg  ");
 
     SeekAndWait(-3 * kSecond);
-    EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;
+    EXPECT_TRUE(AtStart(player->position())) << player->position();
 
     // A running clip goes on playing from the target.
     player->Play();
     SeekAndWait(30'000'000);
-    EXPECT_EQ(player->m_nPlayState, Running);
-    EXPECT_GE(player->m_rtCurrent, 30'000'000 - kFrame);
+    EXPECT_EQ(player->state(), Running);
+    EXPECT_GE(player->position(), 30'000'000 - kFrame);
 }
 
 TEST_F(MpvEngineTest, EndOfClipStopsAndRewinds) {
     ASSERT_TRUE(OpenReal(clip));
     SeekAndWait(4 * kSecond);
     player->Play();
-    ASSERT_TRUE(WaitFor([&] { return player->m_nPlayState == Stopped; }, 15000));
+    ASSERT_TRUE(WaitFor([&] { return player->state() == Stopped; }, 15000));
     // The next report already tells the start, even while the rewind is under way.
     ASSERT_EQ(player->PollPosition(), 0);
-    EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;
-    ASSERT_TRUE(PollUntil([&] { return AtStart(player->m_rtCurrent); }));
+    EXPECT_TRUE(AtStart(player->position())) << player->position();
+    ASSERT_TRUE(PollUntil([&] { return AtStart(player->position()); }));
     // And it stays there, stopped.
     ProcessEventsFor(300);
     ASSERT_EQ(player->PollPosition(), 0);
-    EXPECT_TRUE(AtStart(player->m_rtCurrent)) << player->m_rtCurrent;
-    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_TRUE(AtStart(player->position())) << player->position();
+    EXPECT_EQ(player->state(), Stopped);
 
     // It plays again from the start.
     player->Play();
-    ASSERT_TRUE(PollUntil([&] { return player->m_rtCurrent > kSecond / 4; }));
+    ASSERT_TRUE(PollUntil([&] { return player->position() > kSecond / 4; }));
 }
 
 TEST_F(MpvEngineTest, SeekToTheEndOfAPausedClipDoesNotRewind) {
     ASSERT_TRUE(OpenReal(clip));
     player->Play();
     player->Pause();
-    SeekAndWait(player->m_rtStop > 0 ? player->m_rtStop : 5 * kSecond);
+    SeekAndWait(player->duration() > 0 ? player->duration() : 5 * kSecond);
     ProcessEventsFor(300);
-    EXPECT_EQ(player->m_nPlayState, Paused);
+    EXPECT_EQ(player->state(), Paused);
     ASSERT_EQ(player->PollPosition(), 0);
-    EXPECT_GT(player->m_rtCurrent, 4 * kSecond);
+    EXPECT_GT(player->position(), 4 * kSecond);
 }
 
 TEST_F(MpvEngineTest, SoundOnlyFilePlaysWithTheWindowHidden) {
     ASSERT_TRUE(OpenReal(sound));
-    EXPECT_TRUE(player->m_bNoVideo);
+    EXPECT_FALSE(player->hasVideo());
     EXPECT_FALSE(Window().isVisible());
     EXPECT_FALSE(player->SwitchFullScreen());
     ASSERT_TRUE(PollUntil([] { return true; }));
-    EXPECT_NEAR(static_cast<double>(player->m_rtStop), 3.0 * kSecond, 0.1 * kSecond);
+    EXPECT_NEAR(static_cast<double>(player->duration()), 3.0 * kSecond, 0.1 * kSecond);
     player->Play();
-    ASSERT_TRUE(PollUntil([&] { return player->m_rtCurrent > kSecond / 4; }));
+    ASSERT_TRUE(PollUntil([&] { return player->position() > kSecond / 4; }));
 }
 
 TEST_F(MpvEngineTest, UnplayableFilesGiveOneErrorBoxAndLeaveNothingOpen) {
@@ -187,7 +197,7 @@ TEST_F(MpvEngineTest, UnplayableFilesGiveOneErrorBoxAndLeaveNothingOpen) {
         ASSERT_EQ(messages.boxes.size(), 1u) << path;
         EXPECT_EQ(messages.boxes[0].caption, "Error");
         EXPECT_EQ(messages.boxes[0].text.toStdString(), CPreviewPlayer::kCannotPlayText);
-        EXPECT_EQ(player->m_nPlayState, Closed);
+        EXPECT_EQ(player->state(), Closed);
         EXPECT_EQ(player->Window(), nullptr);
         EXPECT_EQ(player->Engine(), nullptr);
     }

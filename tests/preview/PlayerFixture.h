@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QMenu>
 #include <QWidget>
 
 #include <memory>
@@ -11,6 +13,7 @@
 #include "PreviewWindow.h"
 #include "RecordingMessages.h"
 #include "ScriptedEngine.h"
+#include "WaitFor.h"
 
 using Calls = std::vector<std::string>;
 
@@ -24,17 +27,29 @@ class PlayerFixture : public ::testing::Test {
         CPreviewPlayer::s_bDialogOnTop = true;
     }
 
+    // Opens a player on the clip and waits until the open has ended; true when it plays.
     bool Open(const std::string& path = "/media/clips/a.mpg") {
         player =
             std::make_unique<CPreviewPlayer>(&dialog, ScriptedEngine::Factory(script), messages);
-        player->m_szClipPath = path;
-        const bool opened = player->OpenMedia();
+        bool ended = false;
+        bool ok = false;
+        QObject::connect(player.get(), &CPreviewPlayer::opened, [&](bool result) {
+            ended = true;
+            ok = result;
+        });
+        if (!player->OpenMedia(path)) {
+            script->TakeCalls();
+            return false;
+        }
+        WaitFor([&] { return ended; }, 5000);
         script->TakeCalls();
-        return opened;
+        return ok;
     }
 
     ScriptedEngine& Engine() { return *static_cast<ScriptedEngine*>(player->Engine()); }
     PreviewWindow& Window() { return *player->Window(); }
+    QAction* Action(const char* name) { return Window().findChild<QAction*>(name); }
+    QMenu* Menu() { return Window().findChild<QMenu*>(); }
     QString Title() { return Window().windowTitle(); }
 
     QWidget dialog;

@@ -9,19 +9,20 @@ class PlayerStateTest : public PlayerFixture {};
 
 TEST_F(PlayerStateTest, OpenLoadsTheClipStoppedWithoutPlaying) {
     player = std::make_unique<CPreviewPlayer>(&dialog, ScriptedEngine::Factory(script), messages);
-    EXPECT_EQ(player->m_nPlayState, Closed);
-    player->m_szClipPath = "/media/clips/a.mpg";
-    ASSERT_TRUE(player->OpenMedia());
+    EXPECT_EQ(player->state(), Closed);
+    ASSERT_TRUE(player->OpenMedia("/media/clips/a.mpg"));
 
+    // The load goes on without the caller waiting; the window shows once it has ended.
     EXPECT_EQ(script->TakeCalls(), (Calls{"Initialize", "AttachVideo", "Load"}));
     EXPECT_EQ(script->loadedPath, "/media/clips/a.mpg");
-    EXPECT_EQ(player->m_nPlayState, Stopped);
-    EXPECT_FALSE(player->m_bNoVideo);
-    EXPECT_TRUE(player->m_bVideoShown);
+    EXPECT_TRUE(player->isLoading());
+    EXPECT_FALSE(Window().isVisible());
+    ASSERT_TRUE(WaitFor([&] { return !player->isLoading(); }));
+    EXPECT_EQ(player->state(), Stopped);
+    EXPECT_TRUE(player->hasVideo());
     EXPECT_TRUE(Window().isVisible());
     EXPECT_EQ(Title(), "a.mpg  ");
-    EXPECT_TRUE(Window().m_pollTimer.isActive());
-    EXPECT_EQ(Window().m_pollTimer.interval(), 1000);
+    EXPECT_TRUE(Window().IsPolling());
     EXPECT_TRUE(messages.boxes.empty());
     // Sized to the picture.
     EXPECT_EQ(Window().size(), QSize(160, 120));
@@ -31,15 +32,14 @@ TEST_F(PlayerStateTest, OpenLoadsTheClipStoppedWithoutPlaying) {
 TEST_F(PlayerStateTest, SoundOnlyClipKeepsTheWindowHiddenAndRefusesFullScreen) {
     script->hasVideo = false;
     ASSERT_TRUE(Open());
-    EXPECT_TRUE(player->m_bNoVideo);
-    EXPECT_FALSE(player->m_bVideoShown);
+    EXPECT_FALSE(player->hasVideo());
     EXPECT_FALSE(Window().isVisible());
     EXPECT_FALSE(player->SwitchFullScreen());
-    EXPECT_FALSE(player->m_bFullScreen);
+    EXPECT_FALSE(player->isFullScreen());
     EXPECT_FALSE(Window().isVisible());
 
     player->Play();
-    EXPECT_EQ(player->m_nPlayState, Running);
+    EXPECT_EQ(player->state(), Running);
 }
 
 TEST_F(PlayerStateTest, TransportFollowsTheStateTable) {
@@ -48,31 +48,31 @@ TEST_F(PlayerStateTest, TransportFollowsTheStateTable) {
     // A stopped clip cannot be paused.
     player->Pause();
     EXPECT_EQ(script->TakeCalls(), Calls{});
-    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_EQ(player->state(), Stopped);
     EXPECT_EQ(Title(), "a.mpg  ");
 
     player->Play();
     EXPECT_EQ(script->TakeCalls(), (Calls{"Run", "SetRate 1.000000"}));
-    EXPECT_EQ(player->m_nPlayState, Running);
+    EXPECT_EQ(player->state(), Running);
     EXPECT_EQ(Title(), "a.mpg  ");
 
     // Play while running only sets the rate again.
     player->Play();
     EXPECT_EQ(script->TakeCalls(), (Calls{"SetRate 1.000000"}));
-    EXPECT_EQ(player->m_nPlayState, Running);
+    EXPECT_EQ(player->state(), Running);
 
     player->Pause();
     EXPECT_EQ(script->TakeCalls(), (Calls{"Pause"}));
-    EXPECT_EQ(player->m_nPlayState, Paused);
+    EXPECT_EQ(player->state(), Paused);
     EXPECT_EQ(Title(), "a.mpg  (Paused)");
 
     player->Pause();
     EXPECT_EQ(script->TakeCalls(), Calls{});
-    EXPECT_EQ(player->m_nPlayState, Paused);
+    EXPECT_EQ(player->state(), Paused);
 
     player->Play();
     EXPECT_EQ(script->TakeCalls(), (Calls{"Run", "SetRate 1.000000"}));
-    EXPECT_EQ(player->m_nPlayState, Running);
+    EXPECT_EQ(player->state(), Running);
     EXPECT_EQ(Title(), "a.mpg  ");
 }
 
@@ -84,7 +84,7 @@ TEST_F(PlayerStateTest, StopRewindsAndHoldsTheFirstFrame) {
     script->TakeCalls();
     player->Stop();
     EXPECT_EQ(script->TakeCalls(), (Calls{"Stop", "Seek 0", "Pause"}));
-    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_EQ(player->state(), Stopped);
     EXPECT_EQ(script->current, 0);
 
     // From paused, too.
@@ -94,7 +94,7 @@ TEST_F(PlayerStateTest, StopRewindsAndHoldsTheFirstFrame) {
     script->TakeCalls();
     player->Stop();
     EXPECT_EQ(script->TakeCalls(), (Calls{"Stop", "Seek 0", "Pause"}));
-    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_EQ(player->state(), Stopped);
     EXPECT_EQ(Title(), "a.mpg  ");
 
     // A stopped clip stays where it is.
@@ -108,14 +108,14 @@ TEST_F(PlayerStateTest, FailedRunOrPauseKeepsTheState) {
     ASSERT_TRUE(Open());
     script->run = kFailed;
     player->Play();
-    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_EQ(player->state(), Stopped);
 
     script->run = {};
     player->Play();
-    ASSERT_EQ(player->m_nPlayState, Running);
+    ASSERT_EQ(player->state(), Running);
     script->pause = kFailed;
     player->Pause();
-    EXPECT_EQ(player->m_nPlayState, Running);
+    EXPECT_EQ(player->state(), Running);
     EXPECT_EQ(Title(), "a.mpg  ");
     EXPECT_TRUE(messages.boxes.empty());
 }
@@ -128,15 +128,15 @@ TEST_F(PlayerStateTest, EndOfClipWhilePlayingStopsAndRewinds) {
 
     Engine().Post(EngineEvent::EndOfClip);
     EXPECT_EQ(script->TakeCalls(), (Calls{"Stop", "Seek 0", "Pause"}));
-    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_EQ(player->state(), Stopped);
 
     player->PollPosition();
-    EXPECT_EQ(player->m_rtCurrent, 0);
+    EXPECT_EQ(player->position(), 0);
 
     // Other events are taken and dropped.
     Engine().Post(EngineEvent::Other);
     EXPECT_EQ(script->TakeCalls(), Calls{});
-    EXPECT_EQ(player->m_nPlayState, Stopped);
+    EXPECT_EQ(player->state(), Stopped);
 }
 
 TEST_F(PlayerStateTest, SeekClampsNegativeTargetsAndKeepsStateAndTitle) {
@@ -149,7 +149,7 @@ TEST_F(PlayerStateTest, SeekClampsNegativeTargetsAndKeepsStateAndTitle) {
     EXPECT_EQ(script->TakeCalls(), (Calls{"Seek 0"}));
     EXPECT_EQ(player->SeekTo(12'345'678), 0);
     EXPECT_EQ(script->TakeCalls(), (Calls{"Seek 12345678"}));
-    EXPECT_EQ(player->m_nPlayState, Paused);
+    EXPECT_EQ(player->state(), Paused);
     EXPECT_EQ(Title(), "a.mpg  (Paused)");
 }
 
@@ -161,8 +161,8 @@ TEST_F(PlayerStateTest, PollReportsPositionsQueuedAndKeepsThemOnFailure) {
     script->stop = 30'000'000;
 
     EXPECT_EQ(player->PollPosition(), 0);
-    EXPECT_EQ(player->m_rtCurrent, 10'000'000);
-    EXPECT_EQ(player->m_rtStop, 30'000'000);
+    EXPECT_EQ(player->position(), 10'000'000);
+    EXPECT_EQ(player->duration(), 30'000'000);
     // Queued like a posted message: it arrives from the event loop.
     EXPECT_EQ(reports, 0);
     ASSERT_TRUE(WaitFor([&] { return reports >= 1; }));
@@ -177,8 +177,8 @@ TEST_F(PlayerStateTest, PollReportsPositionsQueuedAndKeepsThemOnFailure) {
     EXPECT_LT(player->PollPosition(), 0);
     ProcessEventsFor(50);
     EXPECT_EQ(reports, sent);
-    EXPECT_EQ(player->m_rtCurrent, 10'000'000);
-    EXPECT_EQ(player->m_rtStop, 30'000'000);
+    EXPECT_EQ(player->position(), 10'000'000);
+    EXPECT_EQ(player->duration(), 30'000'000);
 }
 
 TEST_F(PlayerStateTest, PollTimerDrivesTheReports) {
@@ -187,15 +187,15 @@ TEST_F(PlayerStateTest, PollTimerDrivesTheReports) {
     QObject::connect(player.get(), &CPreviewPlayer::positionReport, [&] { ++reports; });
     script->current = 7'000'000;
     ASSERT_TRUE(WaitFor([&] { return reports >= 1; }, 3000));
-    EXPECT_EQ(player->m_rtCurrent, 7'000'000);
+    EXPECT_EQ(player->position(), 7'000'000);
 }
 
 TEST_F(PlayerStateTest, NoReportOnceTheDialogIsGone) {
     auto lateDialog = std::make_unique<QWidget>();
     player = std::make_unique<CPreviewPlayer>(lateDialog.get(), ScriptedEngine::Factory(script),
                                               messages);
-    player->m_szClipPath = "a.mpg";
-    ASSERT_TRUE(player->OpenMedia());
+    ASSERT_TRUE(player->OpenMedia("a.mpg"));
+    ASSERT_TRUE(WaitFor([&] { return !player->isLoading(); }));
     int reports = 0;
     QObject::connect(player.get(), &CPreviewPlayer::positionReport, [&] { ++reports; });
     lateDialog.reset();
@@ -205,20 +205,27 @@ TEST_F(PlayerStateTest, NoReportOnceTheDialogIsGone) {
 }
 
 TEST_F(PlayerStateTest, UnplayableFileGivesOneErrorBoxAndReleasesEverything) {
-    script->load = {-17, "loadfile"};
-    EXPECT_FALSE(Open());
-    ASSERT_EQ(messages.boxes.size(), 1u);
-    EXPECT_EQ(messages.boxes[0].caption, "Error");
-    EXPECT_EQ(messages.boxes[0].text,
-              "Cannot play the file.  The file is either corrupt or\nthe player does not support "
-              "the format you are trying to play.\nIf you want more decoders, please visit our "
-              "website.");
-    EXPECT_EQ(player->m_nPlayState, Closed);
-    EXPECT_EQ(player->Window(), nullptr);
-    EXPECT_EQ(player->Engine(), nullptr);
-    EXPECT_FALSE(script->engineAlive);
-    EXPECT_FALSE(script->viewAlive);
-    EXPECT_TRUE(player->m_szClipPath.empty());
+    // The load fails at once, or later, once libmpv has looked at the file.
+    for (bool later : {false, true}) {
+        SCOPED_TRACE(later);
+        messages.boxes.clear();
+        script->load = later ? EngineResult{} : EngineResult{-17, "loadfile"};
+        script->loadFails = later;
+        EXPECT_FALSE(Open());
+        ASSERT_EQ(messages.boxes.size(), 1u);
+        EXPECT_EQ(messages.boxes[0].caption, "Error");
+        EXPECT_EQ(
+            messages.boxes[0].text,
+            "Cannot play the file.  The file is either corrupt or\nthe player does not support "
+            "the format you are trying to play.\nIf you want more decoders, please visit our "
+            "website.");
+        EXPECT_EQ(player->state(), Closed);
+        EXPECT_EQ(player->Window(), nullptr);
+        EXPECT_EQ(player->Engine(), nullptr);
+        EXPECT_FALSE(script->engineAlive);
+        EXPECT_FALSE(script->viewAlive);
+        EXPECT_TRUE(player->clipPath().empty());
+    }
 }
 
 TEST_F(PlayerStateTest, OtherOpenFailuresNameTheCallAndItsCode) {
@@ -227,7 +234,7 @@ TEST_F(PlayerStateTest, OtherOpenFailuresNameTheCallAndItsCode) {
     ASSERT_EQ(messages.boxes.size(), 1u);
     EXPECT_EQ(messages.boxes[0].caption, "Message");
     EXPECT_EQ(messages.boxes[0].text, "FAILED(hr=0xffffffff) in mpv_create()\n");
-    EXPECT_EQ(player->m_nPlayState, Closed);
+    EXPECT_EQ(player->state(), Closed);
     EXPECT_FALSE(script->engineAlive);
 
     messages.boxes.clear();
@@ -244,9 +251,9 @@ TEST_F(PlayerStateTest, CloseMediaReleasesEverythingAndDisablesTransport) {
     ASSERT_TRUE(Open());
     player->Play();
     player->CloseMedia();
-    EXPECT_EQ(player->m_nPlayState, Closed);
-    EXPECT_TRUE(player->m_bNoVideo);
-    EXPECT_TRUE(player->m_szClipPath.empty());
+    EXPECT_EQ(player->state(), Closed);
+    EXPECT_FALSE(player->hasVideo());
+    EXPECT_TRUE(player->clipPath().empty());
     EXPECT_EQ(player->Window(), nullptr);
     EXPECT_FALSE(script->engineAlive);
     EXPECT_FALSE(script->viewAlive);
@@ -258,22 +265,21 @@ TEST_F(PlayerStateTest, CloseMediaReleasesEverythingAndDisablesTransport) {
     player->Stop();
     EXPECT_EQ(player->SeekTo(100), 0);
     EXPECT_EQ(player->PollPosition(), 0);
-    EXPECT_EQ(player->m_nPlayState, Closed);
+    EXPECT_EQ(player->state(), Closed);
 }
 
 TEST_F(PlayerStateTest, AGivenEngineServesOneOpen) {
     player = std::make_unique<CPreviewPlayer>(&dialog, std::make_unique<ScriptedEngine>(script),
                                               messages);
-    player->m_szClipPath = "b.mpg";
-    ASSERT_TRUE(player->OpenMedia());
+    ASSERT_TRUE(player->OpenMedia("b.mpg"));
+    ASSERT_TRUE(WaitFor([&] { return !player->isLoading(); }));
     player->CloseMedia();
     EXPECT_FALSE(script->engineAlive);
     // No engine is left for a second clip: refused with a message, not a crash.
-    player->m_szClipPath = "b.mpg";
-    EXPECT_FALSE(player->OpenMedia());
+    EXPECT_FALSE(player->OpenMedia("b.mpg"));
     ASSERT_EQ(messages.boxes.size(), 1u);
     EXPECT_EQ(messages.boxes[0].caption, "Message");
-    EXPECT_EQ(player->m_nPlayState, Closed);
+    EXPECT_EQ(player->state(), Closed);
 }
 
 TEST_F(PlayerStateTest, DestroyingAnOpenPlayerClosesIt) {
@@ -304,7 +310,7 @@ TEST_F(PlayerStateTest, ClosingTheWindowAsksTheOwnerWhoMayDestroyThePlayer) {
     ASSERT_TRUE(Open());
     asked = false;
     QObject::connect(player.get(), &CPreviewPlayer::closeRequested, &dialog, [&] { asked = true; });
-    Window().m_pClose->trigger();
+    Action("closeAction")->trigger();
     ASSERT_TRUE(WaitFor([&] { return asked; }));
 }
 

@@ -68,60 +68,66 @@ class PreviewWindowTest : public PlayerFixture {
 };
 
 TEST_F(PreviewWindowTest, WindowIsCreatedAboveTheDialogWithItsFirstTitle) {
+    // The window exists as soon as the load has started, hidden until it has ended.
+    script->holdLoad = true;
     player = std::make_unique<CPreviewPlayer>(&dialog, ScriptedEngine::Factory(script), messages);
-    ASSERT_TRUE(player->CreatePreviewWindow());
+    ASSERT_TRUE(player->OpenMedia("/media/clips/a.mpg"));
     EXPECT_EQ(Window().windowTitle(), "Video Window");
     EXPECT_FALSE(Window().isVisible());
     const QRect expected =
         FirstPreviewRect(dialog.screen()->availableGeometry(), dialog.frameGeometry());
     EXPECT_EQ(Window().pos(), expected.topLeft());
     EXPECT_EQ(Window().size(), expected.size());
-    player->DestroyPreviewWindow();
+    player->CloseMedia();
     EXPECT_EQ(player->Window(), nullptr);
 }
 
 TEST_F(PreviewWindowTest, ContextMenuHasItsEntriesAndGreysByState) {
     ASSERT_TRUE(Open());
     QStringList entries;
-    for (QAction* action : Window().m_menu.actions()) {
+    for (QAction* action : Menu()->actions()) {
         entries << (action->isSeparator() ? QString("-") : action->text());
     }
-    EXPECT_EQ(Window().m_menu.title(), "PREVIEW");
+    EXPECT_EQ(Menu()->title(), "PREVIEW");
     EXPECT_EQ(entries, (QStringList{"Full screen", "Normal size", "-", "Play", "pause", "Stop", "-",
                                     "Close"}));
 
+    // The states show as the menu opens.
     const auto enabled = [&] {
-        Window().UpdateMenuStates();
-        return std::vector<bool>{Window().m_pPlay->isEnabled(), Window().m_pPause->isEnabled(),
-                                 Window().m_pStop->isEnabled()};
+        Click(Qt::RightButton);
+        Menu()->close();
+        return std::vector<bool>{Action("playAction")->isEnabled(),
+                                 Action("pauseAction")->isEnabled(),
+                                 Action("stopAction")->isEnabled()};
     };
     EXPECT_EQ(enabled(), (std::vector<bool>{true, false, false}));  // Stopped
     player->Play();
     EXPECT_EQ(enabled(), (std::vector<bool>{false, true, true}));  // Running
     player->Pause();
     EXPECT_EQ(enabled(), (std::vector<bool>{true, false, true}));  // Paused
-    EXPECT_TRUE(Window().m_pFullScreen->isEnabled());
-    EXPECT_TRUE(Window().m_pNormalSize->isEnabled());
-    EXPECT_TRUE(Window().m_pClose->isEnabled());
+    EXPECT_TRUE(Action("fullScreenAction")->isEnabled());
+    EXPECT_TRUE(Action("normalSizeAction")->isEnabled());
+    EXPECT_TRUE(Action("closeAction")->isEnabled());
 
-    EXPECT_FALSE(Window().m_pFullScreen->isChecked());
+    EXPECT_FALSE(Action("fullScreenAction")->isChecked());
     ASSERT_TRUE(player->SwitchFullScreen());
-    Window().UpdateMenuStates();
-    EXPECT_TRUE(Window().m_pFullScreen->isChecked());
+    Click(Qt::RightButton);
+    Menu()->close();
+    EXPECT_TRUE(Action("fullScreenAction")->isChecked());
 }
 
 TEST_F(PreviewWindowTest, MenuCommandsReachThePlayer) {
     ASSERT_TRUE(Open());
-    Window().m_pPlay->trigger();
-    ASSERT_TRUE(WaitFor([&] { return player->m_nPlayState == Running; }));
-    Window().m_pPause->trigger();
-    ASSERT_TRUE(WaitFor([&] { return player->m_nPlayState == Paused; }));
-    Window().m_pStop->trigger();
-    ASSERT_TRUE(WaitFor([&] { return player->m_nPlayState == Stopped; }));
-    Window().m_pFullScreen->trigger();
-    ASSERT_TRUE(WaitFor([&] { return player->m_bFullScreen; }));
-    Window().m_pNormalSize->trigger();
-    ASSERT_TRUE(WaitFor([&] { return !player->m_bFullScreen; }));
+    Action("playAction")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return player->state() == Running; }));
+    Action("pauseAction")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return player->state() == Paused; }));
+    Action("stopAction")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return player->state() == Stopped; }));
+    Action("fullScreenAction")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return player->isFullScreen(); }));
+    Action("normalSizeAction")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !player->isFullScreen(); }));
 }
 
 TEST_F(PreviewWindowTest, FullScreenPlacesTheVideoAndEscapeRestores) {
@@ -131,20 +137,18 @@ TEST_F(PreviewWindowTest, FullScreenPlacesTheVideoAndEscapeRestores) {
 
     // Esc in a window does nothing.
     PressEscape();
-    EXPECT_FALSE(player->m_bFullScreen);
+    EXPECT_FALSE(player->isFullScreen());
     EXPECT_EQ(Window().geometry(), windowed);
 
     ASSERT_TRUE(player->SwitchFullScreen());
-    EXPECT_TRUE(player->m_bFullScreen);
-    EXPECT_TRUE(player->m_bClickHidesDialog);
-    EXPECT_TRUE(Window().m_pointerTimer.isActive());
-    EXPECT_EQ(Window().m_pointerTimer.interval(), 50'000);
+    EXPECT_TRUE(player->isFullScreen());
+    EXPECT_TRUE(Window().IsWatchingPointer());
     ProcessEventsFor(20);
     EXPECT_EQ(Window().VideoView()->geometry(), FullScreenVideoRect(ScreenSize(), {352, 288}));
 
     PressEscape();
-    EXPECT_FALSE(player->m_bFullScreen);
-    EXPECT_FALSE(Window().m_pointerTimer.isActive());
+    EXPECT_FALSE(player->isFullScreen());
+    EXPECT_FALSE(Window().IsWatchingPointer());
     ProcessEventsFor(20);
     EXPECT_EQ(Window().geometry(), windowed);
     EXPECT_EQ(Window().VideoView()->geometry(), QRect(QPoint(0, 0), windowed.size()));
@@ -154,11 +158,9 @@ TEST_F(PreviewWindowTest, FullScreenPlacesTheVideoAndEscapeRestores) {
 TEST_F(PreviewWindowTest, NormalSizeLeavesFullScreenAndSizesToTheVideo) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(player->SwitchFullScreen());
-    EXPECT_EQ(player->InitVideoWindow(1, 1), 0);
-    EXPECT_FALSE(player->m_bFullScreen);
+    player->ShowNormalSize();
+    EXPECT_FALSE(player->isFullScreen());
     EXPECT_EQ(Window().size(), QSize(160, 120));
-    EXPECT_EQ(player->InitVideoWindow(2, 1), 0);
-    EXPECT_EQ(Window().size(), QSize(320, 240));
 }
 
 TEST_F(PreviewWindowTest, FullScreenWithoutAKnownPictureSizeChangesNothing) {
@@ -166,7 +168,7 @@ TEST_F(PreviewWindowTest, FullScreenWithoutAKnownPictureSizeChangesNothing) {
     ASSERT_TRUE(Open());
     const QRect windowed = Window().geometry();
     EXPECT_FALSE(player->SwitchFullScreen());
-    EXPECT_FALSE(player->m_bFullScreen);
+    EXPECT_FALSE(player->isFullScreen());
     EXPECT_EQ(Window().geometry(), windowed);
 }
 
@@ -177,40 +179,40 @@ TEST_F(PreviewWindowTest, PointerHidesOnlyAfterMoreThan100SecondsIdleInFullScree
 
     // In a window the pointer is never hidden.
     now += 500'000;
-    player->OnPointerTimer();
-    EXPECT_EQ(player->m_nCursorCount, 0);
+    emit Window().pointerTimerFired();
+    EXPECT_FALSE(player->isPointerHidden());
 
     ASSERT_TRUE(player->SwitchFullScreen());
     now += 100'000;
-    player->OnPointerTimer();
-    EXPECT_EQ(player->m_nCursorCount, 0);
+    emit Window().pointerTimerFired();
+    EXPECT_FALSE(player->isPointerHidden());
     EXPECT_FALSE(Window().testAttribute(Qt::WA_SetCursor));
 
     now += 1;
-    player->OnPointerTimer();
-    EXPECT_LT(player->m_nCursorCount, 0);
+    emit Window().pointerTimerFired();
+    EXPECT_TRUE(player->isPointerHidden());
     EXPECT_EQ(Window().cursor().shape(), Qt::BlankCursor);
 
     // Any mouse move shows it again and restarts the idle time.
     MoveMouse();
-    EXPECT_EQ(player->m_nCursorCount, 0);
+    EXPECT_FALSE(player->isPointerHidden());
     EXPECT_NE(Window().cursor().shape(), Qt::BlankCursor);
     now += 60'000;
-    player->OnPointerTimer();
-    EXPECT_EQ(player->m_nCursorCount, 0);
+    emit Window().pointerTimerFired();
+    EXPECT_FALSE(player->isPointerHidden());
 
     // After Stop in full screen nothing hides it any more.
     player->Play();
     player->Stop();
-    EXPECT_TRUE(player->m_bFullScreen);
-    EXPECT_FALSE(Window().m_pointerTimer.isActive());
+    EXPECT_TRUE(player->isFullScreen());
+    EXPECT_FALSE(Window().IsWatchingPointer());
 
     // Leaving full screen shows a hidden pointer.
     now += 200'000;
-    player->OnPointerTimer();
-    EXPECT_LT(player->m_nCursorCount, 0);
+    emit Window().pointerTimerFired();
+    EXPECT_TRUE(player->isPointerHidden());
     PressEscape();
-    EXPECT_EQ(player->m_nCursorCount, 0);
+    EXPECT_FALSE(player->isPointerHidden());
     EXPECT_NE(Window().cursor().shape(), Qt::BlankCursor);
 }
 
@@ -240,19 +242,15 @@ TEST_F(PreviewWindowTest, LeftClicksInFullScreenHideAndShowTheDialog) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(player->SwitchFullScreen());
     Click(Qt::LeftButton);  // behind the video
-    EXPECT_FALSE(player->m_bClickHidesDialog);
     EXPECT_FALSE(DialogOnTop());
     Click(Qt::LeftButton);  // above the video
-    EXPECT_TRUE(player->m_bClickHidesDialog);
     EXPECT_TRUE(DialogOnTop());
     Click(Qt::LeftButton);
-    EXPECT_FALSE(player->m_bClickHidesDialog);
 
     // After the context menu the next click hides the dialog again.
     Click(Qt::RightButton);
-    EXPECT_TRUE(Window().m_menu.isVisible());
-    EXPECT_TRUE(player->m_bClickHidesDialog);
-    Window().m_menu.close();
+    EXPECT_TRUE(Menu()->isVisible());
+    Menu()->close();
     // The dialog is never really hidden: that would end a modal dialog.
     EXPECT_TRUE(dialog.isVisible());
     // Windowed clicks do not touch the full-screen flag.
@@ -263,19 +261,19 @@ TEST_F(PreviewWindowTest, RightClickOpensTheMenuWithCurrentStates) {
     ASSERT_TRUE(Open());
     player->Play();
     Click(Qt::RightButton, {30, 40});
-    ASSERT_TRUE(Window().m_menu.isVisible());
-    EXPECT_FALSE(Window().m_pPlay->isEnabled());
-    EXPECT_TRUE(Window().m_pStop->isEnabled());
-    Window().m_menu.close();
+    ASSERT_TRUE(Menu()->isVisible());
+    EXPECT_FALSE(Action("playAction")->isEnabled());
+    EXPECT_TRUE(Action("stopAction")->isEnabled());
+    Menu()->close();
 }
 
 TEST_F(PreviewWindowTest, ClosingInFullScreenRestoresBeforeDestroying) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(player->SwitchFullScreen());
     player->CloseMedia();
-    EXPECT_FALSE(player->m_bFullScreen);
+    EXPECT_FALSE(player->isFullScreen());
     EXPECT_EQ(player->Window(), nullptr);
-    EXPECT_EQ(player->m_nCursorCount, 0);
+    EXPECT_FALSE(player->isPointerHidden());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "ScriptedEngine.h"
 
+#include <QCoreApplication>
 #include <QWidget>
 
 ScriptedEngine::ScriptedEngine(std::shared_ptr<EngineScript> script) : m_script(std::move(script)) {
@@ -7,6 +8,7 @@ ScriptedEngine::ScriptedEngine(std::shared_ptr<EngineScript> script) : m_script(
 }
 
 ScriptedEngine::~ScriptedEngine() {
+    *m_alive = false;
     m_script->engineAlive = false;
 }
 
@@ -39,6 +41,19 @@ EngineResult ScriptedEngine::AttachVideo(QWidget* parent, QWidget** view) {
 
 EngineResult ScriptedEngine::Load(const std::string& path) {
     m_script->loadedPath = path;
+    if (m_script->load.Ok() && !m_script->holdLoad) {
+        // As the real engine does: the outcome comes as an event once the call has returned.
+        const EngineEvent outcome =
+            m_script->loadFails ? EngineEvent::LoadFailed : EngineEvent::Loaded;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [this, outcome, alive = m_alive] {
+                if (*alive) {
+                    Post(outcome);
+                }
+            },
+            Qt::QueuedConnection);
+    }
     return Record("Load", m_script->load);
 }
 

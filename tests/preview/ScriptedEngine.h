@@ -12,7 +12,9 @@
 struct EngineScript {
     EngineResult initialize;
     EngineResult attach;
-    EngineResult load;
+    EngineResult load;       // the load could not even start
+    bool loadFails = false;  // the load starts, then fails
+    bool holdLoad = false;   // the load starts and never ends
     EngineResult run;
     EngineResult pause;
     EngineResult setRate;
@@ -66,6 +68,7 @@ class ScriptedEngine : public PlaybackEngine {
     EngineResult Record(const std::string& call, const EngineResult& answer);
 
     std::shared_ptr<EngineScript> m_script;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::deque<EngineEvent> m_events;
     std::function<void()> m_notify;
 };

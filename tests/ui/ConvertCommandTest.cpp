@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr int64_t kSecond = 10'000'000;
-
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -50,32 +48,26 @@ class ConvertCommand : public DialogTestFixture {
     // The dialog in the state after a media file was opened and marks were set,
     // with the output field holding `output`.
     ConverterDialog& ReadyDialog(int64_t rtStart, int64_t rtEnd) {
-        ConverterDialog& dlg = MakeDialog();
-        probe->SetMedia(QString::fromStdString(tone), rtStart, rtEnd);
+        ConverterDialog& dlg = MakeMediaDialog();
+        OpenWithMarks(QString::fromStdString(tone), 3 * kSecond, rtStart, rtEnd);
         Control<QLineEdit>(1017)->setText(QString::fromStdString(output));
-        dlg.show();
         return dlg;
     }
+    void Convert() { Click(ConverterDialog::IDC_CONVERT); }
+    ConversionController& Conversion() const { return session->Conversion(); }
 
     // Conversions read through the real decoder, held up before fill number
     // `fillsBeforeGate` until the gate opens.
     void UseGatedSource(int fillsBeforeGate) {
         gate = std::make_shared<Gate>();
-        dialog->SetSourceFactory([this, fillsBeforeGate] {
+        sources = [this, fillsBeforeGate] {
             ++sourcesMade;
             return std::make_unique<GatedSource>(gate, fillsBeforeGate, &fills);
-        });
+        };
     }
 
     bool WaitForEnd() {
         return WaitFor([this] { return ended > 0; });
-    }
-    void CountEnds() {
-        QObject::connect(dialog.get(), &ConverterDialog::ConversionEnded,
-                         [this](const JobOutcome& o) {
-                             ++ended;
-                             lastOutcome = o;
-                         });
     }
 
     TestMedia media;
@@ -84,78 +76,77 @@ class ConvertCommand : public DialogTestFixture {
     std::shared_ptr<Gate> gate;
     std::atomic<int> fills{0};
     int sourcesMade = 0;
-    int ended = 0;
-    JobOutcome lastOutcome;
 };
 
 TEST_F(ConvertCommand, RefusesWithoutMediaOrWithMarksOutOfOrder) {
-    ConverterDialog& dlg = MakeDialog();
-    dlg.OnConvert();
+    MakeDialog();
+    // Without media the button is greyed; the command itself refuses too.
+    EXPECT_FALSE(ConvertButton()->isEnabled());
+    Conversion().OnConvert();
     ASSERT_EQ(messages.records.size(), 1u);
     EXPECT_TRUE(messages.records[0].owned);
     EXPECT_EQ(messages.records[0].text, "Please open a Media file first!");
     EXPECT_EQ(messages.records[0].caption, "Error");
 
+    Dialog().show();
+    OpenWithMarks(QString::fromStdString(tone), 3 * kSecond, 0, kSecond);
     const std::pair<int64_t, int64_t> wrong[] = {{kSecond, kSecond}, {2 * kSecond, kSecond}};
     for (const auto& [start, end] : wrong) {
         messages.records.clear();
-        probe->SetMedia(QString::fromStdString(tone), start, end);
-        dlg.OnConvert();
+        SetMarks(start, end);
+        Convert();
         ASSERT_EQ(messages.records.size(), 1u);
         EXPECT_EQ(messages.records[0].text, "The Start Time is bigger than the End Time!");
         EXPECT_EQ(messages.records[0].caption, "Error");
         EXPECT_EQ(messages.records[0].buttons, UserMessages::Buttons::Ok);
-        EXPECT_FALSE(probe->JobBusy());
+        EXPECT_FALSE(Conversion().IsActive());
         EXPECT_EQ(ConvertButton()->text(), "Convert");
     }
     EXPECT_FALSE(std::filesystem::exists(output));
 }
 
 TEST_F(ConvertCommand, TakesTheTypedOutputPathAtConvert) {
-    ConverterDialog& dlg = ReadyDialog(0, kSecond);
-    CountEnds();
-    dlg.OnConvert();
-    EXPECT_EQ(probe->OutputFile(), QString::fromStdString(output));
+    ReadyDialog(0, kSecond);
+    Convert();
     ASSERT_TRUE(WaitForEnd());
     EXPECT_TRUE(WavFile::Read(output).Valid());
-    // Taken by Convert, so the close steps remember it.
-    dlg.close();
+    // Written to, so it is remembered.
+    EXPECT_TRUE(CloseDialog());
     EXPECT_EQ(StoredOutput(), QString::fromStdString(output));
 }
 
 TEST_F(ConvertCommand, ReplaceAnsweredNoLeavesTheFileAlone) {
     WriteText(output, "keep me");
-    ConverterDialog& dlg = ReadyDialog(0, kSecond);
+    ReadyDialog(0, kSecond);
     messages.answer = UserMessages::Answer::No;
-    dlg.OnConvert();
+    Convert();
     ASSERT_EQ(messages.records.size(), 1u);
     EXPECT_EQ(messages.records[0].text,
               QString::fromStdString(output) + " exists. Do you want to replace it?");
     EXPECT_EQ(messages.records[0].caption, "Warning");
     EXPECT_EQ(messages.records[0].buttons, UserMessages::Buttons::YesNo);
     EXPECT_EQ(messages.records[0].icon, UserMessages::Icon::Exclamation);
-    EXPECT_FALSE(probe->JobBusy());
+    EXPECT_FALSE(Conversion().IsActive());
     EXPECT_EQ(ReadAll(output), "keep me");
 }
 
 TEST_F(ConvertCommand, AsksAboutAnyExistingFileWithoutOpeningIt) {
     // A named pipe: opening it to see whether it exists would hang until a writer came.
     ASSERT_EQ(mkfifo(output.c_str(), 0600), 0);
-    ConverterDialog& dlg = ReadyDialog(0, kSecond);
+    ReadyDialog(0, kSecond);
     messages.answer = UserMessages::Answer::No;
-    dlg.OnConvert();
+    Convert();
     ASSERT_EQ(messages.records.size(), 1u);
     EXPECT_EQ(messages.records[0].caption, "Warning");
-    EXPECT_FALSE(probe->JobBusy());
+    EXPECT_FALSE(Conversion().IsActive());
     EXPECT_TRUE(std::filesystem::is_fifo(output));
 }
 
 TEST_F(ConvertCommand, ReplaceAnsweredYesReplacesTheFile) {
     WriteText(output, "old contents");
-    ConverterDialog& dlg = ReadyDialog(0, kSecond);
-    CountEnds();
+    ReadyDialog(0, kSecond);
     messages.answer = UserMessages::Answer::Yes;
-    dlg.OnConvert();
+    Convert();
     ASSERT_TRUE(WaitForEnd());
     const WavFile wav = WavFile::Read(output);
     ASSERT_TRUE(wav.Valid());
@@ -165,10 +156,9 @@ TEST_F(ConvertCommand, ReplaceAnsweredYesReplacesTheFile) {
 }
 
 TEST_F(ConvertCommand, WritesTheSameWavAsTheCommandLine) {
-    ConverterDialog& dlg = ReadyDialog(kSecond / 2, 3 * kSecond / 2);
-    CountEnds();
-    QSignalSpy progress(probe->Bridge(), &JobObserverBridge::JobProgress);
-    dlg.OnConvert();
+    ReadyDialog(kSecond / 2, 3 * kSecond / 2);
+    QSignalSpy progress(Control<QProgressBar>(1026), &QProgressBar::valueChanged);
+    Convert();
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(lastOutcome.status, JobOutcome::Status::Completed);
     EXPECT_EQ(ConvertButton()->text(), "Convert");
@@ -222,27 +212,25 @@ TEST_F(ConvertCommand, LongPathsWork) {
     output = (folder / (std::string(100, 'o') + ".wav")).string();
     ASSERT_GT(output.size(), 400u);
 
-    ConverterDialog& dlg = ReadyDialog(0, kSecond);
-    probe->SetMedia(QString::fromStdString(longTone.string()), 0, kSecond);
-    CountEnds();
-    dlg.OnConvert();
+    ReadyDialog(0, kSecond);
+    OpenWithMarks(QString::fromStdString(longTone.string()), 3 * kSecond, 0, kSecond);
+    Convert();
     ASSERT_TRUE(WaitForEnd());
     EXPECT_TRUE(messages.records.empty());
     EXPECT_TRUE(WavFile::Read(output).Valid());
     // The path is neither cut nor changed on its way to the settings.
-    dlg.close();
+    EXPECT_TRUE(CloseDialog());
     EXPECT_EQ(StoredOutput(), QString::fromStdString(output));
 }
 
 TEST_F(ConvertCommand, StopLeavesAValidWavOfTheBuffersWritten) {
-    ConverterDialog& dlg = ReadyDialog(0, 3 * kSecond);
+    ReadyDialog(0, 3 * kSecond);
     UseGatedSource(3);
-    CountEnds();
-    dlg.OnConvert();
+    Convert();
     ASSERT_TRUE(WaitFor([&] { return fills == 3 && ConvertButton()->text() == "Stop"; }));
     ASSERT_TRUE(WaitFor([&] { return Control<QProgressBar>(1026)->value() > 0; }));
 
-    dlg.OnConvert();  // Stop
+    Convert();  // Stop
     EXPECT_EQ(ConvertButton()->text(), "Convert");
     gate->Open();
     ASSERT_TRUE(WaitForEnd());
@@ -259,14 +247,13 @@ TEST_F(ConvertCommand, StopLeavesAValidWavOfTheBuffersWritten) {
 }
 
 TEST_F(ConvertCommand, NoSecondJobWhileTheFirstIsFinishing) {
-    ConverterDialog& dlg = ReadyDialog(0, 3 * kSecond);
+    ReadyDialog(0, 3 * kSecond);
     UseGatedSource(2);
-    CountEnds();
-    dlg.OnConvert();
+    Convert();
     ASSERT_TRUE(WaitFor([&] { return fills == 2; }));
-    dlg.OnConvert();  // Stop: the job is now finishing its file
-    dlg.OnConvert();
-    dlg.OnConvert();
+    Convert();  // Stop: the job is now finishing its file
+    Convert();
+    Convert();
     EXPECT_EQ(sourcesMade, 1);
     EXPECT_TRUE(messages.records.empty());
     EXPECT_EQ(ConvertButton()->text(), "Convert");
@@ -277,7 +264,7 @@ TEST_F(ConvertCommand, NoSecondJobWhileTheFirstIsFinishing) {
 
     // Once it has ended, the button starts the next one.
     messages.answer = UserMessages::Answer::Yes;
-    dlg.OnConvert();
+    Convert();
     ASSERT_TRUE(WaitFor([&] { return ended == 2; }));
     EXPECT_EQ(sourcesMade, 2);
 }
@@ -285,19 +272,18 @@ TEST_F(ConvertCommand, NoSecondJobWhileTheFirstIsFinishing) {
 TEST_F(ConvertCommand, PressesDuringTheJobsOwnEndStartNothing) {
     // The job ends by itself; its end has not reached the dialog yet when the button
     // is pressed twice.
-    ConverterDialog& dlg = ReadyDialog(0, kSecond / 10);
+    ReadyDialog(0, kSecond / 10);
     UseGatedSource(1000);
-    CountEnds();
-    dlg.OnConvert();
+    Convert();
     // Waits without running the event loop, so the job's end stays queued.
     const QDeadlineTimer deadline(20000);
-    while (probe->JobBusy() && !deadline.hasExpired()) {
+    while (Conversion().IsJobBusy() && !deadline.hasExpired()) {
         std::this_thread::yield();
     }
-    ASSERT_FALSE(probe->JobBusy());
+    ASSERT_FALSE(Conversion().IsJobBusy());
     EXPECT_EQ(ended, 0);
-    dlg.OnConvert();
-    dlg.OnConvert();
+    Convert();
+    Convert();
     EXPECT_EQ(sourcesMade, 1);
     ASSERT_TRUE(WaitForEnd());
     QCoreApplication::processEvents();
@@ -307,10 +293,9 @@ TEST_F(ConvertCommand, PressesDuringTheJobsOwnEndStartNothing) {
 
 TEST_F(ConvertCommand, WorkerMessageWaitsForTheUserWhileTheDialogStaysUsable) {
     output = media.Path("missing-folder/out.wav");
-    ConverterDialog& dlg = ReadyDialog(0, kSecond);
-    CountEnds();
+    ReadyDialog(0, kSecond);
     messages.holdUnowned = true;
-    dlg.OnConvert();
+    Convert();
     ASSERT_TRUE(WaitFor([&] { return !messages.held.empty(); }));
     ASSERT_EQ(messages.records.size(), 1u);
     EXPECT_FALSE(messages.records[0].owned);
@@ -318,7 +303,7 @@ TEST_F(ConvertCommand, WorkerMessageWaitsForTheUserWhileTheDialogStaysUsable) {
     EXPECT_EQ(messages.records[0].caption, "Error");
     // The job waits for the user; the label still says Stop.
     QCoreApplication::processEvents();
-    EXPECT_TRUE(probe->JobBusy());
+    EXPECT_TRUE(Conversion().IsJobBusy());
     EXPECT_EQ(ended, 0);
     EXPECT_EQ(ConvertButton()->text(), "Stop");
     messages.ReleaseHeld();
@@ -331,16 +316,20 @@ TEST_F(ConvertCommand, WorkerMessageWaitsForTheUserWhileTheDialogStaysUsable) {
 TEST_F(ConvertCommand, ClosingDuringAConversionFinishesTheWav) {
     ConverterDialog& dlg = ReadyDialog(0, 3 * kSecond);
     UseGatedSource(3);
-    dlg.OnConvert();
+    Convert();
     ASSERT_TRUE(WaitFor([&] { return fills == 3; }));
-    // The decoder goes on once the dialog is waiting for the job.
-    QTimer::singleShot(0, [this] { gate->Open(); });
+    // The close steps wait for the job without holding up the event loop: no input
+    // meanwhile.
+    dlg.close();
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_FALSE(dlg.isEnabled());
+    gate->Open();
     QElapsedTimer timer;
     timer.start();
-    dlg.close();
+    ASSERT_TRUE(WaitFor([&] { return finished == 1; }, 5000));
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_FALSE(probe->JobBusy());
+    EXPECT_FALSE(Conversion().IsActive());
     const WavFile wav = WavFile::Read(output);
     ASSERT_TRUE(wav.Valid());
     EXPECT_EQ(wav.DataBytes(), 4u * 5000u);
@@ -348,19 +337,19 @@ TEST_F(ConvertCommand, ClosingDuringAConversionFinishesTheWav) {
 }
 
 TEST_F(ConvertCommand, ClosingWhileAWorkerMessageIsPendingFinishesTheWav) {
-    ConverterDialog& dlg = ReadyDialog(0, 3 * kSecond);
-    probe->SetMaxDataBytes(20000);
+    ReadyDialog(0, 3 * kSecond);
+    Conversion().SetMaxDataBytes(20000);
     messages.holdUnowned = true;
-    dlg.OnConvert();
+    Convert();
     ASSERT_TRUE(WaitFor([&] { return !messages.held.empty(); }));
     EXPECT_EQ(messages.records.back().caption, "Warning");
     EXPECT_EQ(ConvertButton()->text(), "Stop");
     QElapsedTimer timer;
     timer.start();
-    dlg.close();
+    ASSERT_TRUE(CloseDialog());
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_EQ(messages.dismissed, 1);
-    EXPECT_FALSE(probe->JobBusy());
+    EXPECT_FALSE(Conversion().IsActive());
     const WavFile wav = WavFile::Read(output);
     ASSERT_TRUE(wav.Valid());
     EXPECT_EQ(wav.DataBytes(), 20000u);
@@ -368,13 +357,10 @@ TEST_F(ConvertCommand, ClosingWhileAWorkerMessageIsPendingFinishesTheWav) {
 
 TEST_F(ConvertCommand, ClosingWithARealMessageBoxOpenFinishesTheWav) {
     QMessageBoxMessages real;
-    dialog = std::make_unique<ConverterDialog>(settings, real, dragging);
-    probe = std::make_unique<ConverterDialogProbe>(*dialog);
-    probe->SetMedia(QString::fromStdString(tone), 0, 3 * kSecond);
-    Control<QLineEdit>(1017)->setText(QString::fromStdString(output));
-    probe->SetMaxDataBytes(20000);
-    dialog->show();
-    dialog->OnConvert();
+    userMessages = &real;
+    ReadyDialog(0, 3 * kSecond);
+    Conversion().SetMaxDataBytes(20000);
+    Convert();
     const auto openBox = [] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
@@ -389,19 +375,19 @@ TEST_F(ConvertCommand, ClosingWithARealMessageBoxOpenFinishesTheWav) {
     EXPECT_EQ(openBox()->windowModality(), Qt::NonModal);
     QElapsedTimer timer;
     timer.start();
-    dialog->close();
+    ASSERT_TRUE(CloseDialog());
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_TRUE(WaitFor([&] { return openBox() == nullptr; }));
-    EXPECT_FALSE(probe->JobBusy());
+    EXPECT_FALSE(Conversion().IsActive());
     EXPECT_TRUE(WavFile::Read(output).Valid());
 }
 
 TEST_F(ConvertCommand, DestroyingTheDialogMidJobDoesNotHang) {
-    ConverterDialog& dlg = ReadyDialog(0, 3 * kSecond);
-    probe->SetMaxDataBytes(20000);
+    ReadyDialog(0, 3 * kSecond);
+    Conversion().SetMaxDataBytes(20000);
     messages.holdUnowned = true;
-    dlg.OnConvert();
+    Convert();
     ASSERT_TRUE(WaitFor([&] { return !messages.held.empty(); }));
-    dialog.reset();
+    session.reset();
     EXPECT_TRUE(WavFile::Read(output).Valid());
 }

@@ -18,30 +18,31 @@ namespace {
 
 struct Expected {
     int id;
+    const char* name;
     const char* caption;
     int x, y, width, height;
 };
 
 // The template in tab order (2 and 1015 are commands only).
 const Expected kTemplate[] = {
-    {1002, "", 83, 9, 157, 14},
-    {1000, "Convert", 7, 129, 100, 14},
-    {1001, "Open Media File", 7, 7, 68, 14},
-    {1003, nullptr, 7, 28, 224, 15},
-    {1005, "Start Time", 7, 78, 50, 14},
-    {1006, "End Time", 126, 78, 50, 14},
-    {1007, "Play", 7, 52, 50, 14},
-    {1008, "Pause", 91, 52, 50, 14},
-    {1009, "Stop", 175, 52, 50, 14},
-    {1012, "00:00:00", 60, 81, 40, 9},
-    {1013, "00:00:00", 179, 81, 40, 9},
-    {1016, "Output File", 11, 111, 39, 8},
-    {1017, nullptr, 55, 109, 150, 13},
-    {1018, "Browse", 206, 109, 34, 13},
-    {1023, "Help", 174, 129, 50, 14},
-    {1024, "Homepage", 90, 155, 50, 14},
-    {1026, nullptr, 7, 178, 233, 9},
-    {1027, "About", 174, 155, 50, 14},
+    {1002, "infoLabel", "", 83, 9, 157, 14},
+    {1000, "convertButton", "Convert", 7, 129, 100, 14},
+    {1001, "openMediaButton", "Open Media File", 7, 7, 68, 14},
+    {1003, "positionSlider", nullptr, 7, 28, 224, 15},
+    {1005, "startTimeButton", "Start Time", 7, 78, 50, 14},
+    {1006, "endTimeButton", "End Time", 126, 78, 50, 14},
+    {1007, "playButton", "Play", 7, 52, 50, 14},
+    {1008, "pauseButton", "Pause", 91, 52, 50, 14},
+    {1009, "stopButton", "Stop", 175, 52, 50, 14},
+    {1012, "startMarkLabel", "00:00:00", 60, 81, 40, 9},
+    {1013, "endMarkLabel", "00:00:00", 179, 81, 40, 9},
+    {1016, "outputLabel", "Output File", 11, 111, 39, 8},
+    {1017, "outputEdit", nullptr, 55, 109, 150, 13},
+    {1018, "browseButton", "Browse", 206, 109, 34, 13},
+    {1023, "helpButton", "Help", 174, 129, 50, 14},
+    {1024, "homepageButton", "Homepage", 90, 155, 50, 14},
+    {1026, "progressBar", nullptr, 7, 178, 233, 9},
+    {1027, "aboutButton", "About", 174, 155, 50, 14},
 };
 
 QString Caption(QWidget* w) {
@@ -71,7 +72,7 @@ TEST_F(ConverterDialogStart, ShowsTheTemplateInItsProportions) {
     for (const Expected& e : kTemplate) {
         QWidget* w = dlg.Control(e.id);
         ASSERT_NE(w, nullptr) << e.id;
-        EXPECT_EQ(w->objectName(), QString("control%1").arg(e.id));
+        EXPECT_EQ(w->objectName(), e.name);
         EXPECT_EQ(w->geometry(), units.Rect(e.x, e.y, e.width, e.height)) << e.id;
         EXPECT_TRUE(dlg.rect().contains(w->geometry())) << e.id;
         if (e.caption != nullptr) {
@@ -115,11 +116,10 @@ TEST_F(ConverterDialogStart, StartsWithoutMediaAndWithTheDefaultOutput) {
     }
 
     const QString expected = MusicFolder() + "/output.wav";
-    EXPECT_EQ(probe->OutputFile(), expected);
     EXPECT_EQ(Control<QLineEdit>(1017)->text(), expected);
-    EXPECT_TRUE(probe->MediaFile().isEmpty());
-    EXPECT_EQ(probe->Start(), 0);
-    EXPECT_EQ(probe->End(), 0);
+    EXPECT_TRUE(Media().MediaPath().isEmpty());
+    EXPECT_EQ(Media().StartMark(), 0);
+    EXPECT_EQ(Media().EndMark(), 0);
     // Reading the default writes nothing.
     EXPECT_EQ(StoredOutput(), "<missing>");
 }
@@ -130,7 +130,7 @@ TEST_F(ConverterDialogStart, FocusStartsOnOpenMediaFile) {
     QApplication::setActiveWindow(&dlg);
     EXPECT_TRUE(WaitFor([&] { return QApplication::focusWidget() != nullptr; }));
     EXPECT_EQ(QApplication::focusWidget(), dlg.Control(1001));
-    dlg.close();
+    EXPECT_TRUE(CloseDialog());
 }
 
 TEST_F(ConverterDialogStart, MissingMusicFolderFallsBackToHome) {
@@ -141,24 +141,22 @@ TEST_F(ConverterDialogStart, MissingMusicFolderFallsBackToHome) {
     EXPECT_EQ(messages.records[0].text, "Can not get My Music directory!");
     EXPECT_EQ(messages.records[0].caption, "Error");
     EXPECT_EQ(messages.records[0].buttons, UserMessages::Buttons::Ok);
-    EXPECT_EQ(probe->OutputFile(), QDir::homePath() + "/output.wav");
+    EXPECT_EQ(Control<QLineEdit>(1017)->text(), QDir::homePath() + "/output.wav");
 }
 
-TEST_F(ConverterDialogStart, StoredPathWinsButTheMissingFolderIsStillReported) {
+TEST_F(ConverterDialogStart, AStoredPathNeedsNoMusicFolder) {
+    // The default is not needed, so its missing folder is no business of the user's.
     ASSERT_TRUE(QDir(MusicFolder()).removeRecursively());
     const QString stored = "/somewhere/else/" + QString(400, 'x') + ".wav";
     settings.WriteProfileString("Option", "output_cut_file", stored);
     MakeDialog();
-    ASSERT_EQ(messages.records.size(), 1u);
-    EXPECT_EQ(messages.records[0].text, "Can not get My Music directory!");
-    EXPECT_EQ(probe->OutputFile(), stored);
+    EXPECT_TRUE(messages.records.empty());
     EXPECT_EQ(Control<QLineEdit>(1017)->text(), stored);
 }
 
 TEST_F(ConverterDialogStart, StoredEmptyPathStaysEmpty) {
     settings.WriteProfileString("Option", "output_cut_file", "");
     MakeDialog();
-    EXPECT_EQ(probe->OutputFile(), "");
     EXPECT_EQ(Control<QLineEdit>(1017)->text(), "");
 }
 
@@ -185,9 +183,8 @@ TEST_F(ConverterDialogStart, AboutIsInTheContextMenu) {
 }
 
 TEST_F(ConverterDialogStart, EnterInTheOutputFieldDoesNotEndTheDialog) {
-    ConverterDialog& dlg = MakeDialog();
-    probe->SetMedia("/nowhere/clip.mpg", 0, 10'000'000);
-    dlg.show();
+    ConverterDialog& dlg = MakeMediaDialog();
+    Open(MediaFile("clip.mpg", 10 * kSecond));
     QApplication::setActiveWindow(&dlg);
     // A button had the focus before, so that it could have become the default.
     Control<QPushButton>(1018)->setFocus();
@@ -198,21 +195,19 @@ TEST_F(ConverterDialogStart, EnterInTheOutputFieldDoesNotEndTheDialog) {
     QTest::keyClick(edit, Qt::Key_Enter);
     QCoreApplication::processEvents();
     EXPECT_TRUE(dlg.isVisible());
-    EXPECT_TRUE(chooserCalls.empty());
+    EXPECT_TRUE(choosers.saveCalls.empty());
     EXPECT_TRUE(messages.records.empty());
-    EXPECT_FALSE(probe->JobBusy());
+    EXPECT_FALSE(session->Conversion().IsActive());
     EXPECT_EQ(StoredOutput(), "<missing>");
-    dlg.close();
+    EXPECT_TRUE(CloseDialog());
 }
 
 TEST_F(ConverterDialogStart, EveryEndingRunsTheCloseSteps) {
     for (int way = 0; way < 4; ++way) {
         ClearSettings();
-        ConverterDialog& dlg = MakeDialog();
-        probe->SetMedia("/nowhere/clip.mpg", 0, 10'000'000);
-        int jobs = 0;
-        QObject::connect(&dlg, &ConverterDialog::ConversionEnded, [&] { ++jobs; });
-        dlg.show();
+        ConverterDialog& dlg = MakeMediaDialog();
+        Open(MediaFile("clip.mpg", 10 * kSecond));
+        const int closes = finished;
         QApplication::setActiveWindow(&dlg);
         switch (way) {
             case 0:
@@ -230,36 +225,42 @@ TEST_F(ConverterDialogStart, EveryEndingRunsTheCloseSteps) {
                 dlg.accept();
                 break;
         }
+        EXPECT_TRUE(WaitFor([&] { return finished > closes; })) << way;
         EXPECT_FALSE(dlg.isVisible()) << way;
+        EXPECT_EQ(Player(), nullptr) << way;  // the preview is closed
         EXPECT_TRUE(messages.records.empty()) << way;
-        EXPECT_EQ(jobs, 0) << way;
-        // The member is stored, not text typed but never taken.
-        EXPECT_EQ(StoredOutput(), MusicFolder() + "/output.wav") << way;
+        EXPECT_EQ(ended, 0) << way;
+        // No conversion wrote to the proposed path, so nothing is stored.
+        EXPECT_EQ(StoredOutput(), "<missing>") << way;
     }
 }
 
 TEST_F(ConverterDialogStart, EnterOnAButtonPressesThatButton) {
-    ConverterDialog& dlg = MakeDialog();
-    probe->SetMedia("/nowhere/clip.mpg", 0, 10'000'000);
-    dlg.show();
+    ConverterDialog& dlg = MakeMediaDialog();
+    Open(MediaFile("clip.mpg", 10 * kSecond));
     QApplication::setActiveWindow(&dlg);
-    chooserAnswer = "";
     dlg.Control(1018)->setFocus();
     QTest::keyClick(dlg.Control(1018), Qt::Key_Return);
-    EXPECT_EQ(chooserCalls.size(), 1u);
+    EXPECT_EQ(choosers.saveCalls.size(), 1u);
     EXPECT_TRUE(dlg.isVisible());
-    dlg.close();
+    EXPECT_TRUE(CloseDialog());
 }
 
 TEST_F(ConverterDialogStart, ClosingTheMediaReturnsToTheStartState) {
-    ConverterDialog& dlg = MakeDialog();
-    probe->SetMedia("/nowhere/clip.mpg", 5, 10'000'000);
-    Control<QLabel>(1012)->setText("00:00:01");
-    dlg.OnClosePreview();
-    EXPECT_TRUE(probe->MediaFile().isEmpty());
-    EXPECT_EQ(probe->Start(), 0);
-    EXPECT_EQ(probe->End(), 0);
-    EXPECT_EQ(probe->SliderPos(), 0);
+    ConverterDialog& dlg = MakeMediaDialog();
+    Open(MediaFile("clip.mpg", 10 * kSecond));
+    SetMarks(15'000'000, 50'000'000);
+    EXPECT_EQ(Control<QLabel>(1012)->text(), "00:00:01");
+    Control<QLineEdit>(1017)->setText("/typed/and/kept.wav");
+    // The user closes the preview window.
+    Player()->Window()->close();
+    ASSERT_TRUE(WaitFor([&] { return Player() == nullptr; }));
+    EXPECT_TRUE(Media().MediaPath().isEmpty());
+    EXPECT_EQ(Media().StartMark(), 0);
+    EXPECT_EQ(Media().EndMark(), 0);
+    EXPECT_EQ(Slider()->value(), 0);
+    EXPECT_EQ(InfoText(), "");
+    EXPECT_EQ(Control<QLineEdit>(1017)->text(), "/typed/and/kept.wav");
     EXPECT_EQ(Control<QLabel>(1012)->text(), "00:00:00");
     EXPECT_EQ(Control<QLabel>(1013)->text(), "00:00:00");
     EXPECT_FALSE(dlg.Control(1000)->isEnabled());

@@ -2,18 +2,94 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <map>
 #include <memory>
 
+#include "ConversionController.h"
 #include "ConverterDialog.h"
-#include "ConverterDialogProbe.h"
+#include "ConverterSession.h"
+#include "FakePlaybackEngine.h"
+#include "FfmpegAudioSource.h"
+#include "FileChoosers.h"
+#include "MediaController.h"
+#include "MediaProber.h"
+#include "PositionSlider.h"
+#include "PreviewController.h"
+#include "PreviewWindow.h"
 #include "ProfileSettings.h"
 #include "RecordingMessages.h"
+#include "WaitFor.h"
 
-// A converter dialog over recorded messages and a settings store of its own, in the
-// scratch home that main() set up, with the music folder present.
+constexpr int64_t kSecond = 10'000'000;
+
+// File choosers that record what they were asked and give the test's answers.
+class FakeChoosers : public FileChoosers {
+  public:
+    struct Call {
+        QString title, folder, filter;
+    };
+    QString ChooseMediaFile(QWidget*, const QString& title, const QString& filter) override {
+        openCalls.push_back({title, QString(), filter});
+        return openAnswer;
+    }
+    QString ChooseOutputFile(QWidget*, const QString& title, const QString& folder,
+                             const QString& filter) override {
+        saveCalls.push_back({title, folder, filter});
+        return saveAnswer;
+    }
+    std::vector<Call> openCalls;
+    std::vector<Call> saveCalls;
+    QString openAnswer;
+    QString saveAnswer;
+};
+
+// A prober that knows the durations the test gave it; every other file fails. It
+// answers at once, or, while held, when the test releases it.
+class MapProber : public MediaProber {
+  public:
+    void Probe(const std::string& path, Done done) override {
+        ++probes;
+        m_pending = {path, std::move(done)};
+        if (!hold) {
+            Release();
+        }
+    }
+    void Cancel() override { m_pending.second = nullptr; }
+    void Release() {
+        auto [path, done] = std::exchange(m_pending, {});
+        if (!done) {
+            return;
+        }
+        MediaInfo info;
+        const auto found = durations.find(path);
+        if (found != durations.end()) {
+            info.duration = found->second;
+        }
+        done(found != durations.end(), info);
+    }
+    bool Waiting() const { return m_pending.second != nullptr; }
+
+    std::map<std::string, int64_t> durations;
+    int probes = 0;
+    bool hold = false;
+
+  private:
+    std::pair<std::string, Done> m_pending;
+};
+
+// The converter (dialog and controllers) over recorded messages, scripted choosers, a
+// scripted prober and preview engine, and a settings store of its own, in the scratch
+// home that main() set up, with the music folder present. Conversions use the real
+// decoder unless the test swaps `sources`.
 class DialogTestFixture : public ::testing::Test {
   protected:
     static constexpr const char* kAppName = "orvane-ui-tests";
@@ -22,7 +98,7 @@ class DialogTestFixture : public ::testing::Test {
         ClearSettings();
         ASSERT_TRUE(QDir().mkpath(MusicFolder()));
     }
-    void TearDown() override { dialog.reset(); }
+    void TearDown() override { session.reset(); }
 
     static QString MusicFolder() {
         return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
@@ -37,30 +113,129 @@ class DialogTestFixture : public ::testing::Test {
     }
 
     ConverterDialog& MakeDialog() {
-        dialog = std::make_unique<ConverterDialog>(settings, messages, dragging);
-        dialog->SetSaveFileChooser(
-            [this](QWidget*, const QString& title, const QString& folder, const QString& filter) {
-                chooserCalls.push_back({title, folder, filter});
-                return chooserAnswer;
-            });
-        probe = std::make_unique<ConverterDialogProbe>(*dialog);
-        return *dialog;
+        const ConverterServices services{settings,
+                                         userMessages != nullptr ? *userMessages : messages,
+                                         choosers,
+                                         mediaProber != nullptr ? *mediaProber : prober,
+                                         engines ? engines : FakePlaybackEngine::Factory(script),
+                                         [this] { return sources(); },
+                                         dragging};
+        session = std::make_unique<ConverterSession>(services);
+        QObject::connect(session.get(), &ConverterSession::finished, [this] { ++finished; });
+        QObject::connect(&session->Media(), &MediaController::openFinished,
+                         [this](bool) { ++opensFinished; });
+        QObject::connect(&session->Conversion(), &ConversionController::conversionEnded,
+                         [this](const JobOutcome& o) {
+                             ++ended;
+                             lastOutcome = o;
+                         });
+        return session->Dialog();
     }
+    // The dialog, shown.
+    ConverterDialog& MakeMediaDialog() {
+        ConverterDialog& dlg = MakeDialog();
+        dlg.show();
+        return dlg;
+    }
+
+    ConverterDialog& Dialog() const { return session->Dialog(); }
+    MediaController& Media() const { return session->Media(); }
+    CPreviewPlayer* Player() const { return session->Preview().Player(); }
 
     template <typename T>
     T* Control(int id) const {
-        return qobject_cast<T*>(dialog->Control(id));
+        return qobject_cast<T*>(session->Dialog().Control(id));
+    }
+    void Click(int id) { Control<QPushButton>(id)->click(); }
+
+    // An empty file in the scratch folder, known to the prober with the duration given.
+    QString MediaFile(const QString& name, int64_t duration) {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        prober.durations[QFile::encodeName(path).toStdString()] = duration;
+        return path;
+    }
+    // Chooses the file in Open Media File and waits until the open has ended.
+    void Open(const QString& path) {
+        choosers.openAnswer = path;
+        const int before = opensFinished;
+        Click(ConverterDialog::IDC_OPEN_MEDIA);
+        if (!path.isEmpty() && !prober.hold) {
+            ASSERT_TRUE(WaitFor([&] { return opensFinished > before; }));
+        }
+    }
+    // Opens a known media file and sets both marks from preview positions.
+    void OpenWithMarks(const QString& path, int64_t duration, int64_t start, int64_t end) {
+        prober.durations[QFile::encodeName(path).toStdString()] = duration;
+        Open(path);
+        SetMarks(start, end);
+    }
+    void SetMarks(int64_t start, int64_t end) {
+        Report(start, script->stop);
+        Click(ConverterDialog::IDC_START_TIME);
+        Report(end, script->stop);
+        Click(ConverterDialog::IDC_END_TIME);
     }
 
-    struct ChooserCall {
-        QString title, folder, filter;
-    };
+    // The preview polls the positions given and its report reaches the dialog.
+    void Report(int64_t current, int64_t stop) {
+        script->current = current;
+        script->stop = stop;
+        ASSERT_NE(Player(), nullptr);
+        ASSERT_EQ(Player()->PollPosition(), 0);
+        QCoreApplication::sendPostedEvents(Player(), QEvent::MetaCall);
+    }
+
+    // Ends the dialog as the user would and waits for the close steps.
+    bool CloseDialog() {
+        const int before = finished;
+        Dialog().close();
+        return WaitFor([&] { return finished > before; });
+    }
+
+    QString InfoText() const { return Control<QLabel>(ConverterDialog::IDC_INFO)->text(); }
+    QString StartText() const { return Control<QLabel>(ConverterDialog::IDC_START_TEXT)->text(); }
+    QString EndText() const { return Control<QLabel>(ConverterDialog::IDC_END_TEXT)->text(); }
+    PositionSlider* Slider() const { return Control<PositionSlider>(ConverterDialog::IDC_SLIDER); }
+    // Where the middle of the thumb is when the slider stands at pos.
+    QPoint SliderPoint(int pos) const {
+        const PositionSlider* slider = Slider();
+        const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider);
+        const int x = QStyle::sliderPositionFromValue(0, PositionSlider::kRange, pos,
+                                                      slider->width() - handle);
+        return QPoint(x + handle / 2, slider->height() / 2);
+    }
+    bool MediaControlsEnabled() const { return AllMediaControls(true); }
+    bool MediaControlsDisabled() const { return AllMediaControls(false); }
 
     RecordingMessages messages;
+    UserMessages* userMessages = nullptr;  // another message seam instead of `messages`
     ProfileSettings settings{kAppName};
+    FakeChoosers choosers;
+    MapProber prober;
+    MediaProber* mediaProber = nullptr;  // another prober instead of `prober`
+    std::shared_ptr<FakePlaybackScript> script = std::make_shared<FakePlaybackScript>();
+    PlaybackEngineFactory engines;  // empty: the fake engine of `script`
+    AudioSourceFactory sources = FfmpegAudioSource::Factory();
     int dragging = 0;
-    std::unique_ptr<ConverterDialog> dialog;
-    std::unique_ptr<ConverterDialogProbe> probe;
-    std::vector<ChooserCall> chooserCalls;
-    QString chooserAnswer;
+    std::unique_ptr<ConverterSession> session;
+    QTemporaryDir dir;
+    int finished = 0;
+    int opensFinished = 0;
+    int ended = 0;
+    JobOutcome lastOutcome;
+
+  private:
+    bool AllMediaControls(bool enabled) const {
+        for (int id : ConverterDialog::kMediaControls) {
+            if (Dialog().Control(id)->isEnabled() != enabled) {
+                return false;
+            }
+        }
+        return true;
+    }
 };
+
+// The same fixture under the name the media tests use.
+using MediaDialogFixture = DialogTestFixture;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
+
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,14 +21,18 @@ struct FakePlaybackScript {
     int enginesAlive = 0;
 };
 
-// A playback engine without a picture whose positions the test sets.
+// A playback engine without a picture whose positions the test sets. Loads end as the
+// real engine's do: with an event, after the call has returned.
 class FakePlaybackEngine : public PlaybackEngine {
   public:
     explicit FakePlaybackEngine(std::shared_ptr<FakePlaybackScript> script)
         : m_script(std::move(script)) {
         ++m_script->enginesAlive;
     }
-    ~FakePlaybackEngine() override { --m_script->enginesAlive; }
+    ~FakePlaybackEngine() override {
+        *m_alive = false;
+        --m_script->enginesAlive;
+    }
 
     static PlaybackEngineFactory Factory(std::shared_ptr<FakePlaybackScript> script) {
         return [script] { return std::make_unique<FakePlaybackEngine>(script); };
@@ -38,7 +45,17 @@ class FakePlaybackEngine : public PlaybackEngine {
     }
     EngineResult Load(const std::string& path) override {
         m_script->loadedPath = path;
-        return m_script->loadFails ? EngineResult{-1, "loadfile"} : EngineResult{};
+        m_events.push_back(m_script->loadFails ? EngineEvent::LoadFailed : EngineEvent::Loaded);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [this, alive = m_alive] {
+                if (*alive && m_notify) {
+                    const auto notify = m_notify;
+                    notify();
+                }
+            },
+            Qt::QueuedConnection);
+        return {};
     }
     EngineResult Run() override { return Record("Run"); }
     EngineResult Pause() override { return Record("Pause"); }
@@ -58,8 +75,15 @@ class FakePlaybackEngine : public PlaybackEngine {
     }
     bool HasVideo() override { return false; }
     bool GetVideoSize(QSize*) override { return false; }
-    bool GetEvent(EngineEvent*) override { return false; }
-    void SetEventNotify(std::function<void()>) override {}
+    bool GetEvent(EngineEvent* event) override {
+        if (m_events.empty()) {
+            return false;
+        }
+        *event = m_events.front();
+        m_events.pop_front();
+        return true;
+    }
+    void SetEventNotify(std::function<void()> notify) override { m_notify = std::move(notify); }
 
   private:
     EngineResult Record(const char* call) {
@@ -68,4 +92,7 @@ class FakePlaybackEngine : public PlaybackEngine {
     }
 
     std::shared_ptr<FakePlaybackScript> m_script;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    std::deque<EngineEvent> m_events;
+    std::function<void()> m_notify;
 };

@@ -2,7 +2,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "MediaDialogFixture.h"
+#include "DialogTestFixture.h"
 #include "WaitFor.h"
 
 class PositionDisplay : public MediaDialogFixture {
@@ -11,13 +11,13 @@ class PositionDisplay : public MediaDialogFixture {
         MediaDialogFixture::SetUp();
         MakeMediaDialog();
         Open(MediaFile("clip.mpg", 60 * kSecond));
-        ASSERT_NE(g_pPreview, nullptr);
+        ASSERT_NE(Player(), nullptr);
     }
 
     // Lets go of the slider at pos, as the release notification does.
     void ReleaseAt(int pos) {
         Slider()->setValue(pos);
-        dialog->OnSliderReleased();
+        emit Slider()->sliderReleased();
     }
 };
 
@@ -36,7 +36,7 @@ TEST_F(PositionDisplay, ReleaseSeeksToItsShareOfTheStopPosition) {
         Report(0, c.stop);
         script->seeks.clear();
         ReleaseAt(c.pos);
-        EXPECT_EQ(probe->SliderPos(), c.pos);
+        EXPECT_EQ(Slider()->value(), c.pos);
         ASSERT_EQ(script->seeks.size(), 1u) << c.pos;
         EXPECT_EQ(script->seeks[0], c.target) << c.stop << " at " << c.pos;
         // The thumb waits for the next report.
@@ -48,14 +48,13 @@ TEST_F(PositionDisplay, NoSeekWithoutAStopPositionOrAPlayer) {
     Report(0, 0);
     script->seeks.clear();
     ReleaseAt(200);
-    EXPECT_EQ(probe->SliderPos(), 200);
+    EXPECT_EQ(Slider()->value(), 200);
     EXPECT_TRUE(script->seeks.empty());
-    EXPECT_FALSE(probe->SeekToSliderPos(200));
 
-    dialog->OnClosePreview();
+    Media().OnClosePreview();
     ReleaseAt(300);
-    EXPECT_EQ(probe->SliderPos(), 300);
-    EXPECT_FALSE(probe->SeekToSliderPos(300));
+    EXPECT_EQ(Slider()->value(), 300);
+    EXPECT_TRUE(script->seeks.empty());
 }
 
 TEST_F(PositionDisplay, ReportsMoveTheThumbOnTheScaleOf600) {
@@ -70,36 +69,36 @@ TEST_F(PositionDisplay, ReportsMoveTheThumbOnTheScaleOf600) {
     };
     for (const auto& c : cases) {
         Report(c.current, c.stop);
-        EXPECT_EQ(probe->SliderPos(), c.slider) << c.current << " of " << c.stop;
+        EXPECT_EQ(Slider()->value(), c.slider) << c.current << " of " << c.stop;
         EXPECT_EQ(Slider()->value(), c.slider);
     }
     // The stop position of 0 still updates the line; the total is the probed duration.
     EXPECT_EQ(InfoText(), "clip.mpg   00:00:05 / 00:01:00");
     Report(37'239'000'000, 40'000'000'000);
     EXPECT_EQ(InfoText(), "clip.mpg   01:02:03 / 00:01:00");
-    EXPECT_EQ(probe->Info(), InfoText());
+    EXPECT_EQ(Dialog().Info(), InfoText());
 }
 
 TEST_F(PositionDisplay, MarksTakeTheLastPolledPositionUnchanged) {
     Report(37'239'000'000, 40'000'000'000);
-    dialog->OnStartTime();
-    EXPECT_EQ(probe->Start(), 37'239'000'000);
+    Click(ConverterDialog::IDC_START_TIME);
+    EXPECT_EQ(Media().StartMark(), 37'239'000'000);
     EXPECT_EQ(StartText(), "01:02:03");
     EXPECT_EQ(EndText(), "00:01:00");
-    EXPECT_EQ(probe->End(), 60 * kSecond);
+    EXPECT_EQ(Media().EndMark(), 60 * kSecond);
 
     // A seek does not move the marks' source until the next poll.
     ReleaseAt(300);
     Report(12 * kSecond + 3, 40'000'000'000);
-    dialog->OnEndTime();
-    EXPECT_EQ(probe->End(), 12 * kSecond + 3);
+    Click(ConverterDialog::IDC_END_TIME);
+    EXPECT_EQ(Media().EndMark(), 12 * kSecond + 3);
     EXPECT_EQ(EndText(), "00:00:12");
     // Out of order is accepted here; Convert refuses it.
-    EXPECT_EQ(probe->Start(), 37'239'000'000);
+    EXPECT_EQ(Media().StartMark(), 37'239'000'000);
     EXPECT_TRUE(messages.records.empty());
     const QString info = InfoText();
     const int slider = Slider()->value();
-    dialog->OnStartTime();
+    Click(ConverterDialog::IDC_START_TIME);
     EXPECT_EQ(InfoText(), info);
     EXPECT_EQ(Slider()->value(), slider);
 }
@@ -107,8 +106,8 @@ TEST_F(PositionDisplay, MarksTakeTheLastPolledPositionUnchanged) {
 TEST_F(PositionDisplay, StartTimeRightAfterASeekTakesTheLastReport) {
     Report(10 * kSecond, 60 * kSecond);
     ReleaseAt(500);
-    dialog->OnStartTime();
-    EXPECT_EQ(probe->Start(), 10 * kSecond);
+    Click(ConverterDialog::IDC_START_TIME);
+    EXPECT_EQ(Media().StartMark(), 10 * kSecond);
 }
 
 TEST_F(PositionDisplay, HeldSliderDropsReportsAndReleaseSeeksWithTheFlagDown) {
@@ -133,9 +132,9 @@ TEST_F(PositionDisplay, HeldSliderDropsReportsAndReleaseSeeksWithTheFlagDown) {
     EXPECT_EQ(dragging, 0);
     EXPECT_EQ(flagInsideRelease, 0);
     ASSERT_EQ(script->seeks.size(), 1u);
-    EXPECT_EQ(probe->SliderPos(), Slider()->value());
-    EXPECT_EQ(script->seeks[0],
-              static_cast<int64_t>(60.0 * kSecond * Slider()->value() * 0.0016666666666666668));
+    EXPECT_EQ(Slider()->value(), Slider()->value());
+    // A 60 s clip: each of the 600 steps is a tenth of a second.
+    EXPECT_EQ(script->seeks[0], Slider()->value() * 1'000'000LL);
 
     // Free again: reports move the thumb.
     Report(15 * kSecond, 60 * kSecond);
@@ -150,7 +149,7 @@ TEST_F(PositionDisplay, ClickOnTheGrooveSeeksToWhereTheThumbWent) {
     EXPECT_EQ(dragging, 0);
     ASSERT_EQ(script->seeks.size(), 1u);
     EXPECT_GT(Slider()->value(), 0);
-    EXPECT_EQ(probe->SliderPos(), Slider()->value());
+    EXPECT_EQ(Slider()->value(), Slider()->value());
 }
 
 TEST_F(PositionDisplay, KeyboardMovesDoNotSeek) {
@@ -168,49 +167,48 @@ TEST_F(PositionDisplay, KeyboardMovesDoNotSeek) {
 TEST_F(PositionDisplay, TransportButtonsDriveThePlayer) {
     script->calls.clear();
     Control<QPushButton>(ConverterDialog::IDC_PLAY)->click();
-    EXPECT_EQ(g_pPreview->m_nPlayState, Running);
+    EXPECT_EQ(Player()->state(), Running);
     Control<QPushButton>(ConverterDialog::IDC_PAUSE)->click();
-    EXPECT_EQ(g_pPreview->m_nPlayState, Paused);
+    EXPECT_EQ(Player()->state(), Paused);
     Control<QPushButton>(ConverterDialog::IDC_STOP)->click();
-    EXPECT_EQ(g_pPreview->m_nPlayState, Stopped);
+    EXPECT_EQ(Player()->state(), Stopped);
     EXPECT_EQ(script->calls, (std::vector<std::string>{"Run", "Pause", "Stop", "Pause"}));
 
     // Without a player they do nothing.
-    dialog->OnClosePreview();
-    dialog->OnPlay();
-    dialog->OnPause();
-    dialog->OnStopPreview();
-    EXPECT_EQ(g_pPreview, nullptr);
+    Media().OnClosePreview();
+    session->Preview().OnPlay();
+    session->Preview().OnPause();
+    session->Preview().OnStopPreview();
+    EXPECT_EQ(Player(), nullptr);
 }
 
 TEST_F(PositionDisplay, ClosingThePreviewWindowReturnsToNoMedia) {
     Report(30 * kSecond, 60 * kSecond);
-    dialog->OnStartTime();
+    Click(ConverterDialog::IDC_START_TIME);
     Report(45 * kSecond, 60 * kSecond);
-    dialog->OnEndTime();
+    Click(ConverterDialog::IDC_END_TIME);
     // A report already on its way when the window closes.
-    g_pPreview->PollPosition();
+    Player()->PollPosition();
 
-    g_pPreview->OnCloseAsked();
-    ASSERT_TRUE(WaitFor([] { return g_pPreview == nullptr; }, 5000));
+    Player()->Window()->close();
+    ASSERT_TRUE(WaitFor([this] { return Player() == nullptr; }, 5000));
     EXPECT_EQ(script->enginesAlive, 0);
-    EXPECT_EQ(probe->MediaFile(), "");
-    EXPECT_EQ(probe->Start(), 0);
-    EXPECT_EQ(probe->End(), 0);
+    EXPECT_EQ(Media().MediaPath(), "");
+    EXPECT_EQ(Media().StartMark(), 0);
+    EXPECT_EQ(Media().EndMark(), 0);
     EXPECT_EQ(StartText(), "00:00:00");
     EXPECT_EQ(EndText(), "00:00:00");
     EXPECT_EQ(InfoText(), "");
     EXPECT_EQ(Slider()->value(), 0);
-    EXPECT_EQ(probe->SliderPos(), 0);
+    EXPECT_EQ(Slider()->value(), 0);
     EXPECT_TRUE(MediaControlsDisabled());
     EXPECT_TRUE(Control<QPushButton>(ConverterDialog::IDC_OPEN_MEDIA)->isEnabled());
 
-    // A stale report finds no player.
-    dialog->OnPositionReport();
+    // The report that was on its way finds no player; nor do the marks.
+    ProcessEventsFor(50);
     EXPECT_EQ(InfoText(), "");
-    EXPECT_EQ(probe->Info(), "");
-    dialog->OnStartTime();
-    EXPECT_EQ(probe->Start(), 0);
+    Click(ConverterDialog::IDC_START_TIME);
+    EXPECT_EQ(Media().StartMark(), 0);
 }
 
 // Enter outside a button ends the dialog, so no button may be framed as the default one,
@@ -218,13 +216,13 @@ TEST_F(PositionDisplay, ClosingThePreviewWindowReturnsToNoMedia) {
 TEST_F(PositionDisplay, NoButtonLooksLikeTheDefault) {
     const auto defaults = [this] {
         int count = 0;
-        for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+        for (QPushButton* button : Dialog().findChildren<QPushButton*>()) {
             count += button->isDefault() ? 1 : 0;
         }
         return count;
     };
     EXPECT_EQ(defaults(), 0);
-    QApplication::setActiveWindow(dialog.get());
+    QApplication::setActiveWindow(&Dialog());
     Control<QPushButton>(ConverterDialog::IDC_PLAY)->setFocus();
     EXPECT_EQ(defaults(), 0);
     Slider()->setFocus();
@@ -235,5 +233,5 @@ TEST_F(PositionDisplay, NoButtonLooksLikeTheDefault) {
     Control<QPushButton>(ConverterDialog::IDC_PLAY)->setFocus();
     QTest::keyClick(Control<QPushButton>(ConverterDialog::IDC_PLAY), Qt::Key_Return);
     EXPECT_EQ(script->calls, std::vector<std::string>{"Run"});
-    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(Dialog().isVisible());
 }

@@ -10,8 +10,8 @@
 #include "ConversionJob.h"
 #include "JobObserver.h"
 
-class QSocketNotifier;
 class UserMessages;
+class WakeUp;
 
 // Carries a conversion job's reports from its worker thread to the GUI thread.
 // Running, progress and finished are queued and never make the worker wait. A
@@ -19,10 +19,10 @@ class UserMessages;
 // shows it without waiting for anything, so neither thread can block the other
 // for good. Lives on the GUI thread; its signals are emitted there.
 //
-// The reports travel in a queue of its own under a std::mutex, and an eventfd wakes
-// the GUI thread: every hand-over between the threads is visible to the thread
-// sanitizer, which cannot see into Qt's own (uninstrumented) event queue.
-class JobObserverBridge : public QObject, public JobObserver {
+// The reports travel in a queue of its own under a std::mutex, and a WakeUp wakes the
+// GUI thread: every hand-over between the threads is visible to the thread sanitizer,
+// which cannot see into Qt's own (uninstrumented) event queue.
+class JobObserverBridge final : public QObject, public JobObserver {
     Q_OBJECT
   public:
     explicit JobObserverBridge(UserMessages& messages, QObject* parent = nullptr);
@@ -43,7 +43,6 @@ class JobObserverBridge : public QObject, public JobObserver {
   signals:
     void JobRunning();
     void JobProgress(int position);
-    void JobMessageShown(const QString& text, const QString& caption);
     void JobFinished(const JobOutcome& outcome);
 
   private:
@@ -68,12 +67,11 @@ class JobObserverBridge : public QObject, public JobObserver {
     void ShowMessage(const Report& report);
 
     UserMessages& m_messages;
-    bool m_bAutoDismiss = false;
-    int m_wakeFd = -1;
-    QSocketNotifier* m_wakeNotifier = nullptr;
+    bool m_autoDismiss = false;
+    WakeUp* m_wake;
 
     std::mutex m_mutex;
     std::deque<Report> m_queue;
-    bool m_bShutdown = false;
+    bool m_shutdown = false;
     std::vector<std::weak_ptr<Pending>> m_pending;
 };

@@ -1,14 +1,11 @@
 #include "JobObserverBridge.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 
 #include "UserMessages.h"
+#include "WakeUp.h"
 
 struct JobObserverBridge::Pending {
     std::mutex mutex;
@@ -29,20 +26,12 @@ struct JobObserverBridge::Pending {
 };
 
 JobObserverBridge::JobObserverBridge(UserMessages& messages, QObject* parent)
-    : QObject(parent), m_messages(messages) {
-    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wakeFd >= 0) {
-        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
-        connect(m_wakeNotifier, &QSocketNotifier::activated, this, &JobObserverBridge::Deliver);
-    }
+    : QObject(parent), m_messages(messages), m_wake(new WakeUp(this)) {
+    connect(m_wake, &WakeUp::woken, this, &JobObserverBridge::Deliver);
 }
 
 JobObserverBridge::~JobObserverBridge() {
     Shutdown();
-    delete m_wakeNotifier;
-    if (m_wakeFd >= 0) {
-        close(m_wakeFd);
-    }
 }
 
 void JobObserverBridge::Post(Report report) {
@@ -50,19 +39,10 @@ void JobObserverBridge::Post(Report report) {
         std::lock_guard lock(m_mutex);
         m_queue.push_back(std::move(report));
     }
-    const uint64_t one = 1;
-    if (m_wakeFd < 0 || write(m_wakeFd, &one, sizeof one) != sizeof one) {
-        // Without a wake-up the reports still arrive, through Qt's queue.
-        QMetaObject::invokeMethod(this, &JobObserverBridge::Deliver, Qt::QueuedConnection);
-    }
+    m_wake->Wake();
 }
 
 void JobObserverBridge::Deliver() {
-    if (m_wakeFd >= 0) {
-        // Resets the wake-up; it may already be reset by a nested delivery.
-        uint64_t count;
-        [[maybe_unused]] const ssize_t n = read(m_wakeFd, &count, sizeof count);
-    }
     for (;;) {
         Report report;
         {
@@ -105,7 +85,7 @@ void JobObserverBridge::OnJobMessage(const std::string& text, const std::string&
     auto pending = std::make_shared<Pending>();
     {
         std::lock_guard lock(m_mutex);
-        if (m_bShutdown) {
+        if (m_shutdown) {
             return;
         }
         m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
@@ -128,18 +108,17 @@ void JobObserverBridge::OnJobFinished(const JobOutcome& outcome) {
 }
 
 void JobObserverBridge::ShowMessage(const Report& report) {
-    if (m_bAutoDismiss) {
+    if (m_autoDismiss) {
         report.pending->Release();
         return;
     }
-    emit JobMessageShown(report.text, report.caption);
     // The callback holds the waiting state, not the bridge: the box may outlive it.
     m_messages.ShowUnowned(report.text, report.caption,
                            [pending = report.pending] { pending->Release(); });
 }
 
 void JobObserverBridge::SetAutoDismiss(bool autoDismiss) {
-    m_bAutoDismiss = autoDismiss;
+    m_autoDismiss = autoDismiss;
     if (autoDismiss) {
         m_messages.DismissUnowned();
     }
@@ -147,7 +126,7 @@ void JobObserverBridge::SetAutoDismiss(bool autoDismiss) {
 
 void JobObserverBridge::Shutdown() {
     std::lock_guard lock(m_mutex);
-    m_bShutdown = true;
+    m_shutdown = true;
     for (const auto& weak : m_pending) {
         if (const auto pending = weak.lock()) {
             pending->Release();

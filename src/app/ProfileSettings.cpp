@@ -26,6 +26,11 @@ QString ProfileSettings::GetProfileString(const QString& section, const QString&
     return value.toString();
 }
 
+bool ProfileSettings::HasProfileString(const QString& section, const QString& key) const {
+    const QSettings store(QSettings::IniFormat, QSettings::UserScope, kOrganisation, m_application);
+    return store.contains(Path(section, key));
+}
+
 bool ProfileSettings::WriteProfileString(const QString& section, const QString& key,
                                          const QString& value) {
     QSettings store(QSettings::IniFormat, QSettings::UserScope, kOrganisation, m_application);

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+#include "ConversionJob.h"
+#include "PlaybackEngine.h"
+
+class ConversionController;
+class ConverterDialog;
+class DialogPreviewMessages;
+class FileChoosers;
+class MediaController;
+class MediaProber;
+class PreviewController;
+class ProfileSettings;
+class UserMessages;
+
+// What the converter needs from outside: the real program passes the desktop's and the
+// libraries' own, tests pass fakes.
+struct ConverterServices {
+    ProfileSettings& settings;
+    UserMessages& messages;
+    FileChoosers& choosers;
+    MediaProber& prober;
+    PlaybackEngineFactory engines;
+    ConversionJob::SourceFactory sources;
+    // The application's flag, 1 while the position slider is held.
+    int& sliderDragging;
+};
+
+// The converter dialog with the controllers that do its work, wired together. Ending
+// the dialog by any way runs the same close steps: the preview is closed, a running
+// conversion is stopped and its file finished, the output path is stored; then the
+// dialog ends and finished() follows.
+class ConverterSession final : public QObject {
+    Q_OBJECT
+  public:
+    explicit ConverterSession(const ConverterServices& services, QObject* parent = nullptr);
+    ~ConverterSession() override;
+
+    // Shows the dialog in its start state.
+    void Show();
+    // Opens a media file as Open Media File does once it is chosen.
+    void OpenMediaFile(const QString& path);
+
+    ConverterDialog& Dialog() const { return *m_dialog; }
+    MediaController& Media() const { return *m_media; }
+    PreviewController& Preview() const { return *m_preview; }
+    ConversionController& Conversion() const { return *m_conversion; }
+
+    void OnHelp();
+    void OnHomepage();
+    void OnAbout();
+
+  signals:
+    void finished(int result);
+
+  private:
+    void OnCloseRequested(int result);
+    void FinishClose();
+
+    std::unique_ptr<ConverterDialog> m_dialog;
+    std::unique_ptr<DialogPreviewMessages> m_previewMessages;
+    std::unique_ptr<PreviewController> m_preview;
+    std::unique_ptr<MediaController> m_media;
+    std::unique_ptr<ConversionController> m_conversion;
+    bool m_closing = false;
+    int m_result = 0;
+};

@@ -1,0 +1,188 @@
+#include "MediaController.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include "ConverterDialog.h"
+#include "DisplayName.h"
+#include "FileChoosers.h"
+#include "MediaProber.h"
+#include "MediaTime.h"
+#include "PositionSlider.h"
+#include "PreviewController.h"
+#include "UserMessages.h"
+
+namespace {
+
+QString Clock(int64_t rt) {
+    return QString::fromStdString(MediaTime::ClockText(MediaTime::WholeSeconds(rt)));
+}
+
+QString ShortName(const QString& path) {
+    std::string name;
+    GetDisplayName(path.toStdString(), name);
+    return QString::fromStdString(name);
+}
+
+// Whether the file can be opened for reading. Non-blocking, so that a named pipe
+// without a writer answers at once instead of holding up the dialog.
+bool CanOpenForReading(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+}  // namespace
+
+MediaController::MediaController(ConverterDialog& dialog, PreviewController& preview,
+                                 MediaProber& prober, FileChoosers& choosers,
+                                 UserMessages& messages, int& sliderDragging, QObject* parent)
+    : QObject(parent),
+      m_dialog(dialog),
+      m_preview(preview),
+      m_prober(prober),
+      m_choosers(choosers),
+      m_messages(messages),
+      m_sliderDragging(sliderDragging) {
+    connect(&m_preview, &PreviewController::positionReport, this,
+            &MediaController::OnPositionReport);
+    connect(&m_preview, &PreviewController::opened, this, &MediaController::OnPreviewOpened);
+    connect(&m_preview, &PreviewController::closeRequested, this, &MediaController::OnClosePreview);
+}
+
+MediaController::~MediaController() {
+    m_prober.Cancel();
+}
+
+void MediaController::OnOpenMediaFile() {
+    const QString chosen = m_choosers.ChooseMediaFile(
+        &m_dialog, tr("Select a Media file"), tr("MPEG Files (*.mpg *.mpeg);;Any Files (*)"));
+    if (!chosen.isEmpty()) {
+        OpenMediaFile(chosen);
+    }
+}
+
+void MediaController::OpenMediaFile(const QString& path) {
+    // Until the probe answers, the file that is open stays open, with its preview and
+    // marks: a file that fails to open leaves it as it was.
+    m_opening = true;
+    m_dialog.ShowInfo(tr("Opening %1…").arg(ShortName(path)));
+    m_prober.Probe(QFile::encodeName(path).toStdString(),
+                   [this, path](bool ok, const MediaInfo& info) { OnProbed(path, ok, info); });
+}
+
+void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& info) {
+    m_opening = false;
+    if (!ok) {
+        ShowPosition(m_preview.Position());
+        m_messages.Show(&m_dialog,
+                        tr("Cannot open the file and get the total time. You need to install "
+                           "appropriate decoders.\nOr the file is corrupt."),
+                        tr("Error"), UserMessages::Buttons::Ok);
+        emit openFinished(false);
+        return;
+    }
+    if (!CanOpenForReading(path)) {
+        ShowPosition(m_preview.Position());
+        m_messages.Show(&m_dialog, tr("Can not open the media file!"),
+                        QCoreApplication::applicationName(), UserMessages::Buttons::Ok,
+                        UserMessages::Icon::Exclamation);
+        emit openFinished(false);
+        return;
+    }
+    m_mediaPath = path;
+    m_info = info;
+    m_start = 0;
+    m_end = info.duration;
+    m_durationSeconds = MediaTime::WholeSeconds(info.duration);
+    m_dialog.ShowInfo(InfoLine(0));
+    m_dialog.ShowStartMark(Clock(0));
+    m_dialog.ShowEndMark(Clock(m_end));
+    m_dialog.ShowSliderPosition(0);
+    const AudioTrack* track = info.Primary();
+    m_preview.Open(QFile::encodeName(path).toStdString(), track != nullptr ? track->lead : 0);
+    m_dialog.SetMediaControlsEnabled(true);
+    if (!m_preview.IsOpen()) {
+        // The preview could not even start: nothing to convert.
+        m_mediaPath.clear();
+        m_dialog.ShowSliderPosition(0);
+        emit openFinished(false);
+    }
+}
+
+void MediaController::OnPreviewOpened(bool ok) {
+    if (!ok) {
+        // The clip cannot be played: the user has been told; nothing is left to convert.
+        m_mediaPath.clear();
+        m_preview.Close();
+        m_dialog.ShowSliderPosition(0);
+    }
+    emit openFinished(ok);
+}
+
+void MediaController::OnClosePreview() {
+    m_prober.Cancel();
+    m_opening = false;
+    m_preview.Close();
+    m_dialog.ShowSliderPosition(0);
+    m_dialog.ShowInfo(QString());
+    m_start = 0;
+    m_end = 0;
+    m_mediaPath.clear();
+    m_info = MediaInfo{};
+    m_dialog.ShowStartMark(Clock(0));
+    m_dialog.ShowEndMark(Clock(0));
+    m_dialog.SetMediaControlsEnabled(false);
+}
+
+void MediaController::OnStartTime() {
+    if (!m_preview.IsOpen()) {
+        return;
+    }
+    // The position of the last poll, up to a second old: what the dialog has shown.
+    m_start = m_preview.Position();
+    m_dialog.ShowStartMark(Clock(m_start));
+}
+
+void MediaController::OnEndTime() {
+    if (!m_preview.IsOpen()) {
+        return;
+    }
+    m_end = m_preview.Position();
+    m_dialog.ShowEndMark(Clock(m_end));
+}
+
+void MediaController::OnSliderReleased(int pos) {
+    const int64_t duration = m_preview.Duration();
+    if (duration == 0) {
+        return;
+    }
+    // The thumb stays where the user left it; the next report moves it.
+    m_preview.SeekTo(PositionSlider::TimeAt(duration, pos));
+}
+
+void MediaController::OnPositionReport(int64_t position, int64_t duration) {
+    // The thumb belongs to the mouse while the user holds it.
+    if (m_sliderDragging == 1 || m_opening) {
+        return;
+    }
+    ShowPosition(position);
+    m_dialog.ShowSliderPosition(PositionSlider::PositionOf(position, duration));
+}
+
+void MediaController::ShowPosition(int64_t position) {
+    m_dialog.ShowInfo(m_mediaPath.isEmpty() ? QString()
+                                            : InfoLine(MediaTime::WholeSeconds(position)));
+}
+
+QString MediaController::InfoLine(int positionSeconds) const {
+    // The total is the probed duration, which the marks were measured against.
+    return QString::fromStdString(MediaTime::InfoLine(ShortName(m_mediaPath).toStdString(),
+                                                      positionSeconds, m_durationSeconds));
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+
+#include "MediaInfo.h"
+
+class ConverterDialog;
+class FileChoosers;
+class MediaProber;
+class PreviewController;
+class UserMessages;
+
+// The open media file and the time marks: opening (the probe runs off the GUI thread),
+// closing, the position readout and the marks taken from the preview.
+class MediaController final : public QObject {
+    Q_OBJECT
+  public:
+    MediaController(ConverterDialog& dialog, PreviewController& preview, MediaProber& prober,
+                    FileChoosers& choosers, UserMessages& messages, int& sliderDragging,
+                    QObject* parent = nullptr);
+    // A probe still under way answers no more.
+    ~MediaController() override;
+
+    // Asks for a media file and opens it.
+    void OnOpenMediaFile();
+    // Opens a media file as Open Media File does once the file has been chosen (also for
+    // a file named on the command line or dropped on the dialog). The probe answers
+    // later; meanwhile the info line says so, and another open or a close cancels it.
+    void OpenMediaFile(const QString& path);
+    // The preview window was closed: back to the state without media.
+    void OnClosePreview();
+    void OnStartTime();
+    void OnEndTime();
+    // The left button let go of the slider at pos: the preview goes there.
+    void OnSliderReleased(int pos);
+
+    // Full path of the open media file, "" while none is open.
+    const QString& MediaPath() const { return m_mediaPath; }
+    const MediaInfo& Info() const { return m_info; }
+    int64_t StartMark() const { return m_start; }
+    int64_t EndMark() const { return m_end; }
+    bool IsOpening() const { return m_opening; }
+
+  signals:
+    // An open has ended, well or not (for tests and the program's own waits).
+    void openFinished(bool ok);
+
+  private:
+    void OnProbed(const QString& path, bool ok, const MediaInfo& info);
+    void OnPreviewOpened(bool ok);
+    void OnPositionReport(int64_t position, int64_t duration);
+    void ShowPosition(int64_t position);
+    QString InfoLine(int positionSeconds) const;
+
+    ConverterDialog& m_dialog;
+    PreviewController& m_preview;
+    MediaProber& m_prober;
+    FileChoosers& m_choosers;
+    UserMessages& m_messages;
+    int& m_sliderDragging;
+
+    QString m_mediaPath;
+    MediaInfo m_info;
+    int64_t m_start = 0;
+    int64_t m_end = 0;
+    int m_durationSeconds = 0;
+    bool m_opening = false;
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "CPreviewPlayer.h"
+#include "PlaybackEngine.h"
+
+class PreviewMessages;
+class QWidget;
+
+// Owns the one preview player: opens it on a clip, closes it, and carries the
+// transport commands and seeks to it. Times in and out are media time: the player's
+// own times are shifted by the track's lead, so that the preview plays at time t the
+// sample that a conversion from t writes first.
+class PreviewController final : public QObject {
+    Q_OBJECT
+  public:
+    PreviewController(QWidget* dialog, PlaybackEngineFactory engines, PreviewMessages& messages,
+                      QObject* parent = nullptr);
+    ~PreviewController() override;
+
+    // Closes any preview and starts opening one on the clip; opened() follows unless
+    // this fails at once (then the user has been told and nothing is open).
+    bool Open(const std::string& clipPath, int64_t lead);
+    // Closes the preview, if any.
+    void Close();
+    bool IsOpen() const { return m_player != nullptr; }
+
+    void OnPlay();
+    void OnPause();
+    void OnStopPreview();
+    // Absolute seek in media time; false when there is nothing to seek.
+    bool SeekTo(int64_t target);
+
+    // The positions of the last report, in media time; 0 without a preview.
+    int64_t Position() const;
+    int64_t Duration() const;
+    PlayState State() const { return m_player ? m_player->state() : Closed; }
+    CPreviewPlayer* Player() const { return m_player.get(); }
+
+  signals:
+    void opened(bool ok);
+    // The once-a-second report: where the preview is and how long the clip is.
+    void positionReport(int64_t position, int64_t duration);
+    // The user closed the preview window.
+    void closeRequested();
+
+  private:
+    void OnPlayerReport();
+
+    QPointer<QWidget> m_dialog;
+    PlaybackEngineFactory m_engines;
+    PreviewMessages& m_messages;
+    std::unique_ptr<CPreviewPlayer> m_player;
+    int64_t m_lead = 0;
+};

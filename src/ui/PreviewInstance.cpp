@@ -1,3 +1,0 @@
-#include "PreviewInstance.h"
-
-CPreviewPlayer* g_pPreview = nullptr;

@@ -1,0 +1,15 @@
+#include "QFileDialogChoosers.h"
+
+#include <QFileDialog>
+
+QString QFileDialogChoosers::ChooseMediaFile(QWidget* owner, const QString& title,
+                                             const QString& filter) {
+    return QFileDialog::getOpenFileName(owner, title, QString(), filter);
+}
+
+QString QFileDialogChoosers::ChooseOutputFile(QWidget* owner, const QString& title,
+                                              const QString& folder, const QString& filter) {
+    // The conversion asks before it replaces a file, so the file dialog does not.
+    return QFileDialog::getSaveFileName(owner, title, folder, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
