@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "LibavLimits.h"
 #include "MediaTime.h"
 
 extern "C" {
@@ -26,17 +27,10 @@ std::string ErrorText(int code) {
     return text;
 }
 
-// Opens a file and reads its stream parameters. Quiet: libav's log stays at errors only.
+// Opens a file and reads its stream parameters, within what a hostile file may cost.
+// Quiet: libav's log stays at errors only.
 int OpenInput(const std::string& path, AVFormatContext** fmt) {
-    int r = avformat_open_input(fmt, path.c_str(), nullptr, nullptr);
-    if (r < 0) {
-        return r;
-    }
-    r = avformat_find_stream_info(*fmt, nullptr);
-    if (r < 0) {
-        avformat_close_input(fmt);
-    }
-    return r;
+    return LibavLimits::OpenInput(path, fmt);
 }
 
 int64_t DurationOf(const AVFormatContext* fmt) {
@@ -122,8 +116,8 @@ int FfmpegAudioSource::PrepareAudioSample(AudioFormat& format) {
         return AVERROR(EINVAL);
     }
     const int channels = m_dec->ch_layout.nb_channels;
-    if (channels <= 0 || channels > 0xFFFF || m_dec->sample_rate <= 0) {
-        m_strError = "the audio stream has no sample rate or channel count";
+    m_strError = LibavLimits::AudioStreamRefusal(channels, m_dec->sample_rate);
+    if (!m_strError.empty()) {
         return AVERROR_INVALIDDATA;
     }
     const auto in = static_cast<AVSampleFormat>(m_dec->sample_fmt);

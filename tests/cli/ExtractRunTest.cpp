@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "HostileFiles.h"
 #include "TestMedia.h"
 #include "WavFile.h"
 
@@ -346,4 +347,17 @@ TEST_F(ExtractRunTest, SeekIntoAnMpegStreamKeepsStderrClean) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(WavFile::Read(out).Valid());
+}
+
+TEST_F(ExtractRunTest, AFileWhoseChunkSizesLieFailsAtOnceInLittleMemory) {
+    // Without the cap on FFmpeg's allocations this 139-byte file took 1.6 GB and 4 s.
+    const std::string input = Scratch("lying.wav");
+    HostileFiles::WriteLyingWav(input);
+    const ChildProcess::Result r = Extract({"-y", input, Scratch("out.wav")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: cannot convert " + input +
+                         ": cannot open the file: Invalid data found when processing input\n");
+    EXPECT_FALSE(fs::exists(Scratch("out.wav")));
+    EXPECT_GT(r.peakRssKib, 0);
+    EXPECT_LT(r.peakRssKib, 256 * 1024);
 }
