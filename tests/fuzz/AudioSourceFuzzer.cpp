@@ -7,12 +7,13 @@
 #include <string>
 
 #include "FfmpegAudioSource.h"
+#include "LibavLimits.h"
 
 namespace {
 
 // The bytes as a file the engine opens by name, without touching the disk.
 class MemoryFile {
-public:
+  public:
     MemoryFile(const uint8_t* data, size_t size) : m_fd(memfd_create("fuzz-input", 0)) {
         if (m_fd >= 0 && write(m_fd, data, size) == static_cast<ssize_t>(size)) {
             m_path = "/proc/self/fd/" + std::to_string(m_fd);
@@ -25,12 +26,18 @@ public:
     }
     const std::string& Path() const { return m_path; }
 
-private:
+  private:
     int m_fd;
     std::string m_path;
 };
 
 }  // namespace
+
+// The same limits as the programs run under: what they let through is a finding.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    LibavLimits::Apply();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryFile file(data, size);
