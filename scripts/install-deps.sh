@@ -9,6 +9,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libqt6openglwidgets6 libgl-dev \
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev \
   libmpv-dev libcli11-dev libgtest-dev libgmock-dev \
-  ffmpeg xvfb xauth imagemagick desktop-file-utils time \
+  ffmpeg xvfb xauth imagemagick desktop-file-utils time groff-base \
   qt6-qpa-plugins libglx-mesa0 libgl1-mesa-dri fonts-dejavu-core \
   >/dev/null

@@ -1,6 +1,6 @@
 # Installs the build in BUILD_DIR into PREFIX and checks what a user's system gets:
 # the programs, the help where the program looks for it, the icon in every size,
-# a valid desktop entry and a manual page that renders.
+# a valid desktop entry and the manual page.
 # Arguments: BUILD_DIR, PREFIX, SOURCE_DIR, HELP_RELATIVE_DIR.
 cmake_minimum_required(VERSION 3.25)
 
@@ -91,25 +91,15 @@ else()
   endforeach()
 endif()
 
-# The manual page: present, and it renders without a single groff warning.
+# The manual page: present, and the same bytes as the page ManPageCheck.cmake renders.
 set(manpage "${PREFIX}/share/man/man1/orvane-extract.1")
 if(NOT EXISTS "${manpage}")
   fail("missing share/man/man1/orvane-extract.1")
 else()
-  find_program(GROFF groff)
-  if(GROFF)
-    execute_process(COMMAND ${GROFF} -man -Tutf8 -ww -P-cbou "${manpage}" RESULT_VARIABLE rc
-                    OUTPUT_VARIABLE page ERROR_VARIABLE warnings)
-    if(NOT rc EQUAL 0 OR NOT warnings STREQUAL "")
-      fail("groff -man ${manpage}: ${rc} ${warnings}")
-    endif()
-    foreach(section NAME SYNOPSIS OPTIONS "EXIT STATUS")
-      if(NOT page MATCHES "${section}")
-        fail("the manual page has no ${section} section")
-      endif()
-    endforeach()
-  else()
-    message(STATUS "groff not found: the manual page was not rendered")
+  file(SHA256 "${manpage}" installed)
+  file(SHA256 "${SOURCE_DIR}/docs/orvane-extract.1" source)
+  if(NOT installed STREQUAL source)
+    fail("${manpage} differs from docs/orvane-extract.1")
   endif()
 endif()
 
