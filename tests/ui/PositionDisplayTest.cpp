@@ -134,8 +134,8 @@ TEST_F(PositionDisplay, HeldSliderDropsReportsAndReleaseSeeksWithTheFlagDown) {
     EXPECT_EQ(flagInsideRelease, 0);
     ASSERT_EQ(script->seeks.size(), 1u);
     EXPECT_EQ(probe->SliderPos(), Slider()->value());
-    EXPECT_EQ(script->seeks[0],
-              static_cast<int64_t>(60.0 * kSecond * Slider()->value() * 0.0016666666666666668));
+    // 60 s over the slider's 600 steps: a tenth of a second, 1,000,000 units, a step.
+    EXPECT_EQ(script->seeks[0], Slider()->value() * 1'000'000LL);
 
     // Free again: reports move the thumb.
     Report(15 * kSecond, 60 * kSecond);
