@@ -15,6 +15,7 @@
 #include <clocale>
 #include <cmath>
 
+#include "LibmpvCallbacks.h"
 #include "MpvGlVideoWidget.h"
 #include "MpvSoftwareVideoWidget.h"
 
@@ -34,12 +35,14 @@ MpvPlaybackEngine::~MpvPlaybackEngine() {
     delete m_view.data();
     if (m_mpv != nullptr) {
         // After this returns no wakeup callback runs, so none can reach a dead engine.
-        mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
+        LibmpvCallbacks::SetWakeup(m_mpv, nullptr, nullptr);
         mpv_terminate_destroy(m_mpv);
     }
     delete m_wakeNotifier;
-    if (m_wakeFd >= 0) {
-        close(m_wakeFd);
+    for (const int fd : {m_wakeFd, m_renderFd}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
 }
 
@@ -72,7 +75,8 @@ EngineResult MpvPlaybackEngine::Initialize() {
     std::setlocale(LC_NUMERIC, "C");
     // Made before libmpv starts its threads, so they all see it.
     m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wakeFd < 0) {
+    m_renderFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd < 0 || m_renderFd < 0) {
         return {MPV_ERROR_NOMEM, "eventfd()"};
     }
     m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, &m_context);
@@ -110,7 +114,7 @@ EngineResult MpvPlaybackEngine::Initialize() {
     if (rc < 0) {
         return {rc, "mpv_observe_property(\"eof-reached\")"};
     }
-    mpv_set_wakeup_callback(m_mpv, &MpvPlaybackEngine::OnWakeup, this);
+    LibmpvCallbacks::SetWakeup(m_mpv, &MpvPlaybackEngine::OnWakeup, this);
     return {};
 }
 
@@ -130,7 +134,7 @@ EngineResult MpvPlaybackEngine::AttachVideo(QWidget* parent, QWidget** view) {
             break;
         }
         case VideoOutput::Software: {
-            auto* widget = new MpvSoftwareVideoWidget(m_mpv, parent);
+            auto* widget = new MpvSoftwareVideoWidget(m_mpv, m_renderFd, parent);
             m_view = widget;
             result = widget->Prepare();
             break;

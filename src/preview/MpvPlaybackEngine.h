@@ -71,6 +71,8 @@ class MpvPlaybackEngine : public PlaybackEngine {
     // dispatches. Unlike a queued Qt call, the hand-over is visible to ThreadSanitizer.
     int m_wakeFd = -1;
     QSocketNotifier* m_wakeNotifier = nullptr;
+    // The same for the software picture's "new frame" callback, read by its widget.
+    int m_renderFd = -1;
     QPointer<QWidget> m_view;
     std::deque<EngineEvent> m_events;
     std::function<void()> m_notify;

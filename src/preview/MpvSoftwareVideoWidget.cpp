@@ -2,14 +2,22 @@
 
 #include <mpv/client.h>
 #include <mpv/render.h>
+#include <unistd.h>
 
 #include <QPainter>
+#include <QSocketNotifier>
+#include <cstdint>
 
-MpvSoftwareVideoWidget::MpvSoftwareVideoWidget(mpv_handle* mpv, QWidget* parent)
-    : QWidget(parent), m_mpv(mpv) {
+#include "LibmpvCallbacks.h"
+
+MpvSoftwareVideoWidget::MpvSoftwareVideoWidget(mpv_handle* mpv, int updateFd, QWidget* parent)
+    : QWidget(parent), m_mpv(mpv), m_updateFd(updateFd) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
+    auto* notifier = new QSocketNotifier(m_updateFd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this,
+            &MpvSoftwareVideoWidget::OnUpdateSignalled);
 }
 
 MpvSoftwareVideoWidget::~MpvSoftwareVideoWidget() {
@@ -31,7 +39,10 @@ EngineResult MpvSoftwareVideoWidget::Prepare() {
         m_render = nullptr;
         return {rc, "mpv_render_context_create(MPV_RENDER_API_TYPE_SW)"};
     }
-    mpv_render_context_set_update_callback(m_render, &MpvSoftwareVideoWidget::OnUpdate, this);
+    // The callback gets the descriptor itself, not the widget: libmpv's render thread
+    // then touches no memory of ours, and ThreadSanitizer follows the eventfd.
+    LibmpvCallbacks::SetRenderUpdate(m_render, &MpvSoftwareVideoWidget::OnUpdate,
+                                     reinterpret_cast<void*>(static_cast<intptr_t>(m_updateFd)));
     return {};
 }
 
@@ -66,17 +77,19 @@ void MpvSoftwareVideoWidget::paintEvent(QPaintEvent*) {
 }
 
 void MpvSoftwareVideoWidget::OnUpdate(void* context) {
-    // Called on one of libmpv's threads: only hand the work to the GUI thread.
-    auto* self = static_cast<MpvSoftwareVideoWidget*>(context);
-    QMetaObject::invokeMethod(
-        self,
-        [self] {
-            if (self->isVisible()) {
-                self->update();
-            } else {
-                // Nobody paints a hidden widget, yet libmpv waits for its frames to be taken.
-                self->RenderFrame();
-            }
-        },
-        Qt::QueuedConnection);
+    // Called on one of libmpv's threads: only wake the GUI thread.
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n =
+        write(static_cast<int>(reinterpret_cast<intptr_t>(context)), &one, sizeof one);
+}
+
+void MpvSoftwareVideoWidget::OnUpdateSignalled() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = read(m_updateFd, &count, sizeof count);
+    if (isVisible()) {
+        update();
+    } else {
+        // Nobody paints a hidden widget, yet libmpv waits for its frames to be taken.
+        RenderFrame();
+    }
 }

@@ -12,7 +12,9 @@ struct mpv_render_context;
 class MpvSoftwareVideoWidget : public QWidget {
     Q_OBJECT
   public:
-    MpvSoftwareVideoWidget(mpv_handle* mpv, QWidget* parent);
+    // updateFd: an eventfd that libmpv's render thread writes to when a new frame is
+    // ready; the engine makes it before libmpv starts its threads and owns it.
+    MpvSoftwareVideoWidget(mpv_handle* mpv, int updateFd, QWidget* parent);
     ~MpvSoftwareVideoWidget() override;
 
     EngineResult Prepare();
@@ -22,9 +24,11 @@ class MpvSoftwareVideoWidget : public QWidget {
 
   private:
     static void OnUpdate(void* context);
+    void OnUpdateSignalled();
     bool RenderFrame();
 
     mpv_handle* m_mpv;
+    int m_updateFd;
     mpv_render_context* m_render = nullptr;
     QImage m_frame;
 };
