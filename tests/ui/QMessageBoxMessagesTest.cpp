@@ -22,11 +22,11 @@ QMessageBox* VisibleBox() {
     return nullptr;
 }
 
-// Answers the next box from inside its own event loop with the button `inspect` picks.
+// Answers the next box from inside its own event loop with the button `choose` picks.
 // No ASSERT runs there: a box that is missing, or lacks the button, fails the test and is
 // closed all the same, so the modal Show() returns instead of blocking the run.
-void AnswerNextBox(std::function<QAbstractButton*(QMessageBox&)> inspect) {
-    QTimer::singleShot(0, [inspect = std::move(inspect)] {
+void AnswerNextBox(std::function<QAbstractButton*(QMessageBox&)> choose) {
+    QTimer::singleShot(0, [choose = std::move(choose)] {
         QMessageBox* box = VisibleBox();
         if (box == nullptr) {
             ADD_FAILURE() << "no message box is shown";
@@ -35,7 +35,7 @@ void AnswerNextBox(std::function<QAbstractButton*(QMessageBox&)> inspect) {
             }
             return;
         }
-        QAbstractButton* button = inspect(*box);
+        QAbstractButton* button = choose(*box);
         if (button == nullptr) {
             ADD_FAILURE() << "the box lacks the button to answer with";
             box->close();
