@@ -62,12 +62,19 @@ if [ -n "$merge" ]; then
     for t in $targets; do
         kept=tests/fuzz/corpus/$t
         mkdir -p "$kept" "$BUILD_DIR/work/$t"
-        rm -rf "$BUILD_DIR/merged-$t"
-        mkdir -p "$BUILD_DIR/merged-$t"
-        "$(binary "$t")" -merge=1 $limits -max_len="$(maxlen "$t")" "$BUILD_DIR/merged-$t" \
-            "$kept" "$BUILD_DIR/work/$t" $(extra "$t") 2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files'
+        merged=$BUILD_DIR/merged-$t
+        rm -rf "$merged"
+        mkdir -p "$merged"
+        # The generated seeds go in first, as what is covered already, and come out again:
+        # the kept corpus holds only what they do not cover.
+        [ -z "$(extra "$t")" ] || cp "$seeds"/* "$merged"/
+        "$(binary "$t")" -merge=1 $limits -max_len="$(maxlen "$t")" "$merged" \
+            "$kept" "$BUILD_DIR/work/$t" 2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files'
+        if [ -n "$(extra "$t")" ]; then
+            for seed in "$seeds"/*; do rm -f "$merged/$(basename "$seed")"; done
+        fi
         rm -rf "$kept"
-        mv "$BUILD_DIR/merged-$t" "$kept"
+        mv "$merged" "$kept"
         echo "$t: $(ls "$kept" | wc -l) files, $(du -sk "$kept" | cut -f1) KiB kept"
     done
     exit 0
