@@ -1,17 +1,37 @@
 #!/usr/bin/env bash
-# Fuzzes the engine's open, probe, seek and fill with libFuzzer.
-#   bench/fuzz.sh RUNS         a fixed number of executions (for the report)
-#   bench/fuzz.sh --seconds N  a run of N seconds (CI's smoke run)
-# The seed corpus is generated: a small file of every container the tests use.
+# Fuzzes the engine's open, probe, seek and fill, and orvane-extract's command line, with
+# libFuzzer. Each run starts from the corpus kept in tests/fuzz/corpus/ (plus, for the
+# engine, a small generated file of every container the tests use); what it finds goes to
+# build-fuzz/work/, and --merge folds that back into the kept corpus, minimised.
+#
+#   bench/fuzz.sh [--target engine|arguments|all] RUNS     a fixed number of executions
+#   bench/fuzz.sh [--target ...] --seconds N               a run of N seconds per target
+#   bench/fuzz.sh --merge                                  minimise work + kept corpus into the kept one
+#   FUZZ_LOG=bench/results/fuzz-log.txt bench/fuzz.sh ...  appends each run's totals to the log
+#
+# Limits: a run that takes more than 1024 MB of memory, makes a single allocation over
+# 256 MB (the cap FFmpeg itself runs under) or spends more than 5 s on one input is a
+# finding, as is any crash or sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "${1:-}" = "--seconds" ]; then limit="-max_total_time=${2:-60}"; else limit="-runs=${1:-100000}"; fi
+targets="engine arguments"
+limit="-runs=100000"
+merge=
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --target) targets=${2/all/engine arguments}; shift 2 ;;
+        --seconds) limit="-max_total_time=$2"; shift 2 ;;
+        --merge) merge=1; shift ;;
+        *) limit="-runs=$1"; shift ;;
+    esac
+done
 BUILD_DIR=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B $BUILD_DIR -G Ninja -DORVANE_FUZZ=ON -DORVANE_ENGINE_ONLY=ON -DORVANE_WERROR=ON \
   -DORVANE_BUILD_TESTS=OFF -DORVANE_SANITIZE=fuzzer -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build $BUILD_DIR -j2 --target audio_source_fuzzer
-seeds=$BUILD_DIR/seeds; corpus=$BUILD_DIR/corpus
-mkdir -p "$seeds" "$corpus" "$BUILD_DIR/findings"
+cmake --build $BUILD_DIR -j2 --target audio_source_fuzzer arguments_fuzzer
+
+seeds=$BUILD_DIR/seeds
+mkdir -p "$seeds" "$BUILD_DIR/findings"
 if [ ! -f "$seeds/.made" ]; then
   tone="-f lavfi -i sine=f=440:r=44100:d=0.3"
   ff() { ffmpeg -nostdin -loglevel error -y "$@"; }
@@ -29,6 +49,54 @@ if [ ! -f "$seeds/.made" ]; then
   ff -f lavfi -i testsrc=d=0.3:s=64x48:r=25 -f lavfi -i sine=r=48000:d=0.3 -c:v mpeg4 -c:a ac3 "$seeds/v.mkv"
   touch "$seeds/.made"
 fi
-export ASAN_OPTIONS=detect_leaks=1
-"$BUILD_DIR/bin/audio_source_fuzzer" "$corpus" "$seeds" $limit -max_len=65536 -timeout=20 \
-  -rss_limit_mb=2048 -artifact_prefix="$BUILD_DIR/findings/" -print_final_stats=1 2>&1 | tail -n 25
+
+# Freed memory stays in quarantine for a while; a smaller one keeps the baseline low
+# enough that the memory limit means something.
+export ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=64:malloc_context_size=10
+limits="-rss_limit_mb=1024 -malloc_limit_mb=256 -timeout=5"
+binary() { [ "$1" = engine ] && echo "$BUILD_DIR/bin/audio_source_fuzzer" || echo "$BUILD_DIR/bin/arguments_fuzzer"; }
+maxlen() { [ "$1" = engine ] && echo 65536 || echo 512; }
+extra() { [ "$1" = engine ] && echo "$seeds" || true; }
+
+if [ -n "$merge" ]; then
+    for t in $targets; do
+        kept=tests/fuzz/corpus/$t
+        mkdir -p "$kept" "$BUILD_DIR/work/$t"
+        merged=$BUILD_DIR/merged-$t
+        rm -rf "$merged"
+        mkdir -p "$merged"
+        # The generated seeds go in first, as what is covered already, and come out again:
+        # the kept corpus holds only what they do not cover.
+        [ -z "$(extra "$t")" ] || cp "$seeds"/* "$merged"/
+        "$(binary "$t")" -merge=1 $limits -max_len="$(maxlen "$t")" "$merged" \
+            "$kept" "$BUILD_DIR/work/$t" 2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files'
+        if [ -n "$(extra "$t")" ]; then
+            for seed in "$seeds"/*; do rm -f "$merged/$(basename "$seed")"; done
+        fi
+        rm -rf "$kept"
+        mv "$merged" "$kept"
+        echo "$t: $(ls "$kept" | wc -l) files, $(du -sk "$kept" | cut -f1) KiB kept"
+    done
+    exit 0
+fi
+
+status=0
+for t in $targets; do
+    mkdir -p "tests/fuzz/corpus/$t" "$BUILD_DIR/work/$t"
+    log=$BUILD_DIR/last-$t.log
+    set +e
+    # New inputs go to the first folder; the kept corpus is only read.
+    "$(binary "$t")" "$BUILD_DIR/work/$t" "tests/fuzz/corpus/$t" $(extra "$t") $limit \
+        -max_len="$(maxlen "$t")" $limits -artifact_prefix="$BUILD_DIR/findings/$t-" \
+        -print_final_stats=1 >"$log" 2>&1
+    rc=$?
+    set -e
+    tail -n 25 "$log"
+    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9a-zA-Z]+' "$log" | tail -1)
+    summary="$(date -u '+%Y-%m-%d %H:%M') $t: ${execs:-0} executions, $cov, exit $rc"
+    echo "$summary"
+    if [ -n "${FUZZ_LOG:-}" ]; then echo "$summary" >>"$FUZZ_LOG"; fi
+    [ $rc -eq 0 ] || status=$rc
+done
+exit $status

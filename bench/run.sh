@@ -7,11 +7,13 @@
 #   bench/run.sh [RUNS]          RUNS per program and file, default 5
 #   ORVANE_BIN=path/to/orvane-extract bench/run.sh
 #   BENCH_GENERATE_ONLY=1 bench/run.sh   only make the media
+# Exits non-zero when a run fails, a target is missed, or the written data differs from
+# ffmpeg's own decode. The published run's output is kept in bench/results/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=${1:-5}
 BIN=${ORVANE_BIN:-build/bin/orvane-extract}
-OUT=bench/out
+OUT=${BENCH_OUT:-bench/out}
 SECONDS_LONG=${BENCH_SECONDS:-1200}
 mkdir -p "$OUT"
 
@@ -42,13 +44,24 @@ if [ ! -x "$BIN" ]; then
     exit 1
 fi
 
-# One timed run: prints "wall_seconds peak_rss_kib".
+# One timed run: prints "wall_seconds peak_rss_kib". A run that fails ends the benchmark:
+# a failed run is not a fast one.
 timed() {
     local log
     log=$(mktemp)
-    /usr/bin/time -o "$log" -f "%e %M" "$@" >/dev/null
+    if ! /usr/bin/time -o "$log" -f "%e %M" "$@" >/dev/null; then
+        echo "FAILED: $* ($(head -c 300 "$log"))" >&2
+        rm -f "$log"
+        return 1
+    fi
     cat "$log"
     rm -f "$log"
+}
+
+# Largest difference between two raw s16le files, in steps; they must be the same size.
+max_step() {
+    paste <(od -An -v -td2 -w2 "$1") <(od -An -v -td2 -w2 "$2") |
+        awk '{ d = $1 - $2; if (d < 0) d = -d; if (d > m) m = d } END { print m + 0 }'
 }
 
 median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
@@ -64,11 +77,13 @@ for input in "$OUT/long.mpg" "$OUT/long.mp4"; do
     : >"$OUT/ours"
     : >"$OUT/theirs"
     # A warm-up run of each, so that the file is in the page cache for both.
-    "$BIN" -q -y "$input" "$ours"
-    ffmpeg -y -nostdin -loglevel error -i "$input" -vn -c:a pcm_s16le "$theirs"
+    timed "$BIN" -q -y "$input" "$ours" >/dev/null
+    timed ffmpeg -y -nostdin -loglevel error -i "$input" -vn -c:a pcm_s16le "$theirs" >/dev/null
     for ((i = 0; i < RUNS; i++)); do
-        read -r ot om < <(timed "$BIN" -q -y "$input" "$ours")
-        read -r ft fm < <(timed ffmpeg -y -nostdin -loglevel error -i "$input" -vn -c:a pcm_s16le "$theirs")
+        run=$(timed "$BIN" -q -y "$input" "$ours")
+        read -r ot om <<<"$run"
+        run=$(timed ffmpeg -y -nostdin -loglevel error -i "$input" -vn -c:a pcm_s16le "$theirs")
+        read -r ft fm <<<"$run"
         echo "$ot $om" >>"$OUT/ours"
         echo "$ft $fm" >>"$OUT/theirs"
         awk -v o="$ot" -v f="$ft" 'BEGIN { printf "%.4f\n", (f > 0) ? o / f : 0 }' >>"$OUT/ratios"
@@ -78,14 +93,32 @@ for input in "$OUT/long.mpg" "$OUT/long.mp4"; do
     f_time=$(cut -d' ' -f1 "$OUT/theirs" | median)
     o_rss=$(cut -d' ' -f2 "$OUT/ours" | sort -g | tail -1)
     f_rss=$(cut -d' ' -f2 "$OUT/theirs" | sort -g | tail -1)
-    # The sound itself must agree: same size of data (the headers differ in length).
-    o_size=$(stat -c %s "$ours")
-    f_size=$(stat -c %s "$theirs")
-    printf '%s: median wall orvane-extract %ss, ffmpeg %ss, median ratio %s; peak RSS orvane-extract %s KiB, ffmpeg %s KiB; WAV sizes %s / %s bytes\n' \
-        "$name" "$o_time" "$f_time" "$ratio" "$o_rss" "$f_rss" "$o_size" "$f_size"
+    printf '%s: median wall orvane-extract %ss, ffmpeg %ss, median ratio %s; peak RSS orvane-extract %s KiB, ffmpeg %s KiB\n' \
+        "$name" "$o_time" "$f_time" "$ratio" "$o_rss" "$f_rss"
     if awk -v r="$ratio" 'BEGIN { exit !(r > 0.80) }' || [ "$o_rss" -ge "$f_rss" ]; then
         echo "$name: target missed (ratio at most 0.80 and less memory than ffmpeg)"
         status=1
     fi
+    # The sound itself must agree: the same data as ffmpeg's own decode, byte for byte,
+    # or within one step where the engine decodes MPEG audio in floating point. The
+    # engine's header is the canonical 44 bytes; ffmpeg's data is taken raw.
+    tail -c +45 "$ours" >"$OUT/ours.raw"
+    ffmpeg -y -nostdin -loglevel error -i "$input" -vn -f s16le -c:a pcm_s16le "$OUT/theirs.raw"
+    o_size=$(stat -c %s "$OUT/ours.raw")
+    f_size=$(stat -c %s "$OUT/theirs.raw")
+    if [ "$o_size" -ne "$f_size" ]; then
+        echo "$name: FAILED: data sizes differ: orvane-extract $o_size, ffmpeg $f_size bytes"
+        status=1
+    elif cmp -s "$OUT/ours.raw" "$OUT/theirs.raw"; then
+        echo "$name: data the same as ffmpeg's, byte for byte ($o_size bytes)"
+    else
+        step=$(max_step "$OUT/ours.raw" "$OUT/theirs.raw")
+        echo "$name: data the same size as ffmpeg's ($o_size bytes), samples differ by at most $step step(s)"
+        if [ "$step" -gt 1 ] || [ "$name" = long.mp4 ]; then
+            echo "$name: FAILED: the data must be ffmpeg's byte for byte (MP4) or within one step (MPEG)"
+            status=1
+        fi
+    fi
+    rm -f "$OUT/ours.raw" "$OUT/theirs.raw"
 done
 exit $status

@@ -5,9 +5,13 @@ cd "$(dirname "$0")/.."
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
-BUILD_DIR=build-asan ./scripts/build.sh -DORVANE_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug
-ctest --test-dir build-asan --output-on-failure -j2
+BUILD_DIR=build-asan ./scripts/build.sh -DORVANE_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug \
+  -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF
+./scripts/check-suites.sh build-asan
+ctest --test-dir build-asan --output-on-failure --no-tests=error -j2
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
-BUILD_DIR=build-tsan ./scripts/build.sh -DORVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
-ctest --test-dir build-tsan --output-on-failure -j2 -L threaded
+BUILD_DIR=build-tsan ./scripts/build.sh -DORVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
+  -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF
+./scripts/check-suites.sh build-tsan threaded
+ctest --test-dir build-tsan --output-on-failure --no-tests=error -j2 -L threaded

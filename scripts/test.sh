@@ -3,5 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-./scripts/build.sh
-ctest --test-dir build --output-on-failure -j2 "$@"
+# Said outright, so that a build folder configured without tests cannot pass for a run.
+./scripts/build.sh -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF
+./scripts/check-suites.sh build
+ctest --test-dir build --output-on-failure --no-tests=error -j2 "$@"

@@ -9,6 +9,7 @@
 #include "FfmpegAudioSource.h"
 #include "MpvPlaybackEngine.h"
 #include "QFileDialogChoosers.h"
+#include "LibavLimits.h"
 #include "QMessageBoxMessages.h"
 #include "ThreadedMediaProber.h"
 
@@ -25,6 +26,9 @@ QString NameFromArguments(int argc, char** argv) {
 
 ConverterApp::ConverterApp(int& argc, char** argv)
     : QApplication(argc, argv), m_settings(NameFromArguments(argc, argv)) {
+    // Before any file is probed or played: a hostile file then fails at once instead of
+    // freezing the dialog while FFmpeg fills gigabytes.
+    LibavLimits::Apply();
     // The name the program was started under, which also names its settings.
     setApplicationName(m_settings.Application());
     setOrganizationName(ProfileSettings::kOrganisation);

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include "ExtractCommand.h"
+#include "LibavLimits.h"
 #include "SystemConsole.h"
 
 namespace {
@@ -18,6 +19,7 @@ void DropLibavLog(void*, int, const char*, va_list) {}
 }  // namespace
 
 int main(int argc, char** argv) {
+    LibavLimits::Apply();
     av_log_set_callback(&DropLibavLog);
     SystemConsole console;
     ExtractCommand command(console);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "LibavLimits.h"
 #include "MediaTime.h"
 
 extern "C" {
@@ -52,36 +53,15 @@ int InputUrl(const std::string& path, std::string& url) {
     return 0;
 }
 
-int Interrupted(void* flag) {
-    return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
-}
-
-// Opens a file and reads its stream parameters. Quiet: libav's log stays at errors only.
-// A set interrupt flag ends any reading at once.
-int OpenInput(const std::string& path, AVFormatContext** fmt,
-              const std::atomic<bool>* interrupt = nullptr) {
+// Opens a file and reads its stream parameters, within what a hostile file may cost and
+// until the guard's flag cancels it. Quiet: libav's log stays at errors only.
+int OpenInput(const std::string& path, AVFormatContext** fmt, LibavLimits::ReadGuard& guard) {
     std::string url;
-    int r = InputUrl(path, url);
+    const int r = InputUrl(path, url);
     if (r < 0) {
         return r;
     }
-    if (interrupt != nullptr) {
-        *fmt = avformat_alloc_context();
-        if (*fmt == nullptr) {
-            return AVERROR(ENOMEM);
-        }
-        (*fmt)->interrupt_callback.callback = &Interrupted;
-        (*fmt)->interrupt_callback.opaque = const_cast<void*>(static_cast<const void*>(interrupt));
-    }
-    r = avformat_open_input(fmt, url.c_str(), nullptr, nullptr);
-    if (r < 0) {
-        return r;
-    }
-    r = avformat_find_stream_info(*fmt, nullptr);
-    if (r < 0) {
-        avformat_close_input(fmt);
-    }
-    return r;
+    return LibavLimits::OpenInput(url, fmt, guard);
 }
 
 // Where media time 0 lies in stream time: the start of the file. A negative start is
@@ -281,7 +261,8 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
     Release();
     m_tracks.clear();
     m_strError.clear();
-    int r = OpenInput(path, &m_fmt, m_interrupt);
+    m_guard = LibavLimits::ReadGuard{m_interrupt};
+    int r = OpenInput(path, &m_fmt, m_guard);
     if (r < 0) {
         return Fail(r, "cannot open the file");
     }
@@ -361,8 +342,8 @@ int FfmpegAudioSource::PrepareAudioSample(AudioFormat& format, SampleFormat samp
         return AVERROR(EINVAL);
     }
     const int channels = m_dec->ch_layout.nb_channels;
-    if (channels <= 0 || channels > 0xFFFF || m_dec->sample_rate <= 0) {
-        m_strError = "the audio stream has no sample rate or channel count";
+    m_strError = LibavLimits::AudioStreamRefusal(channels, m_dec->sample_rate);
+    if (!m_strError.empty()) {
         return AVERROR_INVALIDDATA;
     }
     const auto in = static_cast<AVSampleFormat>(m_dec->sample_fmt);
@@ -717,7 +698,8 @@ void FfmpegAudioSource::Release() {
 
 bool FfmpegAudioSource::GetMediaDuration(const std::string& path, int64_t& duration) {
     AVFormatContext* fmt = nullptr;
-    const int r = OpenInput(path, &fmt);
+    LibavLimits::ReadGuard guard{m_interrupt};
+    const int r = OpenInput(path, &fmt, guard);
     if (r < 0) {
         m_strError = "cannot open the file: " + ErrorText(r);
         return false;
@@ -730,7 +712,8 @@ bool FfmpegAudioSource::GetMediaDuration(const std::string& path, int64_t& durat
 bool FfmpegAudioSource::ProbeMedia(const std::string& path, MediaInfo& info) {
     info = MediaInfo{};
     AVFormatContext* fmt = nullptr;
-    const int r = OpenInput(path, &fmt, m_interrupt);
+    LibavLimits::ReadGuard guard{m_interrupt};
+    const int r = OpenInput(path, &fmt, guard);
     if (r < 0) {
         m_strError = "cannot open the file: " + ErrorText(r);
         return false;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "AudioStreamSource.h"
+#include "LibavLimits.h"
 
 struct AVFormatContext;
 struct AVCodecContext;
@@ -73,6 +74,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     std::string m_strError;
     std::vector<AudioTrack> m_tracks;
     const std::atomic<bool>* m_interrupt = nullptr;
+    LibavLimits::ReadGuard m_guard;  // checks the open file's reading
 
     // Media time 0 in stream time (100 ns units), and the samples by which the decoded
     // sound lags its frame times.

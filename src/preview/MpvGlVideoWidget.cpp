@@ -5,6 +5,8 @@
 
 #include <QOpenGLContext>
 
+#include "LibmpvCallbacks.h"
+
 namespace {
 
 void* GetProcAddress(void*, const char* name) {
@@ -62,7 +64,7 @@ void MpvGlVideoWidget::initializeGL() {
         m_render = nullptr;
         return;
     }
-    mpv_render_context_set_update_callback(m_render, &MpvGlVideoWidget::OnUpdate, this);
+    LibmpvCallbacks::SetRenderUpdate(m_render, &MpvGlVideoWidget::OnUpdate, this);
     // The GL context can go away before the widget (reparenting, shutdown); the render
     // context must be freed while that GL context is still current.
     m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {

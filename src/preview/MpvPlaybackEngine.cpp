@@ -43,12 +43,11 @@ std::string MpvPlaybackEngine::ErrorText(int code) const {
 MpvPlaybackEngine::~MpvPlaybackEngine() {
     // The render context must be gone before the core; the widget frees it.
     delete m_view.data();
+    // The wake-up pipe is libmpv's and goes with it: stop watching it first.
+    delete m_wakeNotifier;
     if (m_mpv != nullptr) {
-        // After this returns no wakeup callback runs, so none can reach a dead engine.
-        mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
         mpv_terminate_destroy(m_mpv);
     }
-    delete m_wakeNotifier;
 }
 
 MpvPlaybackEngine::VideoOutput MpvPlaybackEngine::ChooseVideoOutput() {

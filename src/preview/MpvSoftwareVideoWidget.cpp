@@ -4,12 +4,17 @@
 #include <mpv/render.h>
 
 #include <QPainter>
+#include <cstdint>
+
+#include "LibmpvCallbacks.h"
+#include "WakeUp.h"
 
 MpvSoftwareVideoWidget::MpvSoftwareVideoWidget(mpv_handle* mpv, QWidget* parent)
-    : QWidget(parent), m_mpv(mpv) {
+    : QWidget(parent), m_mpv(mpv), m_frameReady(new WakeUp(this)) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
+    connect(m_frameReady, &WakeUp::woken, this, &MpvSoftwareVideoWidget::OnUpdateSignalled);
 }
 
 MpvSoftwareVideoWidget::~MpvSoftwareVideoWidget() {
@@ -31,7 +36,11 @@ EngineResult MpvSoftwareVideoWidget::Prepare() {
         m_render = nullptr;
         return {rc, "mpv_render_context_create(MPV_RENDER_API_TYPE_SW)"};
     }
-    mpv_render_context_set_update_callback(m_render, &MpvSoftwareVideoWidget::OnUpdate, this);
+    // The callback gets the descriptor itself, not the widget: libmpv's render thread
+    // then touches no memory of ours, and ThreadSanitizer follows the wake-up.
+    LibmpvCallbacks::SetRenderUpdate(
+        m_render, &MpvSoftwareVideoWidget::OnUpdate,
+        reinterpret_cast<void*>(static_cast<intptr_t>(m_frameReady->Descriptor())));
     return {};
 }
 
@@ -66,17 +75,15 @@ void MpvSoftwareVideoWidget::paintEvent(QPaintEvent*) {
 }
 
 void MpvSoftwareVideoWidget::OnUpdate(void* context) {
-    // Called on one of libmpv's threads: only hand the work to the GUI thread.
-    auto* self = static_cast<MpvSoftwareVideoWidget*>(context);
-    QMetaObject::invokeMethod(
-        self,
-        [self] {
-            if (self->isVisible()) {
-                self->update();
-            } else {
-                // Nobody paints a hidden widget, yet libmpv waits for its frames to be taken.
-                self->RenderFrame();
-            }
-        },
-        Qt::QueuedConnection);
+    // Called on one of libmpv's threads: only wake the GUI thread.
+    WakeUp::WakeThrough(static_cast<int>(reinterpret_cast<intptr_t>(context)));
+}
+
+void MpvSoftwareVideoWidget::OnUpdateSignalled() {
+    if (isVisible()) {
+        update();
+    } else {
+        // Nobody paints a hidden widget, yet libmpv waits for its frames to be taken.
+        RenderFrame();
+    }
 }

@@ -9,7 +9,9 @@ struct mpv_handle;
 struct mpv_render_context;
 
 // The picture through libmpv's software render API, for displays without OpenGL.
-class MpvSoftwareVideoWidget : public QWidget {
+class WakeUp;
+
+class MpvSoftwareVideoWidget final : public QWidget {
     Q_OBJECT
   public:
     MpvSoftwareVideoWidget(mpv_handle* mpv, QWidget* parent);
@@ -22,9 +24,12 @@ class MpvSoftwareVideoWidget : public QWidget {
 
   private:
     static void OnUpdate(void* context);
+    void OnUpdateSignalled();
     bool RenderFrame();
 
     mpv_handle* m_mpv;
+    // libmpv's render thread says through it that a new frame is ready.
+    WakeUp* m_frameReady;
     mpv_render_context* m_render = nullptr;
     QImage m_frame;
 };

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,12 +131,14 @@ bool ChildProcess::Reap(bool block) {
         return true;
     }
     int status = 0;
-    const pid_t r = waitpid(m_pid, &status, block ? 0 : WNOHANG);
+    struct rusage usage {};
+    const pid_t r = wait4(m_pid, &status, block ? 0 : WNOHANG, &usage);
     if (r != m_pid) {
         return false;
     }
     m_bExited = true;
     m_result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    m_result.peakRssKib = usage.ru_maxrss;
     return true;
 }
 

@@ -18,7 +18,8 @@ class ChildProcess {
     struct Result {
         int status = -1;  // the exit status, 128 + the signal for a killed process
         std::string out;
-        std::string err;  // with a terminal: everything the program wrote to it
+        std::string err;      // with a terminal: everything the program wrote to it
+        long peakRssKib = 0;  // the program's peak resident memory
     };
 
     ChildProcess() = default;

@@ -11,6 +11,7 @@
 
 #include "ChildProcess.h"
 #include "OrvaneVersion.h"
+#include "HostileFiles.h"
 #include "TestMedia.h"
 #include "WavFile.h"
 
@@ -316,10 +317,14 @@ TEST_F(ExtractRunTest, ProbeTellsDurationAndFormatAndWritesNothing) {
     EXPECT_FALSE(fs::exists(Scratch("song.wav")));
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir->Dir()), fs::directory_iterator()), 2);
 
-    const ChildProcess::Result r3 = Extract({"--probe", Scratch("movie.mpg")});
+    // A file that plays but has no sound: the probe says so, and writes nothing either.
+    const std::string movie = CopyOf(s_videoOnly, "movie.mpg");
+    const ChildProcess::Result r3 = Extract({"--probe", movie});
     EXPECT_EQ(r3.status, 1);
-    EXPECT_EQ(r3.err.rfind("Error: ", 0), 0u);
+    EXPECT_EQ(r3.err, "Error: cannot probe " + movie +
+                          ": the file has no audio stream: Stream not found\n");
     EXPECT_EQ(r3.out, "");
+    EXPECT_FALSE(fs::exists(Scratch("movie.wav")));
 }
 
 TEST_F(ExtractRunTest, StandardInputIsReadOnceAndCutLikeTheFile) {
@@ -468,4 +473,17 @@ TEST_F(ExtractRunTest, FormatsHeadersAndClippingFromTheCommandLine) {
     EXPECT_EQ(header.substr(0, 4) + header.substr(8, 8), "RIFFWAVEJUNK");
     EXPECT_EQ(Extract({"-f", "s20", loud}).status, 2);
     EXPECT_EQ(Extract({"-w", "rf64", loud}).status, 2);
+}
+
+TEST_F(ExtractRunTest, AFileWhoseChunkSizesLieFailsAtOnceInLittleMemory) {
+    // Without the cap on FFmpeg's allocations this 139-byte file took 1.6 GB and 4 s.
+    const std::string input = Scratch("lying.wav");
+    HostileFiles::WriteLyingWav(input);
+    const ChildProcess::Result r = Extract({"-y", input, Scratch("out.wav")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: cannot convert " + input +
+                         ": cannot open the file: Invalid data found when processing input\n");
+    EXPECT_FALSE(fs::exists(Scratch("out.wav")));
+    EXPECT_GT(r.peakRssKib, 0);
+    EXPECT_LT(r.peakRssKib, 256 * 1024);
 }

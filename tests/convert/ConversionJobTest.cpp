@@ -8,6 +8,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "NoFileOverride.h"
 #include "ScriptedSource.h"
 #include "TestMedia.h"
 #include "WavFile.h"
@@ -274,15 +275,20 @@ TEST(ConversionJob, AnAgreedReplaceRemovesTheOldFileOnlyWhenTheNewOneIsMade) {
         EXPECT_EQ(std::filesystem::file_size(run.output), 3u);
     }
     {
-        // A read-only file the user agreed to replace is replaced.
+        // A read-only file the user agreed to replace is replaced: the job removes it
+        // rather than writing into it. Root's power over file modes is dropped for the
+        // job's threads, so the mode matters here as it does for a user.
         JobRun run;
         { std::ofstream(run.output) << "old"; }
         std::filesystem::permissions(run.output, std::filesystem::perms::owner_read);
         run.source->fills = {5000};
-        ASSERT_TRUE(run.job->Start({"in", run.output, 0, 10'000'000, true}));
-        ASSERT_TRUE(run.observer.WaitFinished());
-        run.job->Join();
+        ASSERT_TRUE(RunWithoutFileOverride([&] {
+            ASSERT_TRUE(run.job->Start({"in", run.output, 0, 10'000'000, true}));
+            ASSERT_TRUE(run.observer.WaitFinished());
+            run.job->Join();
+        }));
         EXPECT_EQ(run.observer.outcome.status, JobOutcome::Status::Completed);
-        EXPECT_TRUE(WavFile::Read(run.output).Valid());
+        EXPECT_TRUE(run.observer.messages.empty());
+        EXPECT_EQ(WavFile::Read(run.output).dataSize, 5000u);
     }
 }

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "LibavLimits.h"
+
 #include "ScratchHome.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +18,8 @@ int main(int argc, char** argv) {
     if (!home.Ok()) {
         return 1;
     }
+    // The programs cap FFmpeg's allocations as they start; libmpv runs under the cap too.
+    LibavLimits::Apply();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName("orvane-e2e-tests");
     return RUN_ALL_TESTS();

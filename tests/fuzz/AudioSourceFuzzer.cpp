@@ -7,6 +7,7 @@
 #include <string>
 
 #include "FfmpegAudioSource.h"
+#include "LibavLimits.h"
 
 namespace {
 
@@ -31,6 +32,12 @@ class MemoryFile {
 };
 
 }  // namespace
+
+// The same limits as the programs run under: what they let through is a finding.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    LibavLimits::Apply();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryFile file(data, size);

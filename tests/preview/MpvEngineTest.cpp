@@ -1,3 +1,4 @@
+#include <QImage>
 #include <fstream>
 
 #include "MpvPlaybackEngine.h"
@@ -36,12 +37,13 @@ class MpvEngineTest : public PlayerFixture {
         media = nullptr;
     }
 
-    bool OpenReal(const std::string& path) {
+    bool OpenReal(const std::string& path,
+                  MpvPlaybackEngine::VideoOutput video = MpvPlaybackEngine::VideoOutput::None) {
         player = std::make_unique<CPreviewPlayer>(
             &dialog,
-            [] {
+            [video] {
                 MpvPlaybackEngine::Options options;
-                options.video = MpvPlaybackEngine::VideoOutput::None;
+                options.video = video;
                 options.audioOutput = "null";
                 return std::make_unique<MpvPlaybackEngine>(options);
             },
@@ -201,6 +203,35 @@ TEST_F(MpvEngineTest, UnplayableFilesGiveOneErrorBoxAndLeaveNothingOpen) {
         EXPECT_EQ(player->Window(), nullptr);
         EXPECT_EQ(player->Engine(), nullptr);
     }
+}
+
+TEST_F(MpvEngineTest, AFullHdClipPlaysAndIsDrawnUnderTheAllocationCap) {
+    // The test main caps FFmpeg's allocations as the programs do; libmpv shares that
+    // libavutil, and its decoder and software scaler must still work at full size.
+    TestMedia big;
+    const std::string clip = big.Make("full-hd.mkv",
+                                      "-f lavfi -i testsrc2=d=2:s=1920x1080:r=25 -f lavfi -i "
+                                      "sine=d=2 -c:v libx264 -preset ultrafast -c:a aac");
+    ASSERT_TRUE(OpenReal(clip, MpvPlaybackEngine::VideoOutput::Software));
+    EXPECT_TRUE(messages.boxes.empty());
+    QSize video;
+    ASSERT_TRUE(Mpv().GetVideoSize(&video));
+    EXPECT_EQ(video, QSize(1920, 1080));
+    QWidget* view = Window().VideoView();
+    ASSERT_NE(view, nullptr);
+    player->Play();
+    ASSERT_TRUE(PollUntil([&] { return player->position() > kSecond; }));
+    // A frame taken from the software renderer has the picture's colours, not black.
+    const QImage shot = view->grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    int coloured = 0;
+    for (int y = 0; y < shot.height(); y += 16) {
+        for (int x = 0; x < shot.width(); x += 16) {
+            coloured += qGray(shot.pixel(x, y)) > 32 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(coloured, 10);
+    EXPECT_TRUE(messages.boxes.empty());
 }
 
 TEST_F(MpvEngineTest, NoPictureOutputUnderTheOffscreenPlatform) {

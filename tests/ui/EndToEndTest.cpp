@@ -97,7 +97,8 @@ TEST_F(EndToEnd, MarksFromThePlayingPreviewCutTheStreamsSamples) {
     EXPECT_EQ(start, lastReport);
     EXPECT_GE(start, target);
     EXPECT_LT(start, target + 2 * kSecond);
-    EXPECT_EQ(StartText().toStdString(), "00:00:0" + std::to_string(start / kSecond));
+    // Two to four seconds in: the clock shows the whole seconds.
+    EXPECT_EQ(StartText(), QString::asprintf("00:00:%02d", static_cast<int>(start / kSecond)));
 
     ASSERT_TRUE(WaitForReport([&](int64_t rt) { return rt >= start + kSecond; }));
     Click(ConverterDialog::IDC_END_TIME);
@@ -117,9 +118,11 @@ TEST_F(EndToEnd, MarksFromThePlayingPreviewCutTheStreamsSamples) {
     EXPECT_EQ(wav.channels, 2);
     EXPECT_EQ(wav.rate, static_cast<uint32_t>(kRate));
     EXPECT_EQ(wav.bits, 16);
-    // 176,400 bytes a second between the marks, in whole 5000-byte buffers.
-    const int64_t bytes = (end - start) * 176'400 / kSecond;
-    EXPECT_EQ(static_cast<int64_t>(wav.DataBytes()), (bytes + 4999) / 5000 * 5000);
+    // The span between the marks at 176,400 bytes a second (44.1 kHz, 16-bit stereo),
+    // rounded up to whole 5000-byte buffers.
+    EXPECT_EQ(wav.avgBytes, 176'400u);
+    const int64_t budget = (end - start) * 176'400 / kSecond;
+    EXPECT_EQ(static_cast<int64_t>(wav.DataBytes()), (budget + 4999) / 5000 * 5000);
 
     // The stream's own samples from the start mark on: ffmpeg's decode keeps the 481
     // samples of MPEG audio's filter delay before the sound, which the marks do not count.

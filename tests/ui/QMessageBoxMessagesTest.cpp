@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
+#include <functional>
 
 #include "WaitFor.h"
 
@@ -21,6 +22,29 @@ QMessageBox* VisibleBox() {
     return nullptr;
 }
 
+// Answers the next box from inside its own event loop with the button `choose` picks.
+// No ASSERT runs there: a box that is missing, or lacks the button, fails the test and is
+// closed all the same, so the modal Show() returns instead of blocking the run.
+void AnswerNextBox(std::function<QAbstractButton*(QMessageBox&)> choose) {
+    QTimer::singleShot(0, [choose = std::move(choose)] {
+        QMessageBox* box = VisibleBox();
+        if (box == nullptr) {
+            ADD_FAILURE() << "no message box is shown";
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                modal->close();
+            }
+            return;
+        }
+        QAbstractButton* button = choose(*box);
+        if (button == nullptr) {
+            ADD_FAILURE() << "the box lacks the button to answer with";
+            box->close();
+            return;
+        }
+        button->click();
+    });
+}
+
 }  // namespace
 
 TEST(QMessageBoxMessages, OwnedQuestionShowsItsTextsAndReturnsTheAnswer) {
@@ -32,16 +56,14 @@ TEST(QMessageBoxMessages, OwnedQuestionShowsItsTextsAndReturnsTheAnswer) {
         QString text, title;
         bool hasYes = false, hasNo = false, hasOk = false;
         Qt::WindowModality modality = Qt::NonModal;
-        QTimer::singleShot(0, [&, button = button] {
-            QMessageBox* box = VisibleBox();
-            ASSERT_NE(box, nullptr);
-            text = box->text();
-            title = box->windowTitle();
-            modality = box->windowModality();
-            hasYes = box->button(QMessageBox::Yes) != nullptr;
-            hasNo = box->button(QMessageBox::No) != nullptr;
-            hasOk = box->button(QMessageBox::Ok) != nullptr;
-            box->button(button)->click();
+        AnswerNextBox([&, button = button](QMessageBox& box) {
+            text = box.text();
+            title = box.windowTitle();
+            modality = box.windowModality();
+            hasYes = box.button(QMessageBox::Yes) != nullptr;
+            hasNo = box.button(QMessageBox::No) != nullptr;
+            hasOk = box.button(QMessageBox::Ok) != nullptr;
+            return box.button(button);
         });
         const UserMessages::Answer got =
             messages.Show(&owner, "/tmp/x.wav exists. Do you want to replace it?", "Warning",
@@ -61,12 +83,9 @@ TEST(QMessageBoxMessages, OwnedMessageHasAnOkButton) {
     QDialog owner;
     owner.show();
     QString title;
-    QTimer::singleShot(0, [&] {
-        QMessageBox* box = VisibleBox();
-        ASSERT_NE(box, nullptr);
-        title = box->windowTitle();
-        ASSERT_NE(box->button(QMessageBox::Ok), nullptr);
-        box->button(QMessageBox::Ok)->click();
+    AnswerNextBox([&](QMessageBox& box) {
+        title = box.windowTitle();
+        return box.button(QMessageBox::Ok);
     });
     EXPECT_EQ(messages.Show(&owner, "Please open a Media file first!", "Error",
                             UserMessages::Buttons::Ok),

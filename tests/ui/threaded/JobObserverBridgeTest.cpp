@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "RecordingMessages.h"
@@ -11,12 +13,21 @@
 TEST(JobObserverBridge, ReportsArriveOnTheGuiThreadInOrder) {
     RecordingMessages messages;
     JobObserverBridge bridge(messages);
+    // What each slot saw, and the thread it ran on.
     std::vector<std::string> seen;
-    QObject::connect(&bridge, &JobObserverBridge::JobRunning, [&] { seen.push_back("running"); });
-    QObject::connect(&bridge, &JobObserverBridge::JobProgress,
-                     [&](int p) { seen.push_back(std::to_string(p)); });
-    QObject::connect(&bridge, &JobObserverBridge::JobFinished,
-                     [&](const JobOutcome&) { seen.push_back("finished"); });
+    std::vector<std::thread::id> threads;
+    QObject::connect(&bridge, &JobObserverBridge::JobRunning, [&] {
+        seen.push_back("running");
+        threads.push_back(std::this_thread::get_id());
+    });
+    QObject::connect(&bridge, &JobObserverBridge::JobProgress, [&](int p) {
+        seen.push_back(std::to_string(p));
+        threads.push_back(std::this_thread::get_id());
+    });
+    QObject::connect(&bridge, &JobObserverBridge::JobFinished, [&](const JobOutcome&) {
+        seen.push_back("finished");
+        threads.push_back(std::this_thread::get_id());
+    });
     std::thread worker([&] {
         bridge.OnJobRunning();
         bridge.OnJobProgress(5);
@@ -28,6 +39,7 @@ TEST(JobObserverBridge, ReportsArriveOnTheGuiThreadInOrder) {
     ASSERT_TRUE(WaitFor([&] { return seen.size() == 5; }));
     worker.join();
     EXPECT_EQ(seen, (std::vector<std::string>{"running", "5", "6", "0", "finished"}));
+    EXPECT_EQ(threads, std::vector<std::thread::id>(5, std::this_thread::get_id()));
     ASSERT_EQ(messages.records.size(), 1u);
     EXPECT_EQ(messages.records[0].text, "Can not write x");
 }
@@ -42,8 +54,9 @@ TEST(JobObserverBridge, MessageHoldsTheWorkerUntilSeen) {
         returned = true;
     });
     ASSERT_TRUE(WaitFor([&] { return !messages.held.empty(); }));
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(returned);
+    // A worker that did not wait would be back well within this time; one that waits
+    // stays until the box is released, however long the GUI thread runs meanwhile.
+    EXPECT_FALSE(WaitFor([&] { return returned.load(); }, 500));
     messages.ReleaseHeld();
     worker.join();
     EXPECT_TRUE(returned);
@@ -69,9 +82,24 @@ TEST(JobObserverBridge, AutoDismissAndShutdownNeverLeaveTheWorkerWaiting) {
     second.join();
     EXPECT_EQ(messages.records.size(), 1u);
 
-    // After shutdown nothing waits, even with no event loop running.
+    // After shutdown nothing waits, even with no event loop running, and nothing is shown.
     bridge.SetAutoDismiss(false);
     bridge.Shutdown();
-    std::thread third([&] { bridge.OnJobMessage("three", "Error"); });
+    std::promise<void> thirdReturned;
+    std::thread third([&] {
+        bridge.OnJobMessage("three", "Error");
+        thirdReturned.set_value();
+    });
+    const bool returnedAtOnce =
+        thirdReturned.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    EXPECT_TRUE(returnedAtOnce) << "a message after shutdown keeps its worker waiting";
+    if (!returnedAtOnce) {
+        // Let it go, so that the fault ends the test instead of hanging it.
+        WaitFor([&] { return !messages.held.empty(); }, 2000);
+        messages.ReleaseHeld();
+    }
     third.join();
+    ProcessEventsFor(100);
+    EXPECT_EQ(messages.records.size(), 1u);
+    EXPECT_TRUE(messages.held.empty());
 }

@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <atomic>
+#include <thread>
 
 #include "FfmpegAudioSource.h"
 #include "JobObserverBridge.h"
@@ -29,12 +30,18 @@ class JobThroughBridge : public ::testing::Test {
         request.outputPath = media.Path("out.wav");
         request.rtStart = 0;
         request.rtEnd = 3 * kSecond;
-        QObject::connect(&bridge, &JobObserverBridge::JobRunning, [this] { ++running; });
-        QObject::connect(&bridge, &JobObserverBridge::JobProgress,
-                         [this](int p) { progress.push_back(p); });
+        QObject::connect(&bridge, &JobObserverBridge::JobRunning, [this] {
+            ++running;
+            slotThreads.push_back(std::this_thread::get_id());
+        });
+        QObject::connect(&bridge, &JobObserverBridge::JobProgress, [this](int p) {
+            progress.push_back(p);
+            slotThreads.push_back(std::this_thread::get_id());
+        });
         QObject::connect(&bridge, &JobObserverBridge::JobFinished, [this](const JobOutcome& o) {
             ++finished;
             outcome = o;
+            slotThreads.push_back(std::this_thread::get_id());
         });
     }
 
@@ -47,6 +54,7 @@ class JobThroughBridge : public ::testing::Test {
     int finished = 0;
     std::vector<int> progress;
     JobOutcome outcome;
+    std::vector<std::thread::id> slotThreads;  // the thread each report's slot ran on
 };
 
 TEST_F(JobThroughBridge, ReportsReachTheGuiThreadInOrderAndOnlyAsChanges) {
@@ -61,6 +69,9 @@ TEST_F(JobThroughBridge, ReportsReachTheGuiThreadInOrderAndOnlyAsChanges) {
         EXPECT_NE(progress[i], progress[i - 1]);
     }
     EXPECT_EQ(progress.back(), 0);
+    // Every report was handled on this, the GUI thread, none on the worker.
+    EXPECT_EQ(slotThreads,
+              std::vector<std::thread::id>(progress.size() + 2, std::this_thread::get_id()));
     EXPECT_TRUE(WavFile::Read(request.outputPath).Valid());
 }
 
