@@ -8,7 +8,8 @@ export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 BUILD_DIR=build-asan ./scripts/build.sh -DORVANE_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug \
   -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF
 ./scripts/check-suites.sh build-asan
-ctest --test-dir build-asan --output-on-failure --no-tests=error -j2
+# The suites that write gigabytes run in the plain build only.
+ctest --test-dir build-asan --output-on-failure --no-tests=error -j2 -LE large
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
 BUILD_DIR=build-tsan ./scripts/build.sh -DORVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \

@@ -7,9 +7,9 @@
 
 #include "ConverterSession.h"
 #include "FfmpegAudioSource.h"
+#include "LibavLimits.h"
 #include "MpvPlaybackEngine.h"
 #include "QFileDialogChoosers.h"
-#include "LibavLimits.h"
 #include "QMessageBoxMessages.h"
 #include "ThreadedMediaProber.h"
 

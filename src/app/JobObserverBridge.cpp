@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <tuple>
 
 #include "UserMessages.h"
 #include "WakeUp.h"
@@ -81,7 +82,23 @@ void JobObserverBridge::OnJobProgress(int position) {
     Post(std::move(report));
 }
 
-void JobObserverBridge::OnJobMessage(const std::string& text, const std::string& caption) {
+std::pair<QString, QString> JobObserverBridge::NoticeText(const JobNotice& notice) {
+    const QString path = QString::fromStdString(notice.path);
+    switch (notice.kind) {
+        case JobNotice::Kind::CannotOpenOutput:
+            return {tr("Can not open %1").arg(path), tr("Error")};
+        case JobNotice::Kind::CannotWrite:
+            return {tr("Can not write %1").arg(path), tr("Error")};
+        case JobNotice::Kind::SizeLimit:
+            return {tr("The WAV file %1 has reached 4 GB, the most a WAV file can hold. The "
+                       "conversion stopped there; the file holds everything up to that point.")
+                        .arg(path),
+                    tr("Warning")};
+    }
+    return {tr("Can not write %1").arg(path), tr("Error")};
+}
+
+void JobObserverBridge::OnJobNotice(const JobNotice& notice) {
     auto pending = std::make_shared<Pending>();
     {
         std::lock_guard lock(m_mutex);
@@ -94,8 +111,7 @@ void JobObserverBridge::OnJobMessage(const std::string& text, const std::string&
         m_pending.push_back(pending);
     }
     Report report(Report::Kind::Message);
-    report.text = QString::fromStdString(text);
-    report.caption = QString::fromStdString(caption);
+    std::tie(report.text, report.caption) = NoticeText(notice);
     report.pending = pending;
     Post(std::move(report));
     pending->Wait();

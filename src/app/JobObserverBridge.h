@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "ConversionJob.h"
@@ -15,7 +16,7 @@ class WakeUp;
 
 // Carries a conversion job's reports from its worker thread to the GUI thread.
 // Running, progress and finished are queued and never make the worker wait. A
-// message makes the worker wait until the user has seen it, but the GUI thread
+// notice makes the worker wait until the user has seen it, but the GUI thread
 // shows it without waiting for anything, so neither thread can block the other
 // for good. Lives on the GUI thread; its signals are emitted there.
 //
@@ -31,7 +32,7 @@ class JobObserverBridge final : public QObject, public JobObserver {
     // Worker thread.
     void OnJobRunning() override;
     void OnJobProgress(int position) override;
-    void OnJobMessage(const std::string& text, const std::string& caption) override;
+    void OnJobNotice(const JobNotice& notice) override;
     void OnJobFinished(const JobOutcome& outcome) override;
 
     // GUI thread: while set, worker messages are not shown and the worker goes on at
@@ -39,6 +40,9 @@ class JobObserverBridge final : public QObject, public JobObserver {
     void SetAutoDismiss(bool autoDismiss);
     // Any thread: releases every waiting worker for good; later messages return at once.
     void Shutdown();
+
+    // A notice in the dialog's words: text and caption.
+    static std::pair<QString, QString> NoticeText(const JobNotice& notice);
 
   signals:
     void JobRunning();

@@ -391,11 +391,8 @@ int ExtractCommand::Convert(const ExtractArguments& args, const std::string& inp
         case JobOutcome::Status::WriteFailed:
             break;
     }
-    // A header the writer could not put out fails without a message of its own.
-    if (!observer.MessageShown()) {
-        observer.Print("Error: Can not write " + output);
-    }
-    // A half-written WAV would pass for a result: remove it. Devices are left alone.
+    // The job has said what failed. A half-written WAV would pass for a result: remove
+    // it. Devices are left alone.
     if (IsRegularFile(output)) {
         std::error_code ec;
         fs::remove(output, ec);

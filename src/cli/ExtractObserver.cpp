@@ -8,24 +8,37 @@ void ExtractObserver::OnJobProgress(int position) {
     }
 }
 
-void ExtractObserver::OnJobMessage(const std::string& text, const std::string& caption) {
+std::string ExtractObserver::NoticeText(const JobNotice& notice) {
+    switch (notice.kind) {
+        case JobNotice::Kind::CannotOpenOutput:
+            return "Error: Can not open " + notice.path;
+        case JobNotice::Kind::CannotWrite:
+            return "Error: Can not write " + notice.path;
+        case JobNotice::Kind::SizeLimit:
+            return "Warning: The WAV file " + notice.path +
+                   " has reached 4 GB, the most a classic WAV file can hold. The conversion "
+                   "stopped there; the file holds everything up to that point (-w modern "
+                   "writes past it)";
+    }
+    return "Error: Can not write " + notice.path;
+}
+
+void ExtractObserver::OnJobNotice(const JobNotice& notice) {
     std::lock_guard lock(m_mutex);
     EndProgressLocked();
-    // The job's captions are "Error" and "Warning"; either is the line's prefix.
-    m_err << (caption == "Warning" ? "Warning: " : "Error: ") << text << std::endl;
-    m_bMessageShown = true;
+    m_err << NoticeText(notice) << std::endl;
 }
 
 void ExtractObserver::OnJobFinished(const JobOutcome& outcome) {
     std::lock_guard lock(m_mutex);
     m_outcome = outcome;
-    m_bFinished = true;
+    m_finished = true;
     m_cv.notify_all();
 }
 
 bool ExtractObserver::WaitFinished(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
-    return m_cv.wait_for(lock, timeout, [this] { return m_bFinished; });
+    return m_cv.wait_for(lock, timeout, [this] { return m_finished; });
 }
 
 JobOutcome ExtractObserver::Outcome() const {
@@ -33,16 +46,11 @@ JobOutcome ExtractObserver::Outcome() const {
     return m_outcome;
 }
 
-bool ExtractObserver::MessageShown() const {
-    std::lock_guard lock(m_mutex);
-    return m_bMessageShown;
-}
-
 void ExtractObserver::ShowProgress(const std::string& text) {
     std::lock_guard lock(m_mutex);
     // Carriage return and erase-to-end-of-line: the line is redrawn in place.
     m_err << '\r' << text << "\x1b[K" << std::flush;
-    m_bProgressShown = true;
+    m_progressShown = true;
 }
 
 void ExtractObserver::EndProgress() {
@@ -51,9 +59,9 @@ void ExtractObserver::EndProgress() {
 }
 
 void ExtractObserver::EndProgressLocked() {
-    if (m_bProgressShown) {
+    if (m_progressShown) {
         m_err << '\n';
-        m_bProgressShown = false;
+        m_progressShown = false;
     }
 }
 

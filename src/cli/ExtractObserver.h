@@ -19,17 +19,17 @@ class ExtractObserver : public JobObserver {
 
     void OnJobRunning() override {}
     void OnJobProgress(int position) override;
-    void OnJobMessage(const std::string& text, const std::string& caption) override;
+    void OnJobNotice(const JobNotice& notice) override;
     void OnJobFinished(const JobOutcome& outcome) override;
+
+    // A notice in the command's words: "Error: Can not write PATH".
+    static std::string NoticeText(const JobNotice& notice);
 
     // Waits up to timeout for the job's end; true once it has finished.
     bool WaitFinished(std::chrono::milliseconds timeout);
     // The furthest position reached; the job's reset to 0 at its end is not counted.
     int Position() const { return m_nPosition.load(); }
     JobOutcome Outcome() const;
-    // True when the job has shown a message.
-    bool MessageShown() const;
-
     // Redraws the progress line in place.
     void ShowProgress(const std::string& text);
     // Ends a progress line that is shown, so that the next output starts on a line of its own.
@@ -44,8 +44,7 @@ class ExtractObserver : public JobObserver {
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     std::atomic<int> m_nPosition{0};
-    bool m_bFinished = false;
-    bool m_bMessageShown = false;
-    bool m_bProgressShown = false;
+    bool m_finished = false;
+    bool m_progressShown = false;
     JobOutcome m_outcome;
 };

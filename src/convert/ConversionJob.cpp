@@ -7,16 +7,6 @@
 
 #include "MediaTime.h"
 
-namespace {
-
-std::string SizeLimitText(const std::string& path) {
-    return "The WAV file " + path +
-           " has reached 4 GB, the most a WAV file can hold. The conversion stopped there; "
-           "the file holds everything up to that point.";
-}
-
-}  // namespace
-
 ConversionJob::ConversionJob(SourceFactory factory, JobObserver& observer)
     : m_factory(std::move(factory)),
       m_observer(observer),
@@ -73,6 +63,10 @@ int ConversionJob::ProgressPosition(int64_t count, int64_t budget) {
     return position > 1000.0 ? 1000 : static_cast<int>(position);
 }
 
+void ConversionJob::Notify(JobNotice::Kind kind) {
+    m_observer.OnJobNotice(JobNotice{kind, m_request.outputPath});
+}
+
 void ConversionJob::SendProgress(int position) {
     if (position != m_nLastPosition) {
         m_nLastPosition = position;
@@ -121,11 +115,12 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
         // is replaced too; a failure shows when the new file cannot be created.
         std::remove(m_request.outputPath.c_str());
     }
-    WavWriter writer([this](const std::string& text,
-                            const std::string& caption) { m_observer.OnJobMessage(text, caption); },
-                     m_nMaxDataBytes);
-    if (writer.BeginWavFile(m_request.outputPath, m_request.header, format) !=
-        WavWriter::Result::Ok) {
+    WavWriter writer(m_nMaxDataBytes);
+    const WavWriter::Result begun =
+        writer.BeginWavFile(m_request.outputPath, m_request.header, format);
+    if (begun != WavWriter::Result::Ok) {
+        Notify(begun == WavWriter::Result::OpenFailed ? JobNotice::Kind::CannotOpenOutput
+                                                      : JobNotice::Kind::CannotWrite);
         outcome.status = JobOutcome::Status::OutputFailed;
         return outcome;
     }
@@ -161,6 +156,7 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
         }
         const WavWriter::Result w = writer.WriteWavData(buffer.data(), n, format.nBlockAlign);
         if (w == WavWriter::Result::WriteFailed) {
+            Notify(JobNotice::Kind::CannotWrite);
             outcome.status = JobOutcome::Status::WriteFailed;
             outcome.dataBytes = writer.DataBytes();
             return outcome;
@@ -170,7 +166,7 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
                                 format.nAvgBytesPerSec);
         }
         if (w == WavWriter::Result::SizeLimit) {
-            m_observer.OnJobMessage(SizeLimitText(m_request.outputPath), "Warning");
+            Notify(JobNotice::Kind::SizeLimit);
             outcome.status = JobOutcome::Status::SizeLimit;
             break;
         }
@@ -188,6 +184,7 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
     outcome.clippedSamples = source.ClippedSamples();
     outcome.dataBytes = writer.DataBytes();
     if (writer.FinishWavFile(format) != WavWriter::Result::Ok) {
+        Notify(JobNotice::Kind::CannotWrite);
         outcome.status = JobOutcome::Status::WriteFailed;
         return outcome;
     }

@@ -94,6 +94,8 @@ class ConversionJob {
     JobOutcome RunConversion();
     JobOutcome ConvertToWav(AudioStreamSource& source);
     void SendProgress(int position);
+    // Tells the user about the output file and waits until they have seen it.
+    void Notify(JobNotice::Kind kind);
 
     SourceFactory m_factory;
     JobObserver& m_observer;

@@ -30,18 +30,14 @@ const std::array<uint8_t, WavWriter::kHeaderSize> WavWriter::kHeaderTemplate = {
     0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1,
     0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0x00, 0x00, 0x00, 0x00};
 
-WavWriter::WavWriter(MessageSink sink, int64_t maxDataBytes)
-    : m_sink(std::move(sink)), m_nMaxDataBytes(maxDataBytes) {}
+WavWriter::WavWriter(int64_t maxDataBytes) : m_nMaxDataBytes(maxDataBytes) {}
 
 WavWriter::~WavWriter() {
     Close();
 }
 
-WavWriter::Result WavWriter::Fail(const char* format) {
+WavWriter::Result WavWriter::Fail() {
     Close();
-    if (m_sink) {
-        m_sink(std::string(format) + m_strPath, "Error");
-    }
     return Result::WriteFailed;
 }
 
@@ -71,9 +67,6 @@ WavWriter::Result WavWriter::BeginWavFile(const std::string& path, WavHeaderKind
     m_nDataBytes = 0;
     m_file = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
     if (m_file == nullptr) {
-        if (m_sink) {
-            m_sink("Can not open " + m_strPath, "Error");
-        }
         return Result::OpenFailed;
     }
     m_buffer = static_cast<char*>(std::malloc(kStreamBuffer));
@@ -110,7 +103,7 @@ WavWriter::Result WavWriter::WriteWavData(const uint8_t* buffer, size_t count,
     const bool written =
         m_bAsync ? m_async.Write(buffer, count) : std::fwrite(buffer, 1, count, m_file) == count;
     if (count > 0 && !written) {
-        return Fail("Can not write ");
+        return Fail();
     }
     m_nDataBytes += static_cast<int64_t>(count);
     return result;
@@ -141,12 +134,12 @@ WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {
     if (m_bAsync) {
         m_bAsync = false;
         if (!m_async.Finish()) {
-            return Fail("Can not write ");
+            return Fail();
         }
     }
     // A failed seek would put the patch in the wrong place: it counts as a failed write.
     if (!PatchAt(40, dataSize, 4) || !PatchAt(4, riffSize, 4) || !PatchAt(20, fmt, 16)) {
-        return Fail("Can not write ");
+        return Fail();
     }
     return CloseChecked();
 }
@@ -155,18 +148,18 @@ WavWriter::Result WavWriter::FinishModern() {
     if (m_bAsync) {
         m_bAsync = false;
         if (!m_async.Finish()) {
-            return Fail("Can not write ");
+            return Fail();
         }
     }
     // The data chunk ends on an even offset, as RIFF chunks do.
     const uint8_t pad = 0;
     if ((m_nDataBytes & 1) != 0 && std::fwrite(&pad, 1, 1, m_file) != 1) {
-        return Fail("Can not write ");
+        return Fail();
     }
     const std::vector<uint8_t> header =
         WavHeader::Modern(m_format, static_cast<uint64_t>(m_nDataBytes));
     if (!PatchAt(0, header.data(), header.size())) {
-        return Fail("Can not write ");
+        return Fail();
     }
     return CloseChecked();
 }
@@ -174,7 +167,7 @@ WavWriter::Result WavWriter::FinishModern() {
 WavWriter::Result WavWriter::CloseChecked() {
     // The buffered data only reaches the disk here: a failed close is a failed write.
     if (std::fflush(m_file) != 0) {
-        return Fail("Can not write ");
+        return Fail();
     }
     struct stat written {};
     const bool haveWritten = fstat(fileno(m_file), &written) == 0;
@@ -184,9 +177,6 @@ WavWriter::Result WavWriter::CloseChecked() {
     const bool stillThere = haveWritten && stat(m_strPath.c_str(), &now) == 0 &&
                             now.st_dev == written.st_dev && now.st_ino == written.st_ino;
     if (!Close() || !stillThere) {
-        if (m_sink) {
-            m_sink("Can not write " + m_strPath, "Error");
-        }
         return Result::WriteFailed;
     }
     return Result::Ok;

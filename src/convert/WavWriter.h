@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
 
 #include "AsyncFileWriter.h"
@@ -16,17 +15,15 @@
 // turns the file into RF64 when it passes 4 GB.
 class WavWriter {
   public:
-    // Shows a message to the user (text, caption) and returns when it was seen.
-    using MessageSink = std::function<void(const std::string& text, const std::string& caption)>;
-
     static constexpr size_t kHeaderSize = 44;
     static const std::array<uint8_t, kHeaderSize> kHeaderTemplate;
     // The most data a RIFF file can describe: its 32-bit size field holds data + 36.
     static constexpr int64_t kMaxDataBytes = 0xFFFFFFFFLL - 36;
 
+    // What a call did. A failure leaves the file closed; the caller tells the user.
     enum class Result { Ok, OpenFailed, HeaderFailed, WriteFailed, SizeLimit };
 
-    explicit WavWriter(MessageSink sink, int64_t maxDataBytes = kMaxDataBytes);
+    explicit WavWriter(int64_t maxDataBytes = kMaxDataBytes);
     ~WavWriter();
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
@@ -48,9 +45,8 @@ class WavWriter {
     Result CloseChecked();
     // Closes the file; false when the close (and so the last flush) failed.
     bool Close();
-    Result Fail(const char* format);
+    Result Fail();
 
-    MessageSink m_sink;
     int64_t m_nMaxDataBytes;
     std::string m_strPath;
     FILE* m_file = nullptr;

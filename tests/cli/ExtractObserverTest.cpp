@@ -4,14 +4,17 @@
 
 #include <sstream>
 
-TEST(ExtractObserverTest, JobMessagesCarryTheirCaptionAsPrefix) {
+TEST(ExtractObserverTest, NoticesAreWordedWithTheirKindAsPrefix) {
     std::ostringstream err;
     ExtractObserver observer(err);
-    observer.OnJobMessage("Can not write /dev/full", "Error");
-    observer.OnJobMessage("The WAV file x.wav has reached 4 GB", "Warning");
+    observer.OnJobNotice({JobNotice::Kind::CannotOpenOutput, "/no/folder/x.wav"});
+    observer.OnJobNotice({JobNotice::Kind::CannotWrite, "/dev/full"});
+    observer.OnJobNotice({JobNotice::Kind::SizeLimit, "x.wav"});
     EXPECT_EQ(err.str(),
-              "Error: Can not write /dev/full\nWarning: The WAV file x.wav has reached 4 GB\n");
-    EXPECT_TRUE(observer.MessageShown());
+              "Error: Can not open /no/folder/x.wav\nError: Can not write /dev/full\n"
+              "Warning: The WAV file x.wav has reached 4 GB, the most a classic WAV file can "
+              "hold. The conversion stopped there; the file holds everything up to that point "
+              "(-w modern writes past it)\n");
 }
 
 TEST(ExtractObserverTest, AMessageDuringProgressStartsOnALineOfItsOwn) {
@@ -19,7 +22,7 @@ TEST(ExtractObserverTest, AMessageDuringProgressStartsOnALineOfItsOwn) {
     ExtractObserver observer(err);
     observer.ShowProgress(" 10.0%");
     observer.ShowProgress(" 20.0%");
-    observer.OnJobMessage("Can not write out.wav", "Error");
+    observer.OnJobNotice({JobNotice::Kind::CannotWrite, "out.wav"});
     observer.EndProgress();  // nothing left to end
     EXPECT_EQ(err.str(), "\r 10.0%\x1b[K\r 20.0%\x1b[K\nError: Can not write out.wav\n");
 }

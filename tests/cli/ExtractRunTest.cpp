@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "ChildProcess.h"
-#include "OrvaneVersion.h"
 #include "HostileFiles.h"
+#include "OrvaneVersion.h"
 #include "TestMedia.h"
 #include "WavFile.h"
 

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "NoFileOverride.h"
+#include "NoticeText.h"
 #include "ScriptedSource.h"
 #include "TestMedia.h"
 #include "WavFile.h"
@@ -26,9 +27,9 @@ class RecordingObserver : public JobObserver {
         std::lock_guard lock(m_mutex);
         positions.push_back(position);
     }
-    void OnJobMessage(const std::string& text, const std::string& caption) override {
+    void OnJobNotice(const JobNotice& notice) override {
         std::lock_guard lock(m_mutex);
-        messages.push_back(caption + ": " + text);
+        messages.push_back(Describe(notice));
     }
     void OnJobFinished(const JobOutcome& o) override {
         std::lock_guard lock(m_mutex);
@@ -201,7 +202,7 @@ TEST(ConversionJob, FailuresBeforeWritingLeaveNoFile) {
         run.Run(0, 10'000'000);
         EXPECT_EQ(run.observer.outcome.status, JobOutcome::Status::OutputFailed);
         EXPECT_EQ(run.observer.messages,
-                  std::vector<std::string>{"Error: Can not open " + run.output});
+                  std::vector<std::string>{"CannotOpenOutput " + run.output});
         EXPECT_FALSE(std::filesystem::exists(run.output));
         EXPECT_EQ(run.source->fillCalls, 0);
     }
@@ -213,7 +214,7 @@ TEST(ConversionJob, FullDiskIsReportedOnce) {
     run.source->fills = {ScriptedSource::kForever};
     run.Run(0, 30'000'000);
     EXPECT_EQ(run.observer.outcome.status, JobOutcome::Status::WriteFailed);
-    EXPECT_EQ(run.observer.messages, std::vector<std::string>{"Error: Can not write /dev/full"});
+    EXPECT_EQ(run.observer.messages, std::vector<std::string>{"CannotWrite /dev/full"});
     EXPECT_EQ(run.observer.positions.back(), 0);
 }
 
@@ -224,7 +225,7 @@ TEST(ConversionJob, TheRiffLimitStopsWithAMessageAndAValidFile) {
     run.Run(0, 600'000'000);
     EXPECT_EQ(run.observer.outcome.status, JobOutcome::Status::SizeLimit);
     ASSERT_EQ(run.observer.messages.size(), 1u);
-    EXPECT_EQ(run.observer.messages[0].rfind("Warning: The WAV file " + run.output, 0), 0u);
+    EXPECT_EQ(run.observer.messages[0].rfind("SizeLimit " + run.output, 0), 0u);
     WavFile f = WavFile::Read(run.output);
     ASSERT_TRUE(f.Valid());
     EXPECT_EQ(f.dataSize, 12'344u);  // whole 4-byte sample frames only

@@ -15,6 +15,7 @@
 #include "FfmpegAudioSource.h"
 #include "FileSizeLimit.h"
 #include "NoFileOverride.h"
+#include "NoticeText.h"
 #include "TestMedia.h"
 #include "WavFile.h"
 #include "WavWriter.h"
@@ -38,9 +39,7 @@ struct Conversion : JobObserver {
             }
         }
     }
-    void OnJobMessage(const std::string& text, const std::string& caption) override {
-        messages.push_back(caption + ": " + text);
-    }
+    void OnJobNotice(const JobNotice& notice) override { messages.push_back(Describe(notice)); }
     void OnJobFinished(const JobOutcome& o) override { outcome = o; }
 
     void Run(const std::string& in, const std::string& out,
@@ -81,7 +80,7 @@ TEST(Faults, TheDiskFillsUpMidConversion) {
         c.Run(in, out);
     }
     EXPECT_EQ(c.outcome.status, JobOutcome::Status::WriteFailed);
-    EXPECT_EQ(c.messages, std::vector<std::string>{"Error: Can not write " + out});
+    EXPECT_EQ(c.messages, std::vector<std::string>{"CannotWrite " + out});
     // The file does not pass for a good WAV: its header still says no data.
     const WavFile f = WavFile::Read(out);
     EXPECT_LE(f.bytes.size(), 3u << 20);
@@ -181,7 +180,7 @@ TEST(Faults, TheOutputFolderIsRemovedMidRun) {
     c.onFirstProgress = [&] { std::filesystem::remove_all(folder); };
     c.Run(in, out);
     EXPECT_EQ(c.outcome.status, JobOutcome::Status::WriteFailed);
-    EXPECT_EQ(c.messages, std::vector<std::string>{"Error: Can not write " + out});
+    EXPECT_EQ(c.messages, std::vector<std::string>{"CannotWrite " + out});
 }
 
 // An output the job may not write is not opened, and is left as it was: a read-only
@@ -196,7 +195,7 @@ TEST(Faults, AnOutputThatCannotBeWrittenIsLeftAsItWas) {
     Conversion c;
     ASSERT_TRUE(RunWithoutFileOverride([&] { c.Run(in, out, 10'000'000); }));
     EXPECT_EQ(c.outcome.status, JobOutcome::Status::OutputFailed);
-    EXPECT_EQ(c.messages, std::vector<std::string>{"Error: Can not open " + out});
+    EXPECT_EQ(c.messages, std::vector<std::string>{"CannotOpenOutput " + out});
     EXPECT_EQ(std::filesystem::file_size(out), 4u);
 }
 
@@ -213,6 +212,6 @@ TEST(Faults, AnImmutableOutputIsLeftAsItWas) {
     c.Run(in, out, 10'000'000);
     RunCommand("chattr -i " + ShellQuote(out));
     EXPECT_EQ(c.outcome.status, JobOutcome::Status::OutputFailed);
-    EXPECT_EQ(c.messages, std::vector<std::string>{"Error: Can not open " + out});
+    EXPECT_EQ(c.messages, std::vector<std::string>{"CannotOpenOutput " + out});
     EXPECT_EQ(std::filesystem::file_size(out), 4u);
 }

@@ -204,7 +204,7 @@ TEST(FfmpegAudioSource, DurationPathsAndTheWholeConversion) {
     struct Observer : JobObserver {
         void OnJobRunning() override {}
         void OnJobProgress(int) override {}
-        void OnJobMessage(const std::string&, const std::string&) override {}
+        void OnJobNotice(const JobNotice&) override {}
         void OnJobFinished(const JobOutcome& o) override { outcome = o; }
         JobOutcome outcome;
     } observer;

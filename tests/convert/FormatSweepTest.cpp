@@ -91,7 +91,7 @@ TEST(FormatSweep, EveryNamedFormatDecodesAndCutsAsFfmpegDoes) {
         int rate;
         int channels;
         int bits;
-        int tolerance;       // steps
+        int tolerance;      // steps
         bool msTimestamps;  // the container counts milliseconds: a cut may be up to one off
         // Sample frames the file's timestamps put before its first decoded sample.
         int stamped;
@@ -148,8 +148,8 @@ TEST(FormatSweep, EveryNamedFormatDecodesAndCutsAsFfmpegDoes) {
             ASSERT_EQ(format.wBitsPerSample, row.bits);
             // The first sample written is the one that was encoded at the mark, and
             // everything after it follows: in ffmpeg's decode, past the codec's delay.
-            const int64_t mark = std::max<int64_t>(
-                0, std::llround(seconds * row.rate) - row.stamped + row.lead);
+            const int64_t mark =
+                std::max<int64_t>(0, std::llround(seconds * row.rate) - row.stamped + row.lead);
             const int64_t slack = row.msTimestamps && seconds > 0 ? row.rate / 1000 : 0;
             // The cut runs to the end of the stream, so where it starts in the whole
             // decode follows from its length.

@@ -20,7 +20,7 @@ class OutcomeObserver : public JobObserver {
   public:
     void OnJobRunning() override {}
     void OnJobProgress(int) override {}
-    void OnJobMessage(const std::string&, const std::string&) override {}
+    void OnJobNotice(const JobNotice&) override {}
     void OnJobFinished(const JobOutcome& o) override { m_done.set_value(o); }
     JobOutcome Wait() { return m_done.get_future().get(); }
 

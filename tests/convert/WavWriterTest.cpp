@@ -11,18 +11,6 @@
 
 namespace {
 
-struct RecordedMessage {
-    std::string text;
-    std::string caption;
-};
-
-struct MessageLog {
-    std::vector<RecordedMessage> messages;
-    WavWriter::MessageSink Sink() {
-        return [this](const std::string& t, const std::string& c) { messages.push_back({t, c}); };
-    }
-};
-
 AudioFormat Format(uint16_t channels, uint32_t rate, uint16_t bits) {
     AudioFormat f;
     f.nChannels = channels;
@@ -46,10 +34,9 @@ TEST(WavWriter, TemplateIsTheCanonicalPlaceholderHeader) {
 
     // A file that is never finished keeps exactly the template and the data written.
     TestMedia media;
-    MessageLog log;
     const std::string path = media.Path("unfinished.wav");
     {
-        WavWriter w(log.Sink());
+        WavWriter w;
         ASSERT_EQ(w.BeginWavFile(path), WavWriter::Result::Ok);
         const uint8_t data[3] = {1, 2, 3};
         ASSERT_EQ(w.WriteWavData(data, 3), WavWriter::Result::Ok);
@@ -57,14 +44,12 @@ TEST(WavWriter, TemplateIsTheCanonicalPlaceholderHeader) {
     WavFile f = WavFile::Read(path);
     ASSERT_EQ(f.bytes.size(), 47u);
     EXPECT_EQ(std::vector<uint8_t>(f.bytes.begin(), f.bytes.begin() + 44), expected);
-    EXPECT_TRUE(log.messages.empty());
 }
 
 TEST(WavWriter, FinishPatchesSizesAndFormat) {
     TestMedia media;
-    MessageLog log;
     const std::string path = media.Path("mono8.wav");
-    WavWriter w(log.Sink());
+    WavWriter w;
     ASSERT_EQ(w.BeginWavFile(path), WavWriter::Result::Ok);
     std::vector<uint8_t> a(5000, 0x80), b(1234, 0x7F);
     b.push_back(0x01);  // odd length: 1235 bytes
@@ -87,14 +72,12 @@ TEST(WavWriter, FinishPatchesSizesAndFormat) {
     EXPECT_EQ(f.blockAlign, 1);
     EXPECT_EQ(f.bits, 8);
     EXPECT_EQ(f.bytes.back(), 0x01);
-    EXPECT_TRUE(log.messages.empty());
 }
 
 TEST(WavWriter, NoDataGivesA44ByteFile) {
     TestMedia media;
-    MessageLog log;
     const std::string path = media.Path("empty.wav");
-    WavWriter w(log.Sink());
+    WavWriter w;
     ASSERT_EQ(w.BeginWavFile(path), WavWriter::Result::Ok);
     ASSERT_EQ(w.FinishWavFile(Format(2, 48000, 16)), WavWriter::Result::Ok);
     WavFile f = WavFile::Read(path);
@@ -106,26 +89,20 @@ TEST(WavWriter, NoDataGivesA44ByteFile) {
     EXPECT_EQ(f.avgBytes, 192000u);
 }
 
-TEST(WavWriter, MissingFolderGivesCanNotOpenAndNoFile) {
+TEST(WavWriter, MissingFolderFailsToOpenAndLeavesNoFile) {
     TestMedia media;
-    MessageLog log;
     const std::string path = media.Path("no such folder/out.wav");
-    WavWriter w(log.Sink());
+    WavWriter w;
     EXPECT_EQ(w.BeginWavFile(path), WavWriter::Result::OpenFailed);
-    ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0].text, "Can not open " + path);
-    EXPECT_EQ(log.messages[0].caption, "Error");
     EXPECT_FALSE(std::filesystem::exists(path));
 
     // An empty path names no file either.
-    WavWriter w2(log.Sink());
+    WavWriter w2;
     EXPECT_EQ(w2.BeginWavFile(""), WavWriter::Result::OpenFailed);
-    EXPECT_EQ(log.messages.back().text, "Can not open ");
 }
 
 TEST(WavWriter, FullDiskIsAFailedWriteNotASuccess) {
-    MessageLog log;
-    WavWriter w(log.Sink());
+    WavWriter w;
     ASSERT_EQ(w.BeginWavFile("/dev/full"), WavWriter::Result::Ok);
     std::vector<uint8_t> data(5000, 1);
     WavWriter::Result r = WavWriter::Result::Ok;
@@ -137,17 +114,13 @@ TEST(WavWriter, FullDiskIsAFailedWriteNotASuccess) {
         r = w.FinishWavFile(Format(2, 44100, 16));
     }
     EXPECT_EQ(r, WavWriter::Result::WriteFailed);
-    ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0].text, "Can not write /dev/full");
-    EXPECT_EQ(log.messages[0].caption, "Error");
 }
 
 TEST(WavWriter, RiffLimitEndsWithWholeFramesAndAValidFile) {
     TestMedia media;
-    MessageLog log;
     const std::string path = media.Path("limit.wav");
     // A small limit stands in for 4 GiB; the arithmetic is the same.
-    WavWriter w(log.Sink(), 10'002);
+    WavWriter w(10'002);
     ASSERT_EQ(w.BeginWavFile(path), WavWriter::Result::Ok);
     std::vector<uint8_t> data(5000, 9);
     EXPECT_EQ(w.WriteWavData(data.data(), 5000, 4), WavWriter::Result::Ok);

@@ -32,7 +32,7 @@ TEST(JobObserverBridge, ReportsArriveOnTheGuiThreadInOrder) {
         bridge.OnJobRunning();
         bridge.OnJobProgress(5);
         bridge.OnJobProgress(6);
-        bridge.OnJobMessage("Can not write x", "Error");
+        bridge.OnJobNotice({JobNotice::Kind::CannotWrite, "x"});
         bridge.OnJobProgress(0);
         bridge.OnJobFinished(JobOutcome{});
     });
@@ -42,6 +42,19 @@ TEST(JobObserverBridge, ReportsArriveOnTheGuiThreadInOrder) {
     EXPECT_EQ(threads, std::vector<std::thread::id>(5, std::this_thread::get_id()));
     ASSERT_EQ(messages.records.size(), 1u);
     EXPECT_EQ(messages.records[0].text, "Can not write x");
+    EXPECT_EQ(messages.records[0].caption, "Error");
+}
+
+TEST(JobObserverBridge, NoticesAreWordedForTheDialog) {
+    const auto text = [](JobNotice::Kind kind) {
+        const auto [t, caption] = JobObserverBridge::NoticeText({kind, "/music/out.wav"});
+        return (caption + ": " + t).toStdString();
+    };
+    EXPECT_EQ(text(JobNotice::Kind::CannotOpenOutput), "Error: Can not open /music/out.wav");
+    EXPECT_EQ(text(JobNotice::Kind::CannotWrite), "Error: Can not write /music/out.wav");
+    EXPECT_EQ(text(JobNotice::Kind::SizeLimit),
+              "Warning: The WAV file /music/out.wav has reached 4 GB, the most a WAV file can "
+              "hold. The conversion stopped there; the file holds everything up to that point.");
 }
 
 TEST(JobObserverBridge, MessageHoldsTheWorkerUntilSeen) {
@@ -50,7 +63,7 @@ TEST(JobObserverBridge, MessageHoldsTheWorkerUntilSeen) {
     JobObserverBridge bridge(messages);
     std::atomic<bool> returned{false};
     std::thread worker([&] {
-        bridge.OnJobMessage("Can not open x", "Error");
+        bridge.OnJobNotice({JobNotice::Kind::CannotOpenOutput, "x"});
         returned = true;
     });
     ASSERT_TRUE(WaitFor([&] { return !messages.held.empty(); }));
@@ -66,7 +79,7 @@ TEST(JobObserverBridge, AutoDismissAndShutdownNeverLeaveTheWorkerWaiting) {
     RecordingMessages messages;
     messages.holdUnowned = true;
     JobObserverBridge bridge(messages);
-    std::thread first([&] { bridge.OnJobMessage("one", "Error"); });
+    std::thread first([&] { bridge.OnJobNotice({JobNotice::Kind::CannotWrite, "one"}); });
     ASSERT_TRUE(WaitFor([&] { return !messages.held.empty(); }));
     bridge.SetAutoDismiss(true);
     first.join();
@@ -75,7 +88,7 @@ TEST(JobObserverBridge, AutoDismissAndShutdownNeverLeaveTheWorkerWaiting) {
     // While dismissing, a new message is not shown at all.
     std::atomic<bool> returned{false};
     std::thread second([&] {
-        bridge.OnJobMessage("two", "Error");
+        bridge.OnJobNotice({JobNotice::Kind::CannotWrite, "two"});
         returned = true;
     });
     EXPECT_TRUE(WaitFor([&] { return returned.load(); }));
@@ -87,7 +100,7 @@ TEST(JobObserverBridge, AutoDismissAndShutdownNeverLeaveTheWorkerWaiting) {
     bridge.Shutdown();
     std::promise<void> thirdReturned;
     std::thread third([&] {
-        bridge.OnJobMessage("three", "Error");
+        bridge.OnJobNotice({JobNotice::Kind::CannotWrite, "three"});
         thirdReturned.set_value();
     });
     const bool returnedAtOnce =
