@@ -14,10 +14,11 @@
 
 bool CPreviewPlayer::s_bDialogOnTop = true;
 
-const char* const CPreviewPlayer::kCannotPlayText =
+const char* const CPreviewPlayer::kCannotPlayText = QT_TRANSLATE_NOOP(
+    "CPreviewPlayer",
     "Cannot play the file.  The file is either corrupt or\n"
     "the player does not support the format you are trying to play.\n"
-    "If you want more decoders, please visit our website.";
+    "If you want more decoders, please visit our website.");
 
 namespace {
 
@@ -81,7 +82,7 @@ void CPreviewPlayer::ShowFailure(const char* format, ...) {
         std::vsnprintf(text.data(), text.size(), format, again);
     }
     va_end(again);
-    m_messages.ShowMessage(QString::fromUtf8(text.data()), QStringLiteral("Message"));
+    m_messages.ShowMessage(QString::fromUtf8(text.data()), tr("Message"));
 }
 
 void CPreviewPlayer::ShowCallFailure(const EngineResult& result) {
@@ -116,7 +117,7 @@ bool CPreviewPlayer::OpenMedia(const std::string& clipPath) {
     m_engine->SetEventNotify([this] { HandleEngineEvents(); });
     m_loading = true;
     if (!m_engine->Load(m_clipPath).Ok()) {
-        m_messages.ShowMessage(QString::fromUtf8(kCannotPlayText), QStringLiteral("Error"));
+        m_messages.ShowMessage(tr(kCannotPlayText), tr("Error"));
         CloseMedia();
         return false;
     }
@@ -251,8 +252,7 @@ void CPreviewPlayer::HandleEngineEvents() {
                 break;
             case EngineEvent::LoadFailed:
                 if (m_loading) {
-                    m_messages.ShowMessage(QString::fromUtf8(kCannotPlayText),
-                                           QStringLiteral("Error"));
+                    m_messages.ShowMessage(tr(kCannotPlayText), tr("Error"));
                     CloseMedia();
                     emit opened(false);
                     return;  // the engine is gone

@@ -1,5 +1,7 @@
 #include "PreviewGeometry.h"
 
+#include <QCoreApplication>
+
 namespace PreviewGeometry {
 
 QRect FirstPreviewRect(const QRect& workArea, const QRect& dialogFrame) {
@@ -51,12 +53,12 @@ QRect FullScreenVideoRect(const QSize& screen, const QSize& video) {
 
 QString PreviewTitle(const std::string& clipPath, bool paused) {
     if (clipPath.empty()) {
-        return QStringLiteral("PREVIEW");
+        return QCoreApplication::translate("PreviewWindow", "PREVIEW");
     }
     const size_t slash = clipPath.find_last_of("/\\");
     const std::string name = slash == std::string::npos ? clipPath : clipPath.substr(slash + 1);
     return QString::fromStdString(name) + QStringLiteral("  ") +
-           (paused ? QStringLiteral("(Paused)") : QString());
+           (paused ? QCoreApplication::translate("PreviewWindow", "(Paused)") : QString());
 }
 
 }  // namespace PreviewGeometry

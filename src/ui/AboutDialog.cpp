@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "DialogUnits.h"
+#include "OrvaneVersion.h"
 #include "HelpLauncher.h"
 
 // Outside any namespace: Q_INIT_RESOURCE declares the resource's global init function.
@@ -41,7 +42,7 @@ QIcon AboutDialog::ApplicationIcon() {
 }
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("About Orvane"));
+    setWindowTitle(tr("About Orvane"));
     const DialogUnits du(font());
     setFixedSize(du.X(216), du.Y(92));
 
@@ -61,20 +62,21 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     iconLabel->setPixmap(icon.pixmap(QSize(side, side), devicePixelRatioF()));
     iconLabel->setGeometry(QRect(iconRect.topLeft(), QSize(side, side)));
 
-    AddText(this, "versionText", QString::fromLatin1(kVersionText), du.Rect(39, 10, 147, 8));
-    AddText(this, "noticeText", QString::fromUtf8(kLegalNotice), du.Rect(39, 24, 163, 8));
+    AddText(this, "versionText", tr("Orvane Version %1").arg(QStringLiteral(ORVANE_VERSION)),
+            du.Rect(39, 10, 147, 8));
+    AddText(this, "noticeText", tr(kLegalNotice), du.Rect(39, 24, 163, 8));
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setGeometry(du.Rect(81, 70, 50, 14));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
     AddText(this, "websiteText",
-            QStringLiteral("Website: ") + QString::fromLatin1(HelpLauncher::kHomepage),
+            tr("Website: %1").arg(QString::fromLatin1(HelpLauncher::kHomepage)),
             du.Rect(39, 38, 159, 8));
     AddText(this, "supportText",
-            QStringLiteral("Support: ") + QString::fromLatin1(HelpLauncher::kSupportPage),
+            tr("Support: %1").arg(QString::fromLatin1(HelpLauncher::kSupportPage)),
             du.Rect(39, 51, 170, 8));
     ok->setFocus();
 }

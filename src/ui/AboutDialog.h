@@ -14,8 +14,7 @@ class AboutDialog : public QDialog {
     // The application icon in every size the program carries, for windows and this box.
     static QIcon ApplicationIcon();
 
-    static constexpr const char* kVersionText = "Orvane Version " ORVANE_VERSION;
     // UTF-8: the copyright sign keeps the notice within its line, where "(C)" did not fit.
-    static constexpr const char* kLegalNotice =
-        "Copyright \xC2\xA9 2026 Vantorel. All rights reserved.";
+    static constexpr const char* kLegalNotice = QT_TR_NOOP(
+        "Copyright \xC2\xA9 2026 Vantorel. All rights reserved.");
 };

@@ -20,7 +20,7 @@ QPointer<HelpWindow>& OpenWindow() {
 }
 
 QString NotFoundPage(const QString& path) {
-    return QStringLiteral(
+    return HelpWindow::tr(
                "<html><head><title>Help page not found</title></head><body>"
                "<h1>Help page not found</h1>"
                "<p>The help page <code>%1</code> was not found.</p>"

@@ -153,6 +153,21 @@ foreach(page orvane orvane-extract)
   endif()
 endforeach()
 
+# The translation template: every text the dialog shows, for translators to start from.
+set(template "${PREFIX}/share/orvane/translations/orvane.ts")
+if(NOT EXISTS "${template}")
+  fail("missing share/orvane/translations/orvane.ts")
+else()
+  file(READ "${template}" ts)
+  foreach(text "Open Media File" "Can not get My Music directory!" "Opening %1…"
+          "The Start Time is bigger than the End Time!" "Full screen")
+    string(FIND "${ts}" "<source>${text}</source>" at)
+    if(at EQUAL -1)
+      fail("the translation template lacks \"${text}\"")
+    endif()
+  endforeach()
+endif()
+
 if(failures)
   list(JOIN failures "\n  " text)
   message(FATAL_ERROR "The installation in ${PREFIX} is incomplete:\n  ${text}")
