@@ -14,6 +14,7 @@
 
 #include "MediaTime.h"
 #include "MpvGlVideoWidget.h"
+#include "MpvReaper.h"
 #include "MpvSoftwareVideoWidget.h"
 
 namespace {
@@ -46,7 +47,9 @@ MpvPlaybackEngine::~MpvPlaybackEngine() {
     // The wake-up pipe is libmpv's and goes with it: stop watching it first.
     delete m_wakeNotifier;
     if (m_mpv != nullptr) {
-        mpv_terminate_destroy(m_mpv);
+        // Nothing of this engine is reached from the core's threads (no callbacks are set
+        // on the core), so it may go down on its own while this engine is gone.
+        MpvReaper::Instance().Destroy(m_mpv);
     }
 }
 

@@ -1,0 +1,173 @@
+// How long the GUI thread is held up, at most, while the converter opens a large file,
+// opens a slow one, and seeks in the preview. A 1 ms timer runs throughout; the longest
+// gap between its ticks, less the millisecond, is the stall.
+//
+//   stall_bench BIG_FILE
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "ConverterSession.h"
+#include "FfmpegAudioSource.h"
+#include "LibavLimits.h"
+#include "MediaController.h"
+#include "MpvPlaybackEngine.h"
+#include "PreviewController.h"
+#include "ProfileSettings.h"
+#include "QFileDialogChoosers.h"
+#include "ThreadedMediaProber.h"
+#include "UserMessages.h"
+
+namespace {
+
+// Answers every box at once, as if the user pressed OK; counts them.
+class CountingMessages : public UserMessages {
+  public:
+    Answer Show(QWidget*, const QString& text, const QString&, Buttons, Icon) override {
+        std::fprintf(stderr, "box: %s\n", qPrintable(text));
+        ++boxes;
+        return Answer::Ok;
+    }
+    void ShowUnowned(const QString&, const QString&, std::function<void()> onSeen) override {
+        ++boxes;
+        onSeen();
+    }
+    void DismissUnowned() override {}
+    int boxes = 0;
+};
+
+// A file system that takes its time: the probe's source waits before it reads.
+class SlowSource : public FfmpegAudioSource {
+  public:
+    bool ProbeMedia(const std::string& path, MediaInfo& info) override {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        return FfmpegAudioSource::ProbeMedia(path, info);
+    }
+};
+
+class StallMeter {
+  public:
+    StallMeter() {
+        m_timer.setInterval(1);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_worst = std::max(m_worst, now - m_last - 1'000'000);
+            m_last = now;
+        });
+    }
+    void Start() {
+        m_worst = 0;
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    double StopMs() {
+        m_timer.stop();
+        return static_cast<double>(m_worst) / 1e6;
+    }
+
+  private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_worst = 0;
+};
+
+template <typename Condition>
+bool RunUntil(Condition done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: stall_bench BIG_FILE\n");
+        return 2;
+    }
+    LibavLimits::Apply();
+    QApplication app(argc, argv);
+    const QString big = QString::fromLocal8Bit(argv[1]);
+
+    ProfileSettings settings("orvane-stall-bench");
+    // A stored output path: the start asks for no music folder.
+    settings.WriteProfileString("Option", "output_cut_file", "/tmp/orvane-stall-bench.wav");
+    CountingMessages messages;
+    QFileDialogChoosers choosers;
+    bool slow = false;
+    const AudioSourceFactory sources = [&slow]() -> std::unique_ptr<AudioStreamSource> {
+        if (slow) {
+            return std::make_unique<SlowSource>();
+        }
+        return std::make_unique<FfmpegAudioSource>();
+    };
+    ThreadedMediaProber prober(sources);
+    int dragging = 0;
+    const ConverterServices services{settings,
+                                     messages,
+                                     choosers,
+                                     prober,
+                                     [] {
+                                         MpvPlaybackEngine::Options options;
+                                         options.video = MpvPlaybackEngine::VideoOutput::None;
+                                         options.audioOutput = "null";
+                                         return std::make_unique<MpvPlaybackEngine>(options);
+                                     },
+                                     sources,
+                                     dragging};
+    ConverterSession session(services);
+    session.Show();
+    int opens = 0;
+    QObject::connect(&session.Media(), &MediaController::openFinished, [&](bool) { ++opens; });
+    StallMeter meter;
+    int status = 0;
+
+    // 1. A large file: probed on its thread, loaded by libmpv on its own.
+    meter.Start();
+    session.OpenMediaFile(big);
+    if (!RunUntil([&] { return opens == 1; }, 60'000)) {
+        std::fprintf(stderr, "the large file did not open\n");
+        return 1;
+    }
+    const double openLarge = meter.StopMs();
+
+    // 2. Twenty seeks across it while it plays.
+    session.Preview().OnPlay();
+    meter.Start();
+    const int64_t duration = session.Media().Info().duration;
+    for (int i = 0; i < 20; ++i) {
+        session.Preview().SeekTo(duration / 21 * (i % 2 == 0 ? i : 20 - i));
+        QElapsedTimer wait;
+        wait.start();
+        RunUntil([&] { return wait.elapsed() > 150; }, 1000);
+    }
+    const double seeks = meter.StopMs();
+
+    // 3. A slow file: two seconds before its probe reads anything.
+    slow = true;
+    meter.Start();
+    session.OpenMediaFile(big);
+    if (!RunUntil([&] { return opens == 2; }, 60'000)) {
+        std::fprintf(stderr, "the slow file did not open\n");
+        status = 1;
+    }
+    const double openSlow = meter.StopMs();
+
+    std::printf(
+        "longest GUI stall: opening a %.2f GB file %.1f ms; 20 seeks while playing %.1f "
+        "ms; opening a file that answers after 2 s %.1f ms; message boxes %d\n",
+        static_cast<double>(QFile(big).size()) / 1e9, openLarge, seeks, openSlow, messages.boxes);
+    return status != 0 ? status : (messages.boxes == 0 ? 0 : 1);
+}
