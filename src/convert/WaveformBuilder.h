@@ -1,0 +1,58 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AudioStreamSource.h"
+#include "WaveformPyramid.h"
+
+// Computes the waveform of a track on a thread of its own, with the engine's own decoder
+// and output format, so that it shows the very samples a conversion writes. Finished
+// waveforms are kept for the last few (file, track) pairs. One computation runs at a
+// time: starting another, or cancelling, tells the one under way to stop, and its thread
+// ends on its own without anybody waiting for it.
+class WaveformBuilder final {
+  public:
+    explicit WaveformBuilder(AudioSourceFactory factory, size_t keep = 4);
+    // Stops what runs and waits for it.
+    ~WaveformBuilder();
+    WaveformBuilder(const WaveformBuilder&) = delete;
+    WaveformBuilder& operator=(const WaveformBuilder&) = delete;
+
+    // The waveform of the track (1-based, or the primary one), filled as it is decoded;
+    // a kept one at once. Never null.
+    std::shared_ptr<const WaveformPyramid> Start(const std::string& path, int track);
+    void Cancel();
+    // True while a thread of this builder still runs.
+    bool Busy();
+
+  private:
+    struct Job {
+        std::string path;
+        int track = 0;
+        std::shared_ptr<WaveformPyramid> pyramid;
+        std::atomic<bool> cancelled{false};
+        std::atomic<bool> finished{false};
+        std::thread thread;
+    };
+    struct Kept {
+        std::string path;
+        int track;
+        std::shared_ptr<WaveformPyramid> pyramid;
+    };
+    static void Run(Job& job, const AudioSourceFactory& factory);
+    void JoinFinished();
+    // Keeps the complete waveforms of ended jobs.
+    void Collect(Job& job);
+
+    AudioSourceFactory m_factory;
+    size_t m_keep;
+    std::shared_ptr<Job> m_current;
+    std::vector<std::shared_ptr<Job>> m_jobs;  // threads not joined yet
+    std::list<Kept> m_kept;                    // most recent first
+};
