@@ -720,6 +720,16 @@ bool FfmpegAudioSource::ProbeMedia(const std::string& path, MediaInfo& info) {
     }
     info.duration = DurationOf(fmt);
     info.tracks = ListTracks(fmt, av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0));
+    const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (video >= 0 && (fmt->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
+        AVRational rate = fmt->streams[video]->avg_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0) {
+            rate = fmt->streams[video]->r_frame_rate;
+        }
+        if (rate.num > 0 && rate.den > 0) {
+            info.frameDuration = av_rescale(MediaTime::kUnitsPerSecond, rate.den, rate.num);
+        }
+    }
     // Each track's lead needs its first packet: read until every audio track has shown one.
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         fmt->streams[i]->discard = fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO

@@ -9,6 +9,8 @@
 struct MediaInfo {
     int64_t duration = 0;  // media time; 0 when the container does not know it
     std::vector<AudioTrack> tracks;
+    // One frame of the file's picture in media time; 0 for a file without a picture.
+    int64_t frameDuration = 0;
 
     // The track a conversion takes when none is named; nullptr without audio.
     const AudioTrack* Primary() const {

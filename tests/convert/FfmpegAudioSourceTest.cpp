@@ -262,5 +262,12 @@ TEST(FfmpegAudioSource, TheProbeListsTracksWithTheDelayAPlayerShowsAhead) {
     EXPECT_EQ(info.tracks[1].lead, 1024LL * 10'000'000 / 48000);  // Matroska records none
     ASSERT_NE(info.Primary(), nullptr);
     EXPECT_EQ(info.Primary()->number, 2);
+    EXPECT_EQ(info.frameDuration, 0);  // no picture
     EXPECT_FALSE(source.ProbeMedia(media.Path("missing.mkv"), info));
+
+    // A picture at 25 frames a second: a frame is 40 ms.
+    const std::string movie = media.Make(
+        "movie.mpg", "-f lavfi -i testsrc=d=1:r=25 " + TestMedia::Tones(1, 44100) + " -c:a mp2");
+    ASSERT_TRUE(source.ProbeMedia(movie, info));
+    EXPECT_EQ(info.frameDuration, 400'000);
 }
