@@ -3,26 +3,22 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QWindow>
 
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
 #include "PreviewGeometry.h"
+#include "PreviewScreen.h"
 #include "PreviewWindow.h"
 
-bool CPreviewPlayer::s_bDialogOnTop = true;
-
-const char* const CPreviewPlayer::kCannotPlayText = QT_TRANSLATE_NOOP(
-    "CPreviewPlayer",
-    "Cannot play the file.  The file is either corrupt or\n"
-    "the player does not support the format you are trying to play.\n"
-    "If you want more decoders, please visit our website.");
+const char* const CPreviewPlayer::kCannotPlayText =
+    QT_TRANSLATE_NOOP("CPreviewPlayer",
+                      "Cannot play the file.  The file is either corrupt or\n"
+                      "the player does not support the format you are trying to play.\n"
+                      "If you want more decoders, please visit our website.");
 
 namespace {
-
-constexpr uint32_t kPointerIdleMs = 100'000;
 
 uint32_t MonotonicMs() {
     static QElapsedTimer clock = [] {
@@ -31,14 +27,6 @@ uint32_t MonotonicMs() {
         return started;
     }();
     return static_cast<uint32_t>(clock.elapsed());
-}
-
-// Changes the stay-on-top flag on the native window directly: the widget's own
-// setWindowFlag() would hide the window, and hiding a dialog ends its exec().
-void SetStaysOnTop(QWidget* widget, bool on) {
-    if (QWindow* handle = widget->windowHandle()) {
-        handle->setFlag(Qt::WindowStaysOnTopHint, on);
-    }
 }
 
 }  // namespace
@@ -66,8 +54,12 @@ CPreviewPlayer::~CPreviewPlayer() {
     }
 }
 
-uint32_t CPreviewPlayer::Now() const {
-    return m_clock();
+bool CPreviewPlayer::isFullScreen() const {
+    return m_screen && m_screen->IsFullScreen();
+}
+
+bool CPreviewPlayer::isPointerHidden() const {
+    return m_screen && m_screen->IsPointerHidden();
 }
 
 void CPreviewPlayer::ShowFailure(const char* format, ...) {
@@ -114,6 +106,7 @@ bool CPreviewPlayer::OpenMedia(const std::string& clipPath) {
         return false;
     }
     m_window->SetVideoView(view);
+    m_screen->SetEngine(m_engine.get());
     m_engine->SetEventNotify([this] { HandleEngineEvents(); });
     m_loading = true;
     if (!m_engine->Load(m_clipPath).Ok()) {
@@ -131,13 +124,7 @@ void CPreviewPlayer::FinishOpen() {
         // Sound only: the window stays hidden for the life of the clip.
         m_window->hide();
     } else {
-        SizeToVideo();
-        m_videoShown = true;
-        OnWindowResized();
-        m_window->showNormal();
-        m_window->raise();
-        m_window->activateWindow();
-        m_window->setFocus();
+        m_screen->ShowVideo();
     }
     RefreshTitle();
     m_window->StartPollTimer();
@@ -270,21 +257,24 @@ void CPreviewPlayer::HandleEngineEvents() {
 void CPreviewPlayer::CreatePreviewWindow() {
     m_window = std::make_unique<PreviewWindow>();
     PreviewWindow* w = m_window.get();
+    m_screen = std::make_unique<PreviewScreen>(*w, m_dialog.data(), [this] { return m_clock(); });
+    PreviewScreen* screen = m_screen.get();
     connect(w, &PreviewWindow::fullScreenRequested, this, &CPreviewPlayer::SwitchFullScreen);
     connect(w, &PreviewWindow::normalSizeRequested, this, &CPreviewPlayer::ShowNormalSize);
     connect(w, &PreviewWindow::playRequested, this, &CPreviewPlayer::Play);
     connect(w, &PreviewWindow::pauseRequested, this, &CPreviewPlayer::Pause);
     connect(w, &PreviewWindow::stopRequested, this, &CPreviewPlayer::Stop);
     connect(w, &PreviewWindow::closeRequested, this, &CPreviewPlayer::OnCloseAsked);
-    connect(w, &PreviewWindow::escapePressed, this, &CPreviewPlayer::OnEscape);
-    connect(w, &PreviewWindow::leftClicked, this, &CPreviewPlayer::OnLeftClick);
+    connect(w, &PreviewWindow::escapePressed, this, [screen] { screen->OnEscape(); });
+    connect(w, &PreviewWindow::leftClicked, this, [screen] { screen->OnLeftClick(); });
     connect(w, &PreviewWindow::rightClicked, this, &CPreviewPlayer::OnRightClick);
-    connect(w, &PreviewWindow::mouseActivity, this, &CPreviewPlayer::OnMouseActivity);
-    connect(w, &PreviewWindow::resized, this, &CPreviewPlayer::OnWindowResized);
-    connect(w, &PreviewWindow::pointerTimerFired, this, &CPreviewPlayer::OnPointerTimer);
+    connect(w, &PreviewWindow::mouseActivity, this, [screen] { screen->OnMouseActivity(); });
+    connect(w, &PreviewWindow::resized, this, [screen] { screen->OnWindowResized(); });
+    connect(w, &PreviewWindow::pointerTimerFired, this, [screen] { screen->OnPointerTimer(); });
     connect(w, &PreviewWindow::pollTimerFired, this, &CPreviewPlayer::PollPosition);
-    QScreen* screen = m_dialog ? m_dialog->screen() : QGuiApplication::primaryScreen();
-    const QRect workArea = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    QScreen* display = m_dialog ? m_dialog->screen() : QGuiApplication::primaryScreen();
+    const QRect workArea =
+        display != nullptr ? display->availableGeometry() : QRect(0, 0, 1024, 768);
     // Without a dialog there is nothing to stand above: the default size is used.
     const QRect dialogFrame =
         m_dialog ? m_dialog->frameGeometry() : QRect(workArea.topLeft(), QSize());
@@ -298,38 +288,15 @@ void CPreviewPlayer::DestroyPreviewWindow() {
         return;
     }
     if (m_engine) {
-        m_window->hide();
-        if (m_fullScreen) {
-            m_videoShown = false;
-            LeaveFullScreen();
-            m_window->hide();
-        }
+        m_screen->Close();
     }
     if (m_dialog) {
         m_dialog->update();
     }
     m_window->StopPointerTimer();
     m_window->StopPollTimer();
+    m_screen.reset();
     m_window.reset();
-}
-
-void CPreviewPlayer::SizeToVideo() {
-    QSize video;
-    if (!m_engine || !m_window || !m_engine->HasVideo() || !m_engine->GetVideoSize(&video)) {
-        // No picture, or its size is not known: the window keeps its size and the
-        // picture is scaled into it.
-        return;
-    }
-    m_window->setFixedSize(video);
-    m_window->raise();
-    OnWindowResized();
-}
-
-void CPreviewPlayer::ShowNormalSize() {
-    if (m_fullScreen && m_videoShown) {
-        LeaveFullScreen();
-    }
-    SizeToVideo();
 }
 
 void CPreviewPlayer::RefreshTitle() {
@@ -338,141 +305,27 @@ void CPreviewPlayer::RefreshTitle() {
     }
 }
 
-bool CPreviewPlayer::EnterFullScreen() {
-    if (!m_engine || !m_window) {
-        return false;
-    }
-    // Without a known picture size the window is left as it is, rather than restyled
-    // into a full screen that nothing could leave.
-    QSize video;
-    if (!m_engine->GetVideoSize(&video)) {
-        return false;
-    }
-    QScreen* screen = m_window->screen();
-    const QRect screenRect = screen != nullptr ? screen->geometry() : QRect(0, 0, 1024, 768);
-    m_restoreRect = m_window->geometry();
-    m_window->setMinimumSize(0, 0);
-    m_window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    m_fullScreen = true;
-    m_window->setGeometry(screenRect);
-    m_window->showFullScreen();
-    m_window->raise();
-    // Esc has to reach the window.
-    m_window->activateWindow();
-    m_window->setFocus();
-    if (QWidget* view = m_window->VideoView()) {
-        view->setGeometry(PreviewGeometry::FullScreenVideoRect(screenRect.size(), video));
-    }
-    m_lastMouseTime = Now();
-    m_window->StartPointerTimer();
-    m_clickHidesDialog = true;
-    return true;
-}
-
-bool CPreviewPlayer::LeaveFullScreen() {
-    if (!m_engine || !m_window) {
-        return false;
-    }
-    m_fullScreen = false;
-    m_window->showNormal();
-    m_window->setGeometry(m_restoreRect);
-    m_window->setFixedSize(m_restoreRect.size());
-    m_window->setVisible(m_videoShown);
-    m_window->StopPointerTimer();
-    ShowPointer();
-    m_lastMouseTime = Now();
-    if (m_dialog) {
-        m_dialog->raise();
-    }
-    if (m_videoShown) {
-        m_window->raise();
-    }
-    OnWindowResized();
-    return true;
-}
-
 bool CPreviewPlayer::SwitchFullScreen() {
     if (m_noVideo || !m_engine || m_loading) {
         return false;
     }
-    return m_fullScreen ? LeaveFullScreen() : EnterFullScreen();
+    return m_screen->Switch();
 }
 
-void CPreviewPlayer::ShowPointer() {
-    if (m_cursorCount < 0 && m_window) {
-        m_window->unsetCursor();
-    }
-    m_cursorCount = 0;
-}
-
-void CPreviewPlayer::HidePointer() {
-    if (m_cursorCount >= 0 && m_window) {
-        m_window->setCursor(Qt::BlankCursor);
-    }
-    m_cursorCount = -1;
-}
-
-void CPreviewPlayer::OnMouseActivity() {
-    if (m_fullScreen) {
-        ShowPointer();
-        m_lastMouseTime = Now();
-    }
-}
-
-void CPreviewPlayer::OnLeftClick() {
-    OnMouseActivity();
-    if (!m_engine || !m_window || !m_dialog) {
-        return;
-    }
-    QWidget* dialog = m_dialog.data();
-    if (m_fullScreen) {
-        if (m_clickHidesDialog) {
-            // Behind the full-screen video rather than hidden: hiding a modal dialog
-            // would end it.
-            SetStaysOnTop(dialog, false);
-            dialog->lower();
-            m_window->raise();
-            m_window->activateWindow();
-        } else {
-            SetStaysOnTop(dialog, true);
-            dialog->show();
-            dialog->raise();
-            dialog->activateWindow();
-        }
-        m_clickHidesDialog = !m_clickHidesDialog;
-    } else {
-        if (s_bDialogOnTop) {
-            SetStaysOnTop(dialog, false);
-            dialog->show();
-            m_window->show();
-            m_window->raise();
-            m_window->activateWindow();
-        } else {
-            SetStaysOnTop(dialog, true);
-            dialog->show();
-            dialog->raise();
-        }
-        s_bDialogOnTop = !s_bDialogOnTop;
+void CPreviewPlayer::ShowNormalSize() {
+    if (m_screen && m_engine) {
+        m_screen->ShowNormalSize();
     }
 }
 
 void CPreviewPlayer::OnRightClick(const QPoint& position) {
-    OnMouseActivity();
-    if (m_window) {
-        m_window->PopupMenu(position, m_fullScreen, m_state);
+    if (!m_screen) {
+        return;
     }
-    m_clickHidesDialog = true;
-}
-
-void CPreviewPlayer::OnEscape() {
-    if (m_fullScreen) {
-        LeaveFullScreen();
-    }
-}
-
-void CPreviewPlayer::OnPointerTimer() {
-    if (m_fullScreen && static_cast<uint32_t>(Now() - m_lastMouseTime) > kPointerIdleMs) {
-        HidePointer();
+    m_screen->OnMouseActivity();
+    m_window->PopupMenu(position, m_screen->IsFullScreen(), m_state);
+    if (m_screen) {  // the menu may have closed the clip
+        m_screen->OnMenuClosed();
     }
 }
 
@@ -480,20 +333,4 @@ void CPreviewPlayer::OnCloseAsked() {
     // Queued: the receiver destroys this player and its window, which must not happen
     // inside the window's own close event.
     QMetaObject::invokeMethod(this, &CPreviewPlayer::closeRequested, Qt::QueuedConnection);
-}
-
-void CPreviewPlayer::OnWindowResized() {
-    if (!m_window || !m_videoShown) {
-        return;
-    }
-    QWidget* view = m_window->VideoView();
-    if (view == nullptr) {
-        return;
-    }
-    QSize video;
-    if (m_fullScreen && m_engine && m_engine->GetVideoSize(&video)) {
-        view->setGeometry(PreviewGeometry::FullScreenVideoRect(m_window->size(), video));
-    } else {
-        view->setGeometry(m_window->rect());
-    }
 }

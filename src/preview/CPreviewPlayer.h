@@ -13,6 +13,7 @@
 #include "PlaybackEngine.h"
 #include "PreviewMessages.h"
 
+class PreviewScreen;
 class PreviewWindow;
 
 enum PlayState {
@@ -59,8 +60,8 @@ class CPreviewPlayer final : public QObject {
     int64_t duration() const { return m_stop; }
     bool isLoading() const { return m_loading; }
     bool hasVideo() const { return !m_noVideo; }
-    bool isFullScreen() const { return m_fullScreen; }
-    bool isPointerHidden() const { return m_cursorCount < 0; }
+    bool isFullScreen() const;
+    bool isPointerHidden() const;
     const std::string& clipPath() const { return m_clipPath; }
 
     bool SwitchFullScreen();
@@ -71,10 +72,6 @@ class CPreviewPlayer final : public QObject {
     void SetClock(std::function<uint32_t()> clock) { m_clock = std::move(clock); }
     PreviewWindow* Window() const { return m_window.get(); }
     PlaybackEngine* Engine() const { return m_engine.get(); }
-
-    // What the next left click on a windowed preview does with the dialog; kept for the
-    // whole run of the program, across previews.
-    static bool s_bDialogOnTop;
 
     // Text of the box for a file that cannot be played.
     static const char* const kCannotPlayText;
@@ -95,21 +92,9 @@ class CPreviewPlayer final : public QObject {
     void HandleEngineEvents();
     void CreatePreviewWindow();
     void DestroyPreviewWindow();
-    void SizeToVideo();
     void RefreshTitle();
-    bool EnterFullScreen();
-    bool LeaveFullScreen();
-    uint32_t Now() const;
-    void ShowPointer();
-    void HidePointer();
-    // Input from the preview window.
-    void OnMouseActivity();
-    void OnLeftClick();
     void OnRightClick(const QPoint& position);
-    void OnEscape();
-    void OnPointerTimer();
     void OnCloseAsked();
-    void OnWindowResized();
 
     PlaybackEngineFactory m_engineFactory;
     PreviewMessages& m_messages;
@@ -119,15 +104,10 @@ class CPreviewPlayer final : public QObject {
     std::string m_clipPath;                    // UTF-8; empty when no clip is loaded
     std::unique_ptr<PlaybackEngine> m_engine;  // exists while a clip is open
     std::unique_ptr<PreviewWindow> m_window;
+    std::unique_ptr<PreviewScreen> m_screen;  // lives with the window
     PlayState m_state = Closed;
     bool m_loading = false;
     bool m_noVideo = false;
-    bool m_fullScreen = false;
-    bool m_videoShown = false;
-    bool m_clickHidesDialog = true;
-    uint32_t m_lastMouseTime = 0;
-    int m_cursorCount = 0;  // negative while the pointer is hidden
-    QRect m_restoreRect;    // the window's geometry before full screen
     int64_t m_current = 0;
     int64_t m_stop = 0;
 };

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "CPreviewPlayer.h"
+#include "PreviewScreen.h"
 #include "PreviewWindow.h"
 #include "RecordingMessages.h"
 #include "ScriptedEngine.h"
@@ -24,7 +25,7 @@ class PlayerFixture : public ::testing::Test {
         dialog.setWindowTitle("dialog");
         dialog.setGeometry(300, 500, 400, 200);
         dialog.show();
-        CPreviewPlayer::s_bDialogOnTop = true;
+        PreviewScreen::s_dialogOnTop = true;
     }
 
     // Opens a player on the clip and waits until the open has ended; true when it plays.

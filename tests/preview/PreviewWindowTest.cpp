@@ -218,13 +218,13 @@ TEST_F(PreviewWindowTest, PointerHidesOnlyAfterMoreThan100SecondsIdleInFullScree
 
 TEST_F(PreviewWindowTest, LeftClicksInAWindowAlternateTheDialogsPlace) {
     ASSERT_TRUE(Open());
-    ASSERT_TRUE(CPreviewPlayer::s_bDialogOnTop);
+    ASSERT_TRUE(PreviewScreen::s_dialogOnTop);
     Click(Qt::LeftButton);
-    EXPECT_FALSE(CPreviewPlayer::s_bDialogOnTop);
+    EXPECT_FALSE(PreviewScreen::s_dialogOnTop);
     EXPECT_FALSE(DialogOnTop());
     EXPECT_TRUE(dialog.isVisible());
     Click(Qt::LeftButton);
-    EXPECT_TRUE(CPreviewPlayer::s_bDialogOnTop);
+    EXPECT_TRUE(PreviewScreen::s_dialogOnTop);
     EXPECT_TRUE(DialogOnTop());
     Click(Qt::LeftButton);
     EXPECT_FALSE(DialogOnTop());
@@ -232,7 +232,7 @@ TEST_F(PreviewWindowTest, LeftClicksInAWindowAlternateTheDialogsPlace) {
     // The flag outlives the preview.
     player->CloseMedia();
     ASSERT_TRUE(Open());
-    EXPECT_FALSE(CPreviewPlayer::s_bDialogOnTop);
+    EXPECT_FALSE(PreviewScreen::s_dialogOnTop);
     Click(Qt::LeftButton);
     EXPECT_TRUE(DialogOnTop());
     EXPECT_TRUE(dialog.isVisible());
@@ -254,7 +254,7 @@ TEST_F(PreviewWindowTest, LeftClicksInFullScreenHideAndShowTheDialog) {
     // The dialog is never really hidden: that would end a modal dialog.
     EXPECT_TRUE(dialog.isVisible());
     // Windowed clicks do not touch the full-screen flag.
-    EXPECT_TRUE(CPreviewPlayer::s_bDialogOnTop);
+    EXPECT_TRUE(PreviewScreen::s_dialogOnTop);
 }
 
 TEST_F(PreviewWindowTest, RightClickOpensTheMenuWithCurrentStates) {

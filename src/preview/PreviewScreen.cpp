@@ -1,0 +1,214 @@
+#include "PreviewScreen.h"
+
+#include <QScreen>
+#include <QWindow>
+
+#include "PlaybackEngine.h"
+#include "PreviewGeometry.h"
+#include "PreviewWindow.h"
+
+bool PreviewScreen::s_dialogOnTop = true;
+
+namespace {
+
+constexpr uint32_t kPointerIdleMs = 100'000;
+
+// Changes the stay-on-top flag on the native window directly: the widget's own
+// setWindowFlag() would hide the window, and hiding a dialog ends its exec().
+void SetStaysOnTop(QWidget* widget, bool on) {
+    if (QWindow* handle = widget->windowHandle()) {
+        handle->setFlag(Qt::WindowStaysOnTopHint, on);
+    }
+}
+
+}  // namespace
+
+PreviewScreen::PreviewScreen(PreviewWindow& window, QWidget* dialog,
+                             std::function<uint32_t()> clock)
+    : m_window(window), m_dialog(dialog), m_clock(std::move(clock)) {}
+
+void PreviewScreen::ShowVideo() {
+    SizeToVideo();
+    m_videoShown = true;
+    OnWindowResized();
+    m_window.showNormal();
+    m_window.raise();
+    m_window.activateWindow();
+    m_window.setFocus();
+}
+
+void PreviewScreen::ShowNormalSize() {
+    if (m_fullScreen && m_videoShown) {
+        Leave();
+    }
+    SizeToVideo();
+}
+
+bool PreviewScreen::Switch() {
+    return m_fullScreen ? Leave() : Enter();
+}
+
+void PreviewScreen::Close() {
+    m_window.hide();
+    if (m_fullScreen) {
+        m_videoShown = false;
+        Leave();
+        m_window.hide();
+    }
+    m_window.StopPointerTimer();
+}
+
+void PreviewScreen::OnMenuClosed() {
+    m_clickHidesDialog = true;
+}
+
+void PreviewScreen::SizeToVideo() {
+    QSize video;
+    if (!m_engine || !m_engine->HasVideo() || !m_engine->GetVideoSize(&video)) {
+        // No picture, or its size is not known: the window keeps its size and the
+        // picture is scaled into it.
+        return;
+    }
+    m_window.setFixedSize(video);
+    m_window.raise();
+    OnWindowResized();
+}
+
+bool PreviewScreen::Enter() {
+    if (!m_engine) {
+        return false;
+    }
+    // Without a known picture size the window is left as it is, rather than restyled
+    // into a full screen that nothing could leave.
+    QSize video;
+    if (!m_engine->GetVideoSize(&video)) {
+        return false;
+    }
+    QScreen* screen = m_window.screen();
+    const QRect screenRect = screen != nullptr ? screen->geometry() : QRect(0, 0, 1024, 768);
+    m_restoreRect = m_window.geometry();
+    m_window.setMinimumSize(0, 0);
+    m_window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    m_fullScreen = true;
+    m_window.setGeometry(screenRect);
+    m_window.showFullScreen();
+    m_window.raise();
+    // Esc has to reach the window.
+    m_window.activateWindow();
+    m_window.setFocus();
+    if (QWidget* view = m_window.VideoView()) {
+        view->setGeometry(PreviewGeometry::FullScreenVideoRect(screenRect.size(), video));
+    }
+    m_lastMouseTime = m_clock();
+    m_window.StartPointerTimer();
+    m_clickHidesDialog = true;
+    return true;
+}
+
+bool PreviewScreen::Leave() {
+    if (!m_engine) {
+        return false;
+    }
+    m_fullScreen = false;
+    m_window.showNormal();
+    m_window.setGeometry(m_restoreRect);
+    m_window.setFixedSize(m_restoreRect.size());
+    m_window.setVisible(m_videoShown);
+    m_window.StopPointerTimer();
+    ShowPointer();
+    m_lastMouseTime = m_clock();
+    if (m_dialog) {
+        m_dialog->raise();
+    }
+    if (m_videoShown) {
+        m_window.raise();
+    }
+    OnWindowResized();
+    return true;
+}
+
+void PreviewScreen::ShowPointer() {
+    if (m_cursorCount < 0) {
+        m_window.unsetCursor();
+    }
+    m_cursorCount = 0;
+}
+
+void PreviewScreen::HidePointer() {
+    if (m_cursorCount >= 0) {
+        m_window.setCursor(Qt::BlankCursor);
+    }
+    m_cursorCount = -1;
+}
+
+void PreviewScreen::OnMouseActivity() {
+    if (m_fullScreen) {
+        ShowPointer();
+        m_lastMouseTime = m_clock();
+    }
+}
+
+void PreviewScreen::OnLeftClick() {
+    OnMouseActivity();
+    if (!m_engine || !m_dialog) {
+        return;
+    }
+    QWidget* dialog = m_dialog.data();
+    if (m_fullScreen) {
+        if (m_clickHidesDialog) {
+            // Behind the full-screen video rather than hidden: hiding a modal dialog
+            // would end it.
+            SetStaysOnTop(dialog, false);
+            dialog->lower();
+            m_window.raise();
+            m_window.activateWindow();
+        } else {
+            SetStaysOnTop(dialog, true);
+            dialog->show();
+            dialog->raise();
+            dialog->activateWindow();
+        }
+        m_clickHidesDialog = !m_clickHidesDialog;
+    } else {
+        if (s_dialogOnTop) {
+            SetStaysOnTop(dialog, false);
+            dialog->show();
+            m_window.show();
+            m_window.raise();
+            m_window.activateWindow();
+        } else {
+            SetStaysOnTop(dialog, true);
+            dialog->show();
+            dialog->raise();
+        }
+        s_dialogOnTop = !s_dialogOnTop;
+    }
+}
+
+void PreviewScreen::OnEscape() {
+    if (m_fullScreen) {
+        Leave();
+    }
+}
+
+void PreviewScreen::OnPointerTimer() {
+    if (m_fullScreen && static_cast<uint32_t>(m_clock() - m_lastMouseTime) > kPointerIdleMs) {
+        HidePointer();
+    }
+}
+
+void PreviewScreen::OnWindowResized() {
+    if (!m_videoShown) {
+        return;
+    }
+    QWidget* view = m_window.VideoView();
+    if (view == nullptr) {
+        return;
+    }
+    QSize video;
+    if (m_fullScreen && m_engine && m_engine->GetVideoSize(&video)) {
+        view->setGeometry(PreviewGeometry::FullScreenVideoRect(m_window.size(), video));
+    } else {
+        view->setGeometry(m_window.rect());
+    }
+}
