@@ -182,6 +182,7 @@ void CPreviewPlayer::Stop() {
     if (!m_engine) {
         return;
     }
+    ClearRange();
     if (m_state == Paused || m_state == Running) {
         if (m_window) {
             m_window->StopPointerTimer();
@@ -202,7 +203,66 @@ int CPreviewPlayer::SeekTo(int64_t target) {
     if (target < 0) {
         target = 0;
     }
+    ClearRange();
     return m_engine->Seek(target).code;
+}
+
+int64_t CPreviewPlayer::CurrentPosition() {
+    int64_t now = 0;
+    if (m_engine && m_engine->GetCurrentPosition(&now).Ok()) {
+        m_current = now;
+    }
+    return m_current;
+}
+
+bool CPreviewPlayer::PlayRange(int64_t from, int64_t to, bool loop) {
+    if (!m_engine || m_loading || from < 0 || to <= from) {
+        return false;
+    }
+    // The seek goes out first: the end must not be taken for reached at the old place.
+    EngineResult result = m_engine->Seek(from);
+    if (result.Ok()) {
+        result = loop ? m_engine->SetLoop(from, to) : m_engine->SetPlayEnd(to);
+    }
+    if (result.Ok() && m_state != Running) {
+        result = m_engine->Run();
+    }
+    if (!result.Ok()) {
+        ClearRange();
+        return false;
+    }
+    m_state = Running;
+    m_rangeEnd = to;
+    m_looping = loop;
+    RefreshTitle();
+    return true;
+}
+
+void CPreviewPlayer::ClearRange() {
+    if (m_rangeEnd < 0 || !m_engine) {
+        m_rangeEnd = -1;
+        return;
+    }
+    if (m_looping) {
+        m_engine->SetLoop(-1, -1);
+    } else {
+        m_engine->SetPlayEnd(-1);
+    }
+    m_rangeEnd = -1;
+    m_looping = false;
+}
+
+void CPreviewPlayer::EndOfRange() {
+    // Held at the end of the range rather than rewound as at the end of the clip, so
+    // that Play goes on from there.
+    ClearRange();
+    m_engine->Pause();
+    m_state = Paused;
+    RefreshTitle();
+}
+
+bool CPreviewPlayer::SelectAudioTrack(int number) {
+    return m_engine && m_engine->SelectAudioTrack(number).Ok();
 }
 
 int CPreviewPlayer::PollPosition() {
@@ -246,7 +306,11 @@ void CPreviewPlayer::HandleEngineEvents() {
                 }
                 break;
             case EngineEvent::EndOfClip:
-                Stop();
+                if (isPlayingRange() && !m_looping) {
+                    EndOfRange();
+                } else {
+                    Stop();
+                }
                 break;
             case EngineEvent::Other:
                 break;

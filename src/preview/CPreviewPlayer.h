@@ -53,6 +53,14 @@ class CPreviewPlayer final : public QObject {
     int SeekTo(int64_t target);
     // Reads both positions and, when that worked, sends positionReport().
     int PollPosition();
+    // The position at this moment, read from the engine; the last poll's when the
+    // engine cannot tell it now.
+    int64_t CurrentPosition();
+    // Plays from `from` to `to` and pauses there; with `loop` plays it over and over
+    // until stopped. Stop or a seek ends the range.
+    bool PlayRange(int64_t from, int64_t to, bool loop);
+    bool isPlayingRange() const { return m_rangeEnd >= 0; }
+    bool SelectAudioTrack(int number);
 
     PlayState state() const { return m_state; }
     // The positions of the last poll, in media time.
@@ -93,6 +101,9 @@ class CPreviewPlayer final : public QObject {
     void CreatePreviewWindow();
     void DestroyPreviewWindow();
     void RefreshTitle();
+    // Back to playing the whole clip.
+    void ClearRange();
+    void EndOfRange();
     void OnRightClick(const QPoint& position);
     void OnCloseAsked();
 
@@ -110,4 +121,6 @@ class CPreviewPlayer final : public QObject {
     bool m_noVideo = false;
     int64_t m_current = 0;
     int64_t m_stop = 0;
+    int64_t m_rangeEnd = -1;  // while a range plays
+    bool m_looping = false;
 };

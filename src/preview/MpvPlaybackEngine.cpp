@@ -1,5 +1,7 @@
 #include "MpvPlaybackEngine.h"
 
+#include <vector>
+
 #include <mpv/client.h>
 
 #include <unistd.h>
@@ -26,6 +28,17 @@ constexpr uint64_t kLoadReply = 2;
 constexpr int kLoadTimeoutMs = 20'000;
 // Once loaded, the first picture follows at once; a clip slow to show it still plays.
 constexpr int kFirstPictureGraceMs = 5'000;
+
+// Media time as libmpv's seconds. to_chars ignores the locale, so the decimal point is
+// always ".".
+struct SecondsText {
+    explicit SecondsText(int64_t rt) {
+        const auto end = std::to_chars(text, text + sizeof(text) - 1, MediaTime::ToSeconds(rt),
+                                       std::chars_format::fixed, 7);
+        *end.ptr = '\0';
+    }
+    char text[64];
+};
 
 }  // namespace
 
@@ -94,13 +107,15 @@ EngineResult MpvPlaybackEngine::Initialize() {
         {"terminal", "no"},   {"input-default-bindings", "no"},
         {"osc", "no"},
     };
-    for (const auto& [name, value] : settings) {
+    std::vector<std::pair<std::string, std::string>> all(std::begin(settings), std::end(settings));
+    all.insert(all.end(), m_options.extra.begin(), m_options.extra.end());
+    for (const auto& [name, value] : all) {
         if (value.empty()) {
             continue;
         }
-        const int rc = mpv_set_option_string(m_mpv, name, value.c_str());
+        const int rc = mpv_set_option_string(m_mpv, name.c_str(), value.c_str());
         if (rc < 0) {
-            return {rc, std::string("mpv_set_option_string(\"") + name + "\", \"" + value + "\")"};
+            return {rc, "mpv_set_option_string(\"" + name + "\", \"" + value + "\")"};
         }
     }
     int rc = mpv_initialize(m_mpv);
@@ -222,18 +237,44 @@ EngineResult MpvPlaybackEngine::Seek(int64_t target) {
     if (m_mpv == nullptr) {
         return {MPV_ERROR_UNINITIALIZED, "seek"};
     }
-    // to_chars ignores the locale, so the decimal point is always ".".
-    char seconds[64];
-    const auto end = std::to_chars(seconds, seconds + sizeof(seconds) - 1,
-                                   MediaTime::ToSeconds(target), std::chars_format::fixed, 7);
-    *end.ptr = '\0';
-    const char* command[] = {"seek", seconds, "absolute+exact", nullptr};
+    const SecondsText seconds(target);
+    const char* command[] = {"seek", seconds.text, "absolute+exact", nullptr};
     const int rc = mpv_command_async(m_mpv, 0, command);
     if (rc >= 0) {
         m_seekPending = true;
         m_seekTarget = target;
     }
     return {rc, "seek"};
+}
+
+EngineResult MpvPlaybackEngine::SetTime(const char* name, int64_t value, const char* none) {
+    if (m_mpv == nullptr) {
+        return {MPV_ERROR_UNINITIALIZED, name};
+    }
+    const SecondsText seconds(value);
+    const int rc = mpv_set_property_string(m_mpv, name, value < 0 ? none : seconds.text);
+    return {rc, std::string("mpv_set_property(\"") + name + "\")"};
+}
+
+EngineResult MpvPlaybackEngine::SetPlayEnd(int64_t end) {
+    return SetTime("end", end, "none");
+}
+
+EngineResult MpvPlaybackEngine::SetLoop(int64_t from, int64_t to) {
+    EngineResult result = SetTime("ab-loop-a", from, "no");
+    if (result.Ok()) {
+        result = SetTime("ab-loop-b", from < 0 ? -1 : to, "no");
+    }
+    return result;
+}
+
+EngineResult MpvPlaybackEngine::SelectAudioTrack(int number) {
+    if (m_mpv == nullptr) {
+        return {MPV_ERROR_UNINITIALIZED, "aid"};
+    }
+    int64_t id = number;
+    const int rc = mpv_set_property(m_mpv, "aid", MPV_FORMAT_INT64, &id);
+    return {rc, "mpv_set_property(\"aid\")"};
 }
 
 EngineResult MpvPlaybackEngine::GetTime(const char* name, int64_t* value) {

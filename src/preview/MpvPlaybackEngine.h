@@ -6,6 +6,9 @@
 #include <QWidget>
 
 #include <deque>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "PlaybackEngine.h"
 
@@ -27,6 +30,8 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     struct Options {
         VideoOutput video = VideoOutput::OpenGl;
         std::string audioOutput;  // the "ao" option; empty leaves libmpv's choice
+        // More libmpv options, set after the engine's own.
+        std::vector<std::pair<std::string, std::string>> extra;
     };
 
     explicit MpvPlaybackEngine(Options options);
@@ -48,6 +53,9 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     EngineResult Stop() override;
     EngineResult SetRate(double rate) override;
     EngineResult Seek(int64_t target) override;
+    EngineResult SetPlayEnd(int64_t end) override;
+    EngineResult SetLoop(int64_t from, int64_t to) override;
+    EngineResult SelectAudioTrack(int number) override;
     EngineResult GetCurrentPosition(int64_t* position) override;
     EngineResult GetStopPosition(int64_t* position) override;
     bool HasVideo() override;
@@ -69,6 +77,8 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     void FinishLoad(bool ok);
     EngineResult SetFlag(const char* name, bool on);
     EngineResult GetTime(const char* name, int64_t* value);
+    // Sets a time property ("end", "ab-loop-a", ...); a negative time sets `none`.
+    EngineResult SetTime(const char* name, int64_t value, const char* none);
 
     Options m_options;
     mpv_handle* m_mpv = nullptr;

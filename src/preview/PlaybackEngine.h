@@ -49,6 +49,17 @@ class PlaybackEngine {
     // Absolute seek to media time (100 ns units from the start of the file).
     virtual EngineResult Seek(int64_t target) = 0;
 
+    // Playback pauses at `end` (media time) and reports EndOfClip there; a negative end
+    // plays to the end of the clip again.
+    virtual EngineResult SetPlayEnd(int64_t end) = 0;
+    // Playback jumps back to `from` whenever it reaches `to`; a negative `from` ends the
+    // loop.
+    virtual EngineResult SetLoop(int64_t from, int64_t to) = 0;
+    // Plays the audio track of this number (1-based, in file order among the audio
+    // tracks).
+    virtual EngineResult SelectAudioTrack(int number) = 0;
+
+    // The position now, read from the playback core at the call.
     virtual EngineResult GetCurrentPosition(int64_t* position) = 0;
     virtual EngineResult GetStopPosition(int64_t* position) = 0;
 

@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QImage>
 #include <fstream>
 
@@ -45,6 +46,9 @@ class MpvEngineTest : public PlayerFixture {
                 MpvPlaybackEngine::Options options;
                 options.video = video;
                 options.audioOutput = "null";
+                // The null output drops what it holds at the end instead of playing it
+                // out as a sound card does; with small buffers it keeps to time.
+                options.extra = {{"audio-buffer", "0.02"}, {"ao-null-buffer", "0.02"}};
                 return std::make_unique<MpvPlaybackEngine>(options);
             },
             messages);
@@ -166,6 +170,44 @@ TEST_F(MpvEngineTest, EndOfClipStopsAndRewinds) {
     // It plays again from the start.
     player->Play();
     ASSERT_TRUE(PollUntil([&] { return player->position() > kSecond / 4; }));
+}
+
+// Play selection: from a later place, the range plays and holds at its end within a
+// frame (picture) or 10 ms (sound only); Play then goes on past it. A loop comes back.
+TEST_F(MpvEngineTest, ARangePlaysAndHoldsAtItsEnd) {
+    const struct {
+        std::string* path;
+        int64_t slack;
+    } cases[] = {{&clip, kFrame}, {&sound, kSecond / 100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(*c.path);
+        ASSERT_TRUE(OpenReal(*c.path));
+        player->Play();
+        ASSERT_TRUE(PollUntil([&] { return player->position() > kSecond * 5 / 2; }));
+        QElapsedTimer played;
+        played.start();
+        ASSERT_TRUE(player->PlayRange(kSecond, 2 * kSecond, false));
+        EXPECT_TRUE(player->isPlayingRange());
+        ASSERT_TRUE(WaitFor([&] { return player->state() == Paused; }, 10000));
+        // It was heard, not skipped: a second of range takes about a second.
+        EXPECT_GE(played.elapsed(), 800);
+        EXPECT_FALSE(player->isPlayingRange());
+        ProcessEventsFor(200);
+        EXPECT_NEAR(static_cast<double>(player->CurrentPosition()), 2.0 * kSecond,
+                    static_cast<double>(c.slack));
+
+        player->Play();
+        ASSERT_TRUE(PollUntil([&] { return player->position() > 2 * kSecond + kSecond / 4; }));
+
+        // Looped, the position comes back below the start of the range's second half.
+        ASSERT_TRUE(player->PlayRange(kSecond / 2, kSecond, true));
+        ASSERT_TRUE(PollUntil([&] { return player->position() > kSecond * 9 / 10; }));
+        ASSERT_TRUE(PollUntil([&] { return player->position() < kSecond * 3 / 4; }, 5000));
+        EXPECT_EQ(player->state(), Running);
+        player->Stop();
+        EXPECT_FALSE(player->isPlayingRange());
+        player->CloseMedia();
+    }
 }
 
 TEST_F(MpvEngineTest, SeekToTheEndOfAPausedClipDoesNotRewind) {

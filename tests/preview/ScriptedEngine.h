@@ -54,6 +54,9 @@ class ScriptedEngine : public PlaybackEngine {
     EngineResult Stop() override;
     EngineResult SetRate(double rate) override;
     EngineResult Seek(int64_t target) override;
+    EngineResult SetPlayEnd(int64_t) override { return {}; }
+    EngineResult SetLoop(int64_t, int64_t) override { return {}; }
+    EngineResult SelectAudioTrack(int) override { return {}; }
     EngineResult GetCurrentPosition(int64_t* position) override;
     EngineResult GetStopPosition(int64_t* position) override;
     bool HasVideo() override { return m_script->hasVideo; }

@@ -17,6 +17,10 @@ struct FakePlaybackScript {
     int64_t stop = 600'000'000;
     std::vector<std::string> calls;
     std::vector<int64_t> seeks;
+    int64_t playEnd = -1;
+    int64_t loopFrom = -1;
+    int64_t loopTo = -1;
+    int audioTrack = 0;
     std::string loadedPath;
     int enginesAlive = 0;
 };
@@ -63,6 +67,19 @@ class FakePlaybackEngine : public PlaybackEngine {
     EngineResult SetRate(double) override { return {}; }
     EngineResult Seek(int64_t target) override {
         m_script->seeks.push_back(target);
+        return {};
+    }
+    EngineResult SetPlayEnd(int64_t end) override {
+        m_script->playEnd = end;
+        return {};
+    }
+    EngineResult SetLoop(int64_t from, int64_t to) override {
+        m_script->loopFrom = from;
+        m_script->loopTo = to;
+        return {};
+    }
+    EngineResult SelectAudioTrack(int number) override {
+        m_script->audioTrack = number;
         return {};
     }
     EngineResult GetCurrentPosition(int64_t* position) override {
