@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
+
 #include "ConverterDialog.h"
 #include "DisplayName.h"
 #include "FileChoosers.h"
@@ -101,19 +103,22 @@ void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& in
     m_start = 0;
     m_end = info.duration;
     m_durationSeconds = MediaTime::WholeSeconds(info.duration);
-    m_dialog.ShowInfo(InfoLine(0));
-    m_dialog.ShowStartMark(Clock(0));
-    m_dialog.ShowEndMark(Clock(m_end));
+    const AudioTrack* primary = info.Primary();
+    m_track = primary != nullptr ? primary->number : 0;
+    ShowPosition(0);
+    ShowMarks();
     m_dialog.ShowSliderPosition(0);
-    const AudioTrack* track = info.Primary();
-    m_preview.Open(QFile::encodeName(path).toStdString(), track != nullptr ? track->lead : 0);
+    m_preview.Open(QFile::encodeName(path).toStdString(), primary != nullptr ? primary->lead : 0);
     m_dialog.SetMediaControlsEnabled(true);
     if (!m_preview.IsOpen()) {
         // The preview could not even start: nothing to convert.
         m_mediaPath.clear();
         m_dialog.ShowSliderPosition(0);
+        emit mediaChanged();
         emit openFinished(false);
+        return;
     }
+    emit mediaChanged();
 }
 
 void MediaController::OnPreviewOpened(bool ok) {
@@ -122,6 +127,7 @@ void MediaController::OnPreviewOpened(bool ok) {
         m_mediaPath.clear();
         m_preview.Close();
         m_dialog.ShowSliderPosition(0);
+        emit mediaChanged();
     }
     emit openFinished(ok);
 }
@@ -134,28 +140,83 @@ void MediaController::OnClosePreview() {
     m_dialog.ShowInfo(QString());
     m_start = 0;
     m_end = 0;
+    m_track = 0;
     m_mediaPath.clear();
     m_info = MediaInfo{};
-    m_dialog.ShowStartMark(Clock(0));
-    m_dialog.ShowEndMark(Clock(0));
+    ShowMarks();
     m_dialog.SetMediaControlsEnabled(false);
+    emit mediaChanged();
 }
 
 void MediaController::OnStartTime() {
-    if (!m_preview.IsOpen()) {
-        return;
+    if (m_preview.IsOpen()) {
+        // Asked of the player now: the last report may be up to a second old.
+        m_start = m_preview.CurrentPosition();
+        ShowMarks();
     }
-    // The position of the last poll, up to a second old: what the dialog has shown.
-    m_start = m_preview.Position();
-    m_dialog.ShowStartMark(Clock(m_start));
 }
 
 void MediaController::OnEndTime() {
-    if (!m_preview.IsOpen()) {
+    if (m_preview.IsOpen()) {
+        m_end = m_preview.CurrentPosition();
+        ShowMarks();
+    }
+}
+
+bool MediaController::SetMark(Mark mark, int64_t rt) {
+    if (m_mediaPath.isEmpty() || rt < 0 || rt > Duration()) {
+        return false;
+    }
+    (mark == Mark::Start ? m_start : m_end) = rt;
+    ShowMarks();
+    return true;
+}
+
+void MediaController::NudgeMark(Mark mark, int steps) {
+    if (m_mediaPath.isEmpty()) {
         return;
     }
-    m_end = m_preview.Position();
+    const int64_t moved = MarkTime(mark) + steps * NudgeStep();
+    SetMark(mark, std::clamp<int64_t>(moved, 0, Duration()));
+}
+
+int64_t MediaController::NudgeStep() const {
+    constexpr int64_t kTenMs = MediaTime::kUnitsPerSecond / 100;
+    return m_info.frameDuration > 0 ? m_info.frameDuration : kTenMs;
+}
+
+int64_t MediaController::Duration() const {
+    return m_info.duration > 0 ? m_info.duration : m_preview.Duration();
+}
+
+const AudioTrack* MediaController::ChosenTrack() const {
+    for (const AudioTrack& track : m_info.tracks) {
+        if (track.number == m_track) {
+            return &track;
+        }
+    }
+    return nullptr;
+}
+
+void MediaController::SelectTrack(int number) {
+    if (number == m_track) {
+        return;
+    }
+    const int previous = m_track;
+    m_track = number;
+    const AudioTrack* track = ChosenTrack();
+    if (track == nullptr) {
+        m_track = previous;
+        return;
+    }
+    m_preview.SelectAudioTrack(track->number, track->lead);
+    emit trackChanged(m_track);
+}
+
+void MediaController::ShowMarks() {
+    m_dialog.ShowStartMark(Clock(m_start));
     m_dialog.ShowEndMark(Clock(m_end));
+    emit marksChanged();
 }
 
 void MediaController::OnSliderReleased(int pos) {
@@ -177,12 +238,17 @@ void MediaController::OnPositionReport(int64_t position, int64_t duration) {
 }
 
 void MediaController::ShowPosition(int64_t position) {
-    m_dialog.ShowInfo(m_mediaPath.isEmpty() ? QString()
-                                            : InfoLine(MediaTime::WholeSeconds(position)));
-}
-
-QString MediaController::InfoLine(int positionSeconds) const {
+    if (m_mediaPath.isEmpty()) {
+        m_dialog.ShowInfo(QString());
+        return;
+    }
+    // Said at once, rather than after Convert and a question about the output file.
+    QString name = ShortName(m_mediaPath);
+    if (m_info.tracks.empty()) {
+        name = tr("%1 (no sound)").arg(name);
+    }
     // The total is the probed duration, which the marks were measured against.
-    return QString::fromStdString(MediaTime::InfoLine(ShortName(m_mediaPath).toStdString(),
-                                                      positionSeconds, m_durationSeconds));
+    m_dialog.ShowInfo(name, QStringLiteral("%1 / %2").arg(
+                                Clock(position),
+                                QString::fromStdString(MediaTime::ClockText(m_durationSeconds))));
 }

@@ -32,8 +32,27 @@ class MediaController final : public QObject {
     void OpenMediaFile(const QString& path);
     // The preview window was closed: back to the state without media.
     void OnClosePreview();
+    // Start Time and End Time: the mark at the preview's position at this moment.
     void OnStartTime();
     void OnEndTime();
+
+    enum class Mark { Start, End };
+    // Sets a mark to a time of the file; false, and nothing changes, for a time outside
+    // 0..Duration() or without a file.
+    bool SetMark(Mark mark, int64_t rt);
+    // Moves a mark by steps of NudgeStep(), staying within the file.
+    void NudgeMark(Mark mark, int steps);
+    // One picture frame, or 10 ms in a file without a picture.
+    int64_t NudgeStep() const;
+    int64_t MarkTime(Mark mark) const { return mark == Mark::Start ? m_start : m_end; }
+    // The probed duration (the preview's when the file does not tell it).
+    int64_t Duration() const;
+
+    // The audio track to hear, show and convert (1-based); ignored when the file has no
+    // such track.
+    void SelectTrack(int number);
+    // The chosen track's number; 0 when the file has no audio.
+    int Track() const { return m_track; }
     // The left button let go of the slider at pos: the preview goes there.
     void OnSliderReleased(int pos);
 
@@ -47,13 +66,18 @@ class MediaController final : public QObject {
   signals:
     // An open has ended, well or not (for tests and the program's own waits).
     void openFinished(bool ok);
+    // A file was opened or closed: Info() and the marks are new.
+    void mediaChanged();
+    void marksChanged();
+    void trackChanged(int number);
 
   private:
     void OnProbed(const QString& path, bool ok, const MediaInfo& info);
     void OnPreviewOpened(bool ok);
     void OnPositionReport(int64_t position, int64_t duration);
     void ShowPosition(int64_t position);
-    QString InfoLine(int positionSeconds) const;
+    void ShowMarks();
+    const AudioTrack* ChosenTrack() const;
 
     ConverterDialog& m_dialog;
     PreviewController& m_preview;
@@ -67,5 +91,6 @@ class MediaController final : public QObject {
     int64_t m_start = 0;
     int64_t m_end = 0;
     int m_durationSeconds = 0;
+    int m_track = 0;
     bool m_opening = false;
 };

@@ -3,9 +3,19 @@
 #include <algorithm>
 #include <utility>
 
+namespace {
+
+// 25 times a second: a moving playhead looks smooth, and reading the position costs little.
+constexpr int kPlayheadMs = 40;
+
+}  // namespace
+
 PreviewController::PreviewController(QWidget* dialog, PlaybackEngineFactory engines,
                                      PreviewMessages& messages, QObject* parent)
-    : QObject(parent), m_dialog(dialog), m_engines(std::move(engines)), m_messages(messages) {}
+    : QObject(parent), m_dialog(dialog), m_engines(std::move(engines)), m_messages(messages) {
+    m_playheadTimer.setInterval(kPlayheadMs);
+    connect(&m_playheadTimer, &QTimer::timeout, this, &PreviewController::OnPlayheadTimer);
+}
 
 PreviewController::~PreviewController() {
     Close();
@@ -26,6 +36,8 @@ bool PreviewController::Open(const std::string& clipPath, int64_t lead) {
         Close();
         return false;
     }
+    m_playhead = -1;
+    m_playheadTimer.start();
     return true;
 }
 
@@ -33,6 +45,7 @@ void PreviewController::Close() {
     if (!m_player) {
         return;
     }
+    m_playheadTimer.stop();
     std::unique_ptr<CPreviewPlayer> player = std::move(m_player);
     player->disconnect(this);
     if (player->state() != Closed) {
@@ -63,12 +76,46 @@ bool PreviewController::SeekTo(int64_t target) {
         return false;
     }
     m_player->SeekTo(target + m_lead);
+    m_playhead = std::max<int64_t>(target, 0);
+    emit playheadMoved(m_playhead);
     return true;
 }
 
-int64_t PreviewController::Position() const {
+int64_t PreviewController::ToMediaTime(int64_t playerTime) const {
     // The player's start lies before the sound's by the lead: that is still time 0.
-    return m_player ? std::max<int64_t>(m_player->position() - m_lead, 0) : 0;
+    return std::max<int64_t>(playerTime - m_lead, 0);
+}
+
+int64_t PreviewController::Position() const {
+    return m_player ? ToMediaTime(m_player->position()) : 0;
+}
+
+int64_t PreviewController::CurrentPosition() {
+    return m_player ? ToMediaTime(m_player->CurrentPosition()) : 0;
+}
+
+bool PreviewController::PlayRange(int64_t from, int64_t to, bool loop) {
+    return m_player && m_player->PlayRange(from + m_lead, to + m_lead, loop);
+}
+
+bool PreviewController::SelectAudioTrack(int number, int64_t lead) {
+    if (!m_player || !m_player->SelectAudioTrack(number)) {
+        return false;
+    }
+    m_lead = lead;
+    return true;
+}
+
+void PreviewController::OnPlayheadTimer() {
+    // Still, the preview moves only by seeks, which tell their target themselves.
+    if (!m_player || m_player->state() != Running) {
+        return;
+    }
+    const int64_t now = CurrentPosition();
+    if (now != m_playhead) {
+        m_playhead = now;
+        emit playheadMoved(now);
+    }
 }
 
 int64_t PreviewController::Duration() const {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -37,6 +38,13 @@ class PreviewController final : public QObject {
     // Absolute seek in media time; false when there is nothing to seek.
     bool SeekTo(int64_t target);
 
+    // The position at this moment, asked of the player.
+    int64_t CurrentPosition();
+    // Plays from `from` to `to` and holds there, or loops it until stopped.
+    bool PlayRange(int64_t from, int64_t to, bool loop);
+    // Plays another audio track, whose sound lags its timestamps by `lead`.
+    bool SelectAudioTrack(int number, int64_t lead);
+
     // The positions of the last report, in media time; 0 without a preview.
     int64_t Position() const;
     int64_t Duration() const;
@@ -49,13 +57,19 @@ class PreviewController final : public QObject {
     void positionReport(int64_t position, int64_t duration);
     // The user closed the preview window.
     void closeRequested();
+    // Where the preview is, many times a second while it plays (and after seeks).
+    void playheadMoved(int64_t position);
 
   private:
     void OnPlayerReport();
+    void OnPlayheadTimer();
+    int64_t ToMediaTime(int64_t playerTime) const;
 
     QPointer<QWidget> m_dialog;
     PlaybackEngineFactory m_engines;
     PreviewMessages& m_messages;
     std::unique_ptr<CPreviewPlayer> m_player;
     int64_t m_lead = 0;
+    QTimer m_playheadTimer;
+    int64_t m_playhead = -1;
 };

@@ -18,10 +18,6 @@ std::string ClockText(int seconds) {
     return text;
 }
 
-std::string InfoLine(const std::string& name, int positionSeconds, int durationSeconds) {
-    return name + "   " + ClockText(positionSeconds) + " / " + ClockText(durationSeconds);
-}
-
 std::optional<int64_t> Parse(const std::string& text) {
     // [[H:]M:]S[.fff]: every field but the first is below 60; only S has a fraction.
     std::vector<std::string> fields(1);

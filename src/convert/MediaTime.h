@@ -27,9 +27,6 @@ int WholeSeconds(int64_t rt);
 // "%02d:%02d:%02d" of whole seconds; hours do not wrap.
 std::string ClockText(int seconds);
 
-// The info line: "%s   %02d:%02d:%02d / %02d:%02d:%02d".
-std::string InfoLine(const std::string& name, int positionSeconds, int durationSeconds);
-
 // Parses "12.5", "90", "1:30", "1:02:03.5" into media time; nullopt when malformed.
 std::optional<int64_t> Parse(const std::string& text);
 

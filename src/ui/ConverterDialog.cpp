@@ -12,6 +12,8 @@
 #include <QShortcut>
 #include <QUrl>
 
+#include <algorithm>
+
 #include "AboutDialog.h"
 #include "DialogUnits.h"
 #include "PositionSlider.h"
@@ -193,8 +195,12 @@ void ConverterDialog::ConnectCommands() {
     connect(help, &QShortcut::activated, this, &ConverterDialog::helpRequested);
 }
 
-void ConverterDialog::ShowInfo(const QString& text) {
-    m_infoLabel->setText(text);
+void ConverterDialog::ShowInfo(const QString& text, const QString& tail) {
+    const QFontMetrics metrics(m_infoLabel->font());
+    const QString rest = tail.isEmpty() ? QString() : QStringLiteral("   ") + tail;
+    const int room = m_infoLabel->contentsRect().width() - metrics.horizontalAdvance(rest);
+    m_infoLabel->setText(metrics.elidedText(text, Qt::ElideMiddle, std::max(room, 0)) + rest);
+    m_infoLabel->setToolTip(text);
 }
 
 QString ConverterDialog::Info() const {

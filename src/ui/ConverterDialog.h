@@ -55,7 +55,9 @@ class ConverterDialog final : public QDialog {
     // The control of a template ID.
     QWidget* Control(int id) const { return m_controls.value(id, nullptr); }
 
-    void ShowInfo(const QString& text);
+    // The info line: `text`, shortened in the middle where needed so that `tail` (the
+    // position) always shows whole; the full text is the tooltip.
+    void ShowInfo(const QString& text, const QString& tail = QString());
     QString Info() const;
     void ShowStartMark(const QString& clock);
     void ShowEndMark(const QString& clock);

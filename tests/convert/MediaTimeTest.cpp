@@ -8,7 +8,6 @@ TEST(MediaTime, ClockTextTruncatesAndHoursDoNotWrap) {
     EXPECT_EQ(MediaTime::ClockText(3723), "01:02:03");
     EXPECT_EQ(MediaTime::ClockText(0), "00:00:00");
     EXPECT_EQ(MediaTime::ClockText(360'000), "100:00:00");
-    EXPECT_EQ(MediaTime::InfoLine("a.mpg", 0, 3723), "a.mpg   00:00:00 / 01:02:03");
 }
 
 TEST(MediaTime, ParsesSecondsAndClockForms) {

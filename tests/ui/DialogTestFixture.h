@@ -69,16 +69,30 @@ class MapProber : public MediaProber {
         if (!done) {
             return;
         }
+        if (const auto given = infos.find(path); given != infos.end()) {
+            done(true, given->second);
+            return;
+        }
+        // A file of a known duration has one stereo track.
         MediaInfo info;
         const auto found = durations.find(path);
         if (found != durations.end()) {
             info.duration = found->second;
+            AudioTrack track;
+            track.number = 1;
+            track.codec = "mp2";
+            track.sampleRate = 44100;
+            track.channels = 2;
+            track.channelLayout = "stereo";
+            track.primary = true;
+            info.tracks.push_back(track);
         }
         done(found != durations.end(), info);
     }
     bool Waiting() const { return m_pending.second != nullptr; }
 
     std::map<std::string, int64_t> durations;
+    std::map<std::string, MediaInfo> infos;  // answered as they stand
     int probes = 0;
     bool hold = false;
 
