@@ -145,9 +145,11 @@ MediaTimeline TimelineScanner::Scan() {
         return identity;
     }
     PacketTime first;
-    while (ReadPacket(first) && first.pts == AV_NOPTS_VALUE) {
+    bool found = false;
+    while (!found && ReadPacket(first, m_marks.front().pos + kMaxBytesPastJump)) {
+        found = first.pts != AV_NOPTS_VALUE;
     }
-    if (first.pts == AV_NOPTS_VALUE) {
+    if (!found) {
         return identity;
     }
     std::vector<MediaTimeline::Segment> segments(1);
@@ -314,7 +316,7 @@ bool TimelineScanner::OpenDemuxer() {
     return true;
 }
 
-bool TimelineScanner::ReadPacket(PacketTime& packet) {
+bool TimelineScanner::ReadPacket(PacketTime& packet, int64_t limit) {
     AVPacket* pkt = av_packet_alloc();
     if (pkt == nullptr) {
         return false;
@@ -341,6 +343,9 @@ bool TimelineScanner::ReadPacket(PacketTime& packet) {
             break;
         }
         bad = 0;
+        if (avio_tell(m_demuxer->pb) > limit) {
+            break;
+        }
         if (pkt->stream_index == m_nDemuxerStream) {
             packet.pos = pkt->pos;
             packet.pts = pkt->pts;
@@ -366,7 +371,7 @@ bool TimelineScanner::Confirm(const Candidate& candidate, Restart& restart) {
     int64_t lastStep = 0;
     int past = 0;
     PacketTime p;
-    while (ReadPacket(p)) {
+    while (ReadPacket(p, candidate.pos + kMaxBytesPastJump)) {
         const bool beyond = p.pos >= 0 && p.pos >= candidate.pos;
         if (p.pts != AV_NOPTS_VALUE) {
             // A restart before the candidate's (two jumps close together) is not its own.
@@ -381,7 +386,7 @@ bool TimelineScanner::Confirm(const Candidate& candidate, Restart& restart) {
             lastStep = step;
             expected = p.pts + step;
         }
-        if (beyond && (++past > kMaxPacketsPastJump || p.pos > candidate.pos + kMaxBytesPastJump)) {
+        if (beyond && ++past > kMaxPacketsPastJump) {
             break;
         }
     }

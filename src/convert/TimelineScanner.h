@@ -64,8 +64,9 @@ class TimelineScanner {
     int64_t OldestRecent() const;
 
     bool OpenDemuxer();
-    // The next packet of the stream from libavformat; false at the end of the file.
-    bool ReadPacket(PacketTime& packet);
+    // The next packet of the stream from libavformat; false at the end of the file or
+    // once the demuxer has read past byte limit.
+    bool ReadPacket(PacketTime& packet, int64_t limit = INT64_MAX);
     bool SeekToByte(int64_t pos);
     // The restart near a candidate, in libavformat's timestamps; false when there is
     // none there (a wrap that libavformat undid, or jitter).
