@@ -78,11 +78,12 @@ int64_t OriginOf(const AVFormatContext* fmt) {
 }
 
 // The timeline of a stream of a file opened from path: the identity for standard input.
-MediaTimeline TimelineOf(const std::string& path, const AVFormatContext* fmt, int stream) {
+MediaTimeline TimelineOf(const std::string& path, const AVFormatContext* fmt, int stream,
+                         const std::atomic<bool>* cancel) {
     if (path == AudioStreamSource::kStandardInput || stream < 0) {
         return MediaTimeline(1, 1, OriginOf(fmt));
     }
-    return TimelineScanner(path, fmt, stream, OriginOf(fmt)).Scan();
+    return TimelineScanner(path, fmt, stream, OriginOf(fmt), cancel).Scan();
 }
 
 // Vorbis gives no sound for its first packet: the first output is the overlap of the
@@ -344,7 +345,7 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
             t.lead = LeadTime(m_nLead, st->codecpar->sample_rate);
         }
     }
-    m_timeline = TimelineOf(path, m_fmt, m_nStream);
+    m_timeline = TimelineOf(path, m_fmt, m_nStream, m_interrupt);
     m_nSegment = 0;
     m_nExpectedPts = AV_NOPTS_VALUE;
     m_rtDuration = m_timeline.HasRestarts() ? m_timeline.Duration() : DurationOf(m_fmt);
@@ -758,8 +759,8 @@ bool FfmpegAudioSource::GetMediaDuration(const std::string& path, int64_t& durat
         m_strError = "cannot open the file: " + ErrorText(r);
         return false;
     }
-    const MediaTimeline timeline =
-        TimelineOf(path, fmt, av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0));
+    const MediaTimeline timeline = TimelineOf(
+        path, fmt, av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0), m_interrupt);
     duration = timeline.HasRestarts() ? timeline.Duration() : DurationOf(fmt);
     avformat_close_input(&fmt);
     return true;
@@ -777,7 +778,7 @@ bool FfmpegAudioSource::ProbeMedia(const std::string& path, MediaInfo& info) {
     const int primary = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     info.tracks = ListTracks(fmt, primary);
     // Scanned before any packet is read here: the scan opens the file anew.
-    info.timeline = TimelineOf(path, fmt, primary);
+    info.timeline = TimelineOf(path, fmt, primary, m_interrupt);
     info.duration = info.timeline.HasRestarts() ? info.timeline.Duration() : DurationOf(fmt);
     const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video >= 0 && (fmt->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {

@@ -30,6 +30,10 @@ constexpr size_t kMaxCandidates = 10000;
 constexpr int kMaxPacketsPastJump = 64;
 constexpr int64_t kMaxBytesPastJump = 8 << 20;
 constexpr int kMaxBadReadsInRow = 64;
+// A program stream has a header every few kilobytes and a transport stream one every
+// 188 bytes. This much without one is not a damaged stretch but no stream at all (a
+// hole of zeros, appended data): the walk ends there, and with it the restarts found.
+constexpr int64_t kMaxBytesWithoutHeader = 1 << 20;
 
 int64_t PtsAt(const uint8_t* p) {
     return (static_cast<int64_t>(p[0] & 0x0E) << 29) | (static_cast<int64_t>(p[1]) << 22) |
@@ -72,12 +76,18 @@ bool PesTimestamp(const uint8_t* p, size_t avail, int64_t& pts, size_t& payload)
 // mapped: a file cut short while it is read must not end the program.
 class TimelineScanner::FileWindow {
   public:
-    explicit FileWindow(int fd) : m_fd(fd), m_buffer(kBlock) {}
+    FileWindow(int fd, const std::atomic<bool>* cancel)
+        : m_fd(fd), m_cancel(cancel), m_buffer(kBlock) {}
 
-    // Bytes pos .. pos + count - 1, or nullptr where the file ends before them.
+    // Bytes pos .. pos + count - 1, or nullptr where the file ends before them or once
+    // the scan is cancelled.
     const uint8_t* At(int64_t pos, size_t count) {
         if (pos >= m_start && pos + static_cast<int64_t>(count) <= m_start + m_length) {
             return m_buffer.data() + (pos - m_start);
+        }
+        if (Cancelled()) {
+            m_length = 0;
+            return nullptr;
         }
         m_start = pos;
         m_length = 0;
@@ -96,23 +106,27 @@ class TimelineScanner::FileWindow {
         return static_cast<int64_t>(count) <= m_length ? m_buffer.data() : nullptr;
     }
 
+    bool Cancelled() const { return m_cancel != nullptr && m_cancel->load(); }
+
   private:
     static constexpr size_t kBlock = 1 << 20;
     int m_fd;
+    const std::atomic<bool>* m_cancel;
     std::vector<uint8_t> m_buffer;
     int64_t m_start = 0;
     int64_t m_length = 0;
 };
 
 TimelineScanner::TimelineScanner(std::string path, const AVFormatContext* fmt, int stream,
-                                 int64_t origin)
-    : m_path(std::move(path)), m_origin(origin) {
+                                 int64_t origin, const std::atomic<bool>* cancel)
+    : m_path(std::move(path)), m_cancel(cancel), m_origin(origin) {
     if (fmt == nullptr || fmt->iformat == nullptr || stream < 0 ||
         stream >= static_cast<int>(fmt->nb_streams)) {
         return;
     }
     const AVStream* st = fmt->streams[stream];
     const std::string name = fmt->iformat->name;
+    m_format = fmt->iformat;
     m_nStreamId = st->id;
     m_tbNum = st->time_base.num;
     m_tbDen = st->time_base.den;
@@ -141,7 +155,8 @@ MediaTimeline TimelineScanner::Scan() {
     }
     const bool walked = WalkHeaders(fd);
     ::close(fd);
-    if (!walked || m_candidates.empty() || m_bTooMany || !OpenDemuxer()) {
+    const bool cancelled = m_cancel != nullptr && m_cancel->load();
+    if (!walked || cancelled || m_candidates.empty() || m_bTooMany || !OpenDemuxer()) {
         return identity;
     }
     PacketTime first;
@@ -181,28 +196,32 @@ bool TimelineScanner::WalkHeaders(int fd) {
     }
     m_fileSize = st.st_size;
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    FileWindow file(fd);
+    FileWindow file(fd, m_cancel);
     if (m_container == Container::Program) {
         WalkProgramStream(file);
     } else {
         WalkTransportStream(file);
     }
-    return true;
+    return !file.Cancelled();
 }
 
 void TimelineScanner::WalkProgramStream(FileWindow& file) {
     const bool substream = m_nStreamId < 0x100;
     const int code = substream ? 0xBD : (m_nStreamId & 0xFF);
     int64_t pos = 0;
+    int64_t lastHeader = 0;
     while (!m_bTooMany) {
         const uint8_t* p = file.At(pos, 6);
         if (p == nullptr) {
             break;
         }
         if (p[0] != 0 || p[1] != 0 || p[2] != 1 || p[3] < 0xB9) {
-            ++pos;  // not at a header: look for the next one
-            continue;
+            if (++pos - lastHeader > kMaxBytesWithoutHeader) {
+                break;
+            }
+            continue;  // not at a header: look for the next one
         }
+        lastHeader = pos;
         if (p[3] == 0xBA) {  // pack header, MPEG-2 or MPEG-1
             const uint8_t* h = file.At(pos, 14);
             if (h != nullptr && (h[4] & 0xC0) == 0x40) {
@@ -255,15 +274,19 @@ void TimelineScanner::WalkTransportStream(FileWindow& file) {
     if (size == 0) {
         return;
     }
+    int64_t lastHeader = pos;
     while (!m_bTooMany) {
         const uint8_t* p = file.At(pos, 188);
         if (p == nullptr) {
             break;
         }
         if (p[0] != 0x47) {
-            ++pos;  // lost step: find the next sync byte
-            continue;
+            if (++pos - lastHeader > kMaxBytesWithoutHeader) {
+                break;
+            }
+            continue;  // lost step: find the next sync byte
         }
+        lastHeader = pos;
         const int pid = (p[1] & 0x1F) << 8 | p[2];
         const bool unitStart = (p[1] & 0x40) != 0;
         const bool error = (p[1] & 0x80) != 0;
@@ -308,12 +331,26 @@ int64_t TimelineScanner::OldestRecent() const {
     return m_nRecent == 0 ? 0 : m_recent[std::min(m_nRecent, 4) - 1];
 }
 
+int TimelineScanner::StopReading(void* opaque) {
+    const auto* cancel = static_cast<const std::atomic<bool>*>(opaque);
+    return cancel != nullptr && cancel->load() ? 1 : 0;
+}
+
 bool TimelineScanner::OpenDemuxer() {
-    const std::string url = "file:" + m_path;
-    if (avformat_open_input(&m_demuxer, url.c_str(), nullptr, nullptr) < 0) {
+    m_demuxer = avformat_alloc_context();
+    if (m_demuxer == nullptr) {
         return false;
     }
-    return true;
+    m_demuxer->interrupt_callback.callback = &StopReading;
+    m_demuxer->interrupt_callback.opaque = const_cast<std::atomic<bool>*>(m_cancel);
+    // The caller's demuxer, on the local file only: nothing is probed or opened anew.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const std::string url = "file:" + m_path;
+    // On failure avformat_open_input frees the context and nulls the pointer.
+    const int r = avformat_open_input(&m_demuxer, url.c_str(), m_format, &options);
+    av_dict_free(&options);
+    return r >= 0;
 }
 
 bool TimelineScanner::ReadPacket(PacketTime& packet, int64_t limit) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "MediaTimeline.h"
 
 struct AVFormatContext;
+struct AVInputFormat;
 
 // Finds where the timestamps of an audio stream restart in an MPEG program or transport
 // stream, and builds the timeline that joins the pieces.
@@ -22,8 +24,10 @@ class TimelineScanner {
   public:
     // fmt: the file as the caller opened it (its format, streams and time bases are
     // read, nothing else); stream: the audio stream to follow; origin: media time 0 as
-    // stream time in 100 ns units.
-    TimelineScanner(std::string path, const AVFormatContext* fmt, int stream, int64_t origin);
+    // stream time in 100 ns units; cancel: a flag that, once set, ends the scan (then
+    // with the identity timeline), or nullptr.
+    TimelineScanner(std::string path, const AVFormatContext* fmt, int stream, int64_t origin,
+                    const std::atomic<bool>* cancel = nullptr);
     ~TimelineScanner();
     TimelineScanner(const TimelineScanner&) = delete;
     TimelineScanner& operator=(const TimelineScanner&) = delete;
@@ -64,6 +68,7 @@ class TimelineScanner {
     int64_t OldestRecent() const;
 
     bool OpenDemuxer();
+    static int StopReading(void* opaque);
     // The next packet of the stream from libavformat; false at the end of the file or
     // once the demuxer has read past byte limit.
     bool ReadPacket(PacketTime& packet, int64_t limit = INT64_MAX);
@@ -76,6 +81,8 @@ class TimelineScanner {
     std::vector<MediaTimeline::SeekPoint> SeekPointsOf(const MediaTimeline& timeline) const;
 
     std::string m_path;
+    const std::atomic<bool>* m_cancel;
+    const AVInputFormat* m_format = nullptr;
     Container m_container = Container::Other;
     int m_nStreamId = 0;  // the stream's id in the container: PES stream id or PID
     int m_tbNum = 1;
