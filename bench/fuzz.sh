@@ -45,6 +45,14 @@ if [ ! -f "$seeds/.made" ]; then
   ff -f lavfi -i sine=r=48000:d=0.3 -c:a libvorbis "$seeds/a.ogg"
   ff -f lavfi -i testsrc=d=0.3:s=64x48:r=25 $tone -c:v mpeg1video -c:a mp2 "$seeds/ps.mpg"
   ff -f lavfi -i testsrc=d=0.3:s=64x48:r=25 $tone -c:v mpeg2video -c:a mp2 -f mpegts "$seeds/ts.ts"
+  # Timestamps that restart: joined files (parts long enough for the jump back to count),
+  # and a clock about to wrap.
+  ff -f lavfi -i sine=f=440:r=44100:d=0.8 -c:a mp2 -b:a 64k -f mpeg "$seeds/part.mpg"
+  ff -f lavfi -i sine=f=440:r=44100:d=0.8 -c:a mp2 -b:a 64k -f mpegts "$seeds/part.ts"
+  cat "$seeds/part.mpg" "$seeds/part.mpg" >"$seeds/joined.mpg"
+  cat "$seeds/part.ts" "$seeds/part.ts" >"$seeds/joined.ts"
+  rm "$seeds/part.mpg" "$seeds/part.ts"
+  ff $tone -c:a mp2 -output_ts_offset 95443.5 -f mpegts "$seeds/wrap.ts"
   ff -f lavfi -i testsrc=d=0.3:s=64x48:r=25 -f lavfi -i sine=r=48000:d=0.3 -c:v mpeg4 -c:a aac "$seeds/v.mp4"
   ff -f lavfi -i testsrc=d=0.3:s=64x48:r=25 -f lavfi -i sine=r=48000:d=0.3 -c:v mpeg4 -c:a ac3 "$seeds/v.mkv"
   touch "$seeds/.made"

@@ -53,6 +53,20 @@ nlohmann::ordered_json Optional(const std::optional<std::string>& text) {
     return text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr);
 }
 
+// Seconds to the millisecond, as the text form shows them.
+int64_t Milliseconds(int64_t rt) {
+    return std::llround(static_cast<double>(rt) / 10'000.0);
+}
+
+// Where the segments of a timeline start: the file's start, then each restart.
+std::vector<int64_t> SegmentStarts(const MediaTimeline& timeline) {
+    std::vector<int64_t> starts;
+    for (const MediaTimeline::Segment& s : timeline.Segments()) {
+        starts.push_back(starts.empty() ? 0 : s.mediaStart);
+    }
+    return starts;
+}
+
 }  // namespace
 
 ExtractCommand::ExtractCommand(Console& console, ConversionJob::SourceFactory factory)
@@ -127,6 +141,7 @@ int ExtractCommand::Probe(const ExtractArguments& args) {
     }
     const int64_t duration = source->StreamDuration();
     const std::vector<AudioTrack> tracks = source->Tracks();
+    const std::vector<int64_t> starts = SegmentStarts(source->Timeline());
     int primary = 0;
     int chosen = args.track;
     for (const AudioTrack& t : tracks) {
@@ -138,8 +153,15 @@ int ExtractCommand::Probe(const ExtractArguments& args) {
     source->Release();
     if (!args.json) {
         std::ostream& out = m_console.Out();
-        out << "Duration: " << (duration > 0 ? MediaTime::Format(duration) : "unknown")
-            << "\nFormat: " << FormatText(format) << "\n";
+        out << "Duration: " << (duration > 0 ? MediaTime::Format(duration) : "unknown") << "\n";
+        if (starts.size() > 1) {
+            out << "Timeline: " << starts.size() << " segments (timestamps restart at ";
+            for (size_t i = 1; i < starts.size(); ++i) {
+                out << (i > 1 ? ", " : "") << MediaTime::Format(starts[i]);
+            }
+            out << ")\n";
+        }
+        out << "Format: " << FormatText(format) << "\n";
         for (const AudioTrack& t : tracks) {
             out << TrackText(t) << "\n";
         }
@@ -160,10 +182,16 @@ int ExtractCommand::Probe(const ExtractArguments& args) {
     }
     nlohmann::ordered_json probe;
     probe["path"] = input;
-    // Seconds to the millisecond, as the text form shows them.
-    probe["duration"] = duration > 0
-                            ? nlohmann::ordered_json(std::llround(duration / 10'000.0) / 1000.0)
-                            : nlohmann::ordered_json(nullptr);
+    probe["duration"] = duration > 0 ? nlohmann::ordered_json(Milliseconds(duration) / 1000.0)
+                                     : nlohmann::ordered_json(nullptr);
+    // The segments of a file whose timestamps restart; null when they run on.
+    nlohmann::ordered_json segments(nullptr);
+    for (size_t i = 0; i < starts.size() && starts.size() > 1; ++i) {
+        const int64_t start = Milliseconds(starts[i]);
+        const int64_t end = Milliseconds(i + 1 < starts.size() ? starts[i + 1] : duration);
+        segments.push_back({{"start", start / 1000.0}, {"duration", (end - start) / 1000.0}});
+    }
+    probe["timeline"] = segments;
     probe["primary"] =
         primary > 0 ? nlohmann::ordered_json(primary) : nlohmann::ordered_json(nullptr);
     probe["tracks"] = list;

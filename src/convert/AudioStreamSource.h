@@ -68,6 +68,9 @@ class AudioStreamSource {
 
     // The audio tracks of the file last opened (also after a kNoSuchTrack failure).
     virtual std::vector<AudioTrack> Tracks() const { return {}; }
+    // How the open stream's timestamps map to media time; the identity unless they
+    // restart somewhere in the file.
+    virtual MediaTimeline Timeline() const { return {}; }
     // Samples of a floating-point stream that integer output had to clip so far.
     virtual int64_t ClippedSamples() const { return 0; }
 

@@ -9,6 +9,7 @@
 
 #include "LibavLimits.h"
 #include "MediaTime.h"
+#include "TimelineScanner.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -65,12 +66,24 @@ int OpenInput(const std::string& path, AVFormatContext** fmt, LibavLimits::ReadG
 }
 
 // Where media time 0 lies in stream time: the start of the file. A negative start is
-// the encoder's priming, which the decoder drops: the sound starts at 0.
+// the encoder's priming, which the decoder drops: the sound starts at 0. In MPEG program
+// and transport streams it is a recording that crosses the wrap of the 33-bit clock,
+// which libavformat counts on from below 0: there the file does start below 0.
 int64_t OriginOf(const AVFormatContext* fmt) {
-    if (fmt->start_time == AV_NOPTS_VALUE || fmt->start_time < 0) {
+    const bool wraps = (fmt->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    if (fmt->start_time == AV_NOPTS_VALUE || (fmt->start_time < 0 && !wraps)) {
         return 0;
     }
     return av_rescale_q(fmt->start_time, AV_TIME_BASE_Q, kMediaTimeBase);
+}
+
+// The timeline of a stream of a file opened from path: the identity for standard input.
+MediaTimeline TimelineOf(const std::string& path, const AVFormatContext* fmt, int stream,
+                         const std::atomic<bool>* cancel) {
+    if (path == AudioStreamSource::kStandardInput || stream < 0) {
+        return MediaTimeline(1, 1, OriginOf(fmt));
+    }
+    return TimelineScanner(path, fmt, stream, OriginOf(fmt), cancel).Scan();
 }
 
 // Vorbis gives no sound for its first packet: the first output is the overlap of the
@@ -332,7 +345,10 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
             t.lead = LeadTime(m_nLead, st->codecpar->sample_rate);
         }
     }
-    m_rtDuration = DurationOf(m_fmt);
+    m_timeline = TimelineOf(path, m_fmt, m_nStream, m_interrupt);
+    m_nSegment = 0;
+    m_nExpectedPts = AV_NOPTS_VALUE;
+    m_rtDuration = m_timeline.HasRestarts() ? m_timeline.Duration() : DurationOf(m_fmt);
     return 0;
 }
 
@@ -440,10 +456,20 @@ int FfmpegAudioSource::Seek(int64_t rtStart) {
         // Close to the start: decoding from here is the warm-up.
         return 0;
     }
-    const AVStream* st = m_fmt->streams[m_nStream];
-    const int64_t seekPts =
-        av_rescale_q(m_rtOrigin + rtStart + lead - kSeekPreroll, kMediaTimeBase, st->time_base);
-    const int r = avformat_seek_file(m_fmt, m_nStream, INT64_MIN, seekPts, seekPts, 0);
+    int r = 0;
+    if (m_timeline.HasRestarts()) {
+        // The same timestamps may recur in later segments: the segment is found by its
+        // place in the file.
+        const int64_t pos = m_timeline.Locate(rtStart + lead - kSeekPreroll).bytePos;
+        r = av_seek_frame(m_fmt, -1, pos, AVSEEK_FLAG_BYTE);
+        m_nSegment = m_timeline.SegmentAt(pos);
+        m_nExpectedPts = AV_NOPTS_VALUE;
+    } else {
+        const AVStream* st = m_fmt->streams[m_nStream];
+        const int64_t seekPts =
+            av_rescale_q(m_rtOrigin + rtStart + lead - kSeekPreroll, kMediaTimeBase, st->time_base);
+        r = avformat_seek_file(m_fmt, m_nStream, INT64_MIN, seekPts, seekPts, 0);
+    }
     if (r < 0) {
         // Not seekable (a pipe): decode from the start and drop what lies before the target.
         return r;
@@ -518,10 +544,37 @@ bool FfmpegAudioSource::DecodeMore() {
         }
         m_nBadReads = 0;
         if (m_pkt->stream_index == m_nStream) {
+            if (m_timeline.HasRestarts()) {
+                MakeContinuous(m_pkt);
+            }
             // A packet the decoder rejects is skipped.
             avcodec_send_packet(m_dec, m_pkt);
         }
         av_packet_unref(m_pkt);
+    }
+}
+
+void FfmpegAudioSource::MakeContinuous(AVPacket* pkt) {
+    int segment = m_nSegment;
+    const int count = static_cast<int>(m_timeline.Segments().size());
+    if (pkt->pos >= 0) {
+        segment = m_timeline.SegmentAt(pkt->pos);
+    } else if (m_nExpectedPts != AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE &&
+               segment + 1 < count &&
+               MediaTimeline::IsRestart(m_nExpectedPts, pkt->pts, m_timeline.TimeBaseNum(),
+                                        m_timeline.TimeBaseDen())) {
+        ++segment;  // a frame split off a packet: where it lies shows in its time alone
+    }
+    if (pkt->pts != AV_NOPTS_VALUE) {
+        m_nExpectedPts = pkt->pts + pkt->duration;
+    }
+    m_nSegment = segment;
+    const int64_t offset = m_timeline.Offset(segment);
+    if (pkt->pts != AV_NOPTS_VALUE) {
+        pkt->pts += offset;
+    }
+    if (pkt->dts != AV_NOPTS_VALUE) {
+        pkt->dts += offset;
     }
 }
 
@@ -686,6 +739,8 @@ void FfmpegAudioSource::Release() {
     m_rtDuration = 0;
     m_rtOrigin = 0;
     m_nLead = 0;
+    m_timeline = MediaTimeline();
+    m_nSegment = 0;
     m_pending.clear();
     m_nPendingPos = 0;
     m_bInputDone = false;
@@ -704,7 +759,9 @@ bool FfmpegAudioSource::GetMediaDuration(const std::string& path, int64_t& durat
         m_strError = "cannot open the file: " + ErrorText(r);
         return false;
     }
-    duration = DurationOf(fmt);
+    const MediaTimeline timeline = TimelineOf(
+        path, fmt, av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0), m_interrupt);
+    duration = timeline.HasRestarts() ? timeline.Duration() : DurationOf(fmt);
     avformat_close_input(&fmt);
     return true;
 }
@@ -718,8 +775,11 @@ bool FfmpegAudioSource::ProbeMedia(const std::string& path, MediaInfo& info) {
         m_strError = "cannot open the file: " + ErrorText(r);
         return false;
     }
-    info.duration = DurationOf(fmt);
-    info.tracks = ListTracks(fmt, av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0));
+    const int primary = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    info.tracks = ListTracks(fmt, primary);
+    // Scanned before any packet is read here: the scan opens the file anew.
+    info.timeline = TimelineOf(path, fmt, primary, m_interrupt);
+    info.duration = info.timeline.HasRestarts() ? info.timeline.Duration() : DurationOf(fmt);
     const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video >= 0 && (fmt->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
         AVRational rate = fmt->streams[video]->avg_frame_rate;

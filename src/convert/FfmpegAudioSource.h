@@ -6,6 +6,7 @@
 
 #include "AudioStreamSource.h"
 #include "LibavLimits.h"
+#include "MediaTimeline.h"
 
 struct AVFormatContext;
 struct AVCodecContext;
@@ -20,7 +21,9 @@ struct SwrContext;
 //
 // Time 0 is where the file starts, and a mark means the sample that was encoded at
 // that moment: for codecs whose decoded sound lags the frame times by a fixed delay
-// that the file does not record, the delay is taken off.
+// that the file does not record, the delay is taken off. In MPEG program and transport
+// streams whose timestamps restart (joined files), time runs on through the joins
+// (MediaTimeline): the duration, seeks and cuts all count in that continuous time.
 class FfmpegAudioSource : public AudioStreamSource {
   public:
     FfmpegAudioSource();
@@ -42,6 +45,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     bool ProbeMedia(const std::string& path, MediaInfo& info) override;
     void SetInterrupt(const std::atomic<bool>* flag) override { m_interrupt = flag; }
     std::vector<AudioTrack> Tracks() const override { return m_tracks; }
+    MediaTimeline Timeline() const override { return m_timeline; }
     int64_t ClippedSamples() const override { return m_nClipped; }
     std::string LastError() const override { return m_strError; }
 
@@ -63,6 +67,8 @@ class FfmpegAudioSource : public AudioStreamSource {
     void CountClipped(const AVFrame* frame);
     // Drops decoded samples up to media time rt (and the codec's lead).
     void TrimTo(int64_t rt);
+    // Moves a packet's timestamps into the timeline's continuous time.
+    void MakeContinuous(AVPacket* pkt);
 
     AVFormatContext* m_fmt = nullptr;
     AVCodecContext* m_dec = nullptr;
@@ -83,6 +89,12 @@ class FfmpegAudioSource : public AudioStreamSource {
     // The first packet, read at open to learn whether the file records the encoder's
     // delay; decoded first unless a seek comes before.
     AVPacket* m_firstPacket = nullptr;
+
+    // Where the timestamps restart, the segment of the last packet read, and where that
+    // packet ended (stream time base).
+    MediaTimeline m_timeline;
+    int m_nSegment = 0;
+    int64_t m_nExpectedPts = INT64_MIN;  // none yet (AV_NOPTS_VALUE)
 
     AudioFormat m_format;
     int m_outSampleFormat = -1;  // AVSampleFormat of the converter's output

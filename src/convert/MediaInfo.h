@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "AudioTrack.h"
+#include "MediaTimeline.h"
 
 // What a front end learns of a media file when it opens it.
 struct MediaInfo {
@@ -11,6 +12,10 @@ struct MediaInfo {
     std::vector<AudioTrack> tracks;
     // One frame of the file's picture in media time; 0 for a file without a picture.
     int64_t frameDuration = 0;
+    // Where the primary track's timestamps restart, for a player to show and seek in
+    // the same continuous time as the conversion (see MediaTimeline for how). The
+    // identity for files whose timestamps run on.
+    MediaTimeline timeline;
 
     // The track a conversion takes when none is named; nullptr without audio.
     const AudioTrack* Primary() const {

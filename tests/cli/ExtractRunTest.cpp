@@ -487,3 +487,51 @@ TEST_F(ExtractRunTest, AFileWhoseChunkSizesLieFailsAtOnceInLittleMemory) {
     EXPECT_GT(r.peakRssKib, 0);
     EXPECT_LT(r.peakRssKib, 256 * 1024);
 }
+
+TEST_F(ExtractRunTest, JoinedMpegFilesAreProbedAndCutInOneTimeline) {
+    // Two 10 s program streams joined with cat: the timestamps restart at the join.
+    std::string joined;
+    for (int tone : {300, 500}) {
+        const std::string part = m_dir->Make(
+            "part" + std::to_string(tone) + ".mpg",
+            "-f lavfi -i testsrc=d=10:size=160x120 -f lavfi -i sine=f=" + std::to_string(tone) +
+                ":r=44100:d=10 -c:v mpeg1video -c:a mp2 -f mpeg");
+        joined += ReadAll(part);
+    }
+    const std::string input = Scratch("joined.mpg");
+    WriteAll(input, joined);
+
+    const ChildProcess::Result probe = Extract({"--probe", input});
+    ASSERT_EQ(probe.status, 0) << probe.err;
+    EXPECT_EQ(probe.out.rfind("Duration: 0:00:20.0", 0), 0u) << probe.out;
+    EXPECT_NE(probe.out.find("\nTimeline: 2 segments (timestamps restart at 0:00:10.00"),
+              std::string::npos)
+        << probe.out;
+    const ChildProcess::Result json = Extract({"--probe", "--json", input});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    ASSERT_EQ(j["timeline"].size(), 2u) << json.out;
+    EXPECT_EQ(j["timeline"][0]["start"], 0.0);
+    EXPECT_NEAR(j["timeline"][1]["start"].get<double>(), 10.0, 0.03);
+    EXPECT_NEAR(
+        j["timeline"][0]["duration"].get<double>() + j["timeline"][1]["duration"].get<double>(),
+        j["duration"].get<double>(), 0.0015);
+    // One part alone has no timeline to tell.
+    const ChildProcess::Result single = Extract({"--probe", "--json", Scratch("part300.mpg")});
+    EXPECT_TRUE(nlohmann::json::parse(single.out)["timeline"].is_null()) << single.out;
+    EXPECT_EQ(Extract({"--probe", Scratch("part300.mpg")}).out.find("Timeline"), std::string::npos);
+
+    // A cut inside the second part holds two seconds of its tone.
+    const std::string out = Scratch("second.wav");
+    const ChildProcess::Result cut = Extract({"-q", "-s", "14", "-e", "16", input, out});
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    EXPECT_EQ(cut.err, "");
+    const WavFile wav = WavFile::Read(out);
+    ASSERT_EQ(wav.DataBytes(), 180'000u);  // 2 s of mono at 88,200 bytes/s, whole buffers
+    const std::vector<int16_t> s = wav.Samples16();
+    int crossings = 0;
+    for (size_t i = 1; i < 88200; ++i) {
+        crossings += (s[i - 1] < 0) != (s[i] < 0) ? 1 : 0;
+    }
+    EXPECT_NEAR(crossings / 2.0 / 2.0, 500, 5);
+}
