@@ -17,6 +17,19 @@ inline constexpr QSize kDefaultFirstSize{320, 240};
 // edge, 4:3 wide, from the available screen area and the dialog's frame rectangle.
 QRect FirstPreviewRect(const QRect& workArea, const QRect& dialogFrame);
 
+// The least height a picture is scaled down to above the dialog before it goes beside it.
+inline constexpr int kMinFittedHeight = 160;
+
+// Where the window goes once the picture's size is known, so that it never covers the
+// dialog: at the picture's own size where that fits in the work area above the dialog
+// (from `topLeft`, the first window's corner), else scaled down to the room there with
+// the aspect kept; where that is under kMinFittedHeight tall, beside the dialog on the
+// side with more room; where nothing fits that well, wherever the picture is largest.
+// `frame` is what the window's frame adds to its client size. Returns the frame's corner
+// and the client size.
+QRect VideoWindowRect(const QRect& workArea, const QRect& dialogFrame, const QPoint& topLeft,
+                      const QSize& video, const QSize& frame);
+
 // Where the video goes on a full screen of `screen` pixels for a picture of `video`
 // pixels: scaled to ten times its size, then shrunk to fit with its aspect kept.
 QRect FullScreenVideoRect(const QSize& screen, const QSize& video);

@@ -28,7 +28,7 @@ PreviewScreen::PreviewScreen(PreviewWindow& window, QWidget* dialog,
     : m_window(window), m_dialog(dialog), m_clock(std::move(clock)) {}
 
 void PreviewScreen::ShowVideo() {
-    SizeToVideo();
+    PlaceForVideo();
     m_videoShown = true;
     OnWindowResized();
     m_window.showNormal();
@@ -60,6 +60,30 @@ void PreviewScreen::Close() {
 
 void PreviewScreen::OnMenuClosed() {
     m_clickHidesDialog = true;
+}
+
+void PreviewScreen::PlaceForVideo() {
+    QSize video;
+    if (!m_engine || !m_engine->HasVideo() || !m_engine->GetVideoSize(&video)) {
+        return;
+    }
+    QScreen* screen = m_dialog ? m_dialog->screen() : m_window.screen();
+    if (screen == nullptr || !m_dialog) {
+        SizeToVideo();
+        return;
+    }
+    const QSize frame = m_window.frameGeometry().size() - m_window.geometry().size();
+    const QRect placed =
+        PreviewGeometry::VideoWindowRect(screen->availableGeometry(), m_dialog->frameGeometry(),
+                                         m_window.frameGeometry().topLeft(), video, frame);
+    if (placed.isNull()) {
+        SizeToVideo();
+        return;
+    }
+    m_window.move(placed.topLeft());
+    m_window.setFixedSize(placed.size());
+    m_window.raise();
+    OnWindowResized();
 }
 
 void PreviewScreen::SizeToVideo() {

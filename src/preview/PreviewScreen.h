@@ -47,6 +47,8 @@ class PreviewScreen final {
     bool Enter();
     bool Leave();
     void SizeToVideo();
+    // The picture's size and place when it first shows: clear of the dialog.
+    void PlaceForVideo();
     void ShowPointer();
     void HidePointer();
 

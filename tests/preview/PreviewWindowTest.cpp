@@ -38,6 +38,61 @@ TEST(PreviewGeometryTest, FirstWindowStandsAboveTheDialog) {
     EXPECT_EQ(FirstPreviewRect(workArea, QRect(0, 5, 100, 100)), QRect(100, 5, 320, 240));
 }
 
+// The window never covers the dialog: own size above it where that fits, scaled down
+// there while at least 160 px tall, else beside it; aspect kept, inside the work area.
+TEST(PreviewGeometryTest, ThePictureStaysClearOfTheDialog) {
+    const QSize frame(2, 30);
+    const QSize fullHd(1920, 1080);
+    const struct {
+        const char* what;
+        QRect workArea;
+        QRect dialog;
+        QSize video;
+        QRect expected;
+    } cases[] = {
+        {"fits above at its own size",
+         {0, 0, 1920, 1050},
+         {700, 600, 400, 370},
+         {320, 240},
+         {100, 5, 320, 240}},
+        {"scaled down above",
+         {0, 0, 1920, 1050},
+         {700, 600, 400, 370},
+         fullHd,
+         {100, 5, 1004, 565}},
+        // 1366x768 at 200 %: 683x384 logical, the dialog nearly as tall as the screen.
+        {"beside, on the side with room",
+         {0, 0, 683, 384},
+         {0, 10, 380, 360},
+         fullHd,
+         {385, 10, 296, 166}},
+        {"beside, on the left", {0, 0, 683, 384}, {303, 10, 380, 360}, fullHd, {0, 10, 296, 166}},
+        // Nothing fits 160 px tall: the largest place, still clear of the dialog.
+        {"centred dialog, no good place",
+         {0, 0, 683, 384},
+         {150, 10, 380, 360},
+         fullHd,
+         {535, 10, 146, 82}},
+        // 1280x900 at 200 %, a 320x240 clip.
+        {"small clip on a scaled screen",
+         {0, 0, 640, 450},
+         {120, 40, 400, 380},
+         {320, 240},
+         {525, 40, 113, 84}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QRect got = PreviewGeometry::VideoWindowRect(
+            c.workArea, c.dialog, {c.workArea.left() + 100, 5}, c.video, frame);
+        EXPECT_EQ(got, c.expected);
+        const QRect outer(got.topLeft(), got.size() + frame);
+        EXPECT_FALSE(outer.intersects(c.dialog));
+        EXPECT_TRUE(c.workArea.contains(outer));
+        EXPECT_NEAR(double(got.width()) / got.height(), double(c.video.width()) / c.video.height(),
+                    0.02);
+    }
+}
+
 TEST(PreviewGeometryTest, TitleIsTheNamePartTwoBlanksAndPaused) {
     EXPECT_EQ(PreviewTitle("C:\\clips\\a.mpg", false), "a.mpg  ");
     EXPECT_EQ(PreviewTitle("C:\\clips\\a.mpg", true), "a.mpg  (Paused)");
