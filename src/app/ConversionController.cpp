@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QStandardPaths>
 
 #include "ConverterDialog.h"
@@ -10,6 +11,7 @@
 #include "JobObserverBridge.h"
 #include "MediaController.h"
 #include "OutputPathRules.h"
+#include "PanelController.h"
 #include "ProfileSettings.h"
 #include "UserMessages.h"
 
@@ -104,6 +106,10 @@ void ConversionController::OnConvert() {
     request.outputPath = QFile::encodeName(output).toStdString();
     request.rtStart = m_media.StartMark();
     request.rtEnd = m_media.EndMark();
+    request.track = m_media.Track() > 0 ? m_media.Track() : AudioStreamSource::kPrimaryTrack;
+    request.sampleFormat = static_cast<SampleFormat>(PanelController::StoredFormat(m_settings));
+    request.header = PanelController::StoredModernHeader(m_settings) ? WavHeaderKind::Modern
+                                                                     : WavHeaderKind::Classic;
     // The old file goes when the new one is created: a media file that turns out not
     // to convert does not cost the user the file they agreed to replace.
     request.replaceExisting = OutputPathRules::FileExists(output);
@@ -137,6 +143,14 @@ void ConversionController::OnJobFinished(const JobOutcome& outcome) {
             // Only a path that a conversion wrote to is offered again next time.
             m_writtenPath = m_jobOutput;
             StorePath();
+            if (outcome.clippedSamples > 0 && !m_closing) {
+                m_messages.Show(
+                    &m_dialog,
+                    tr("%1 samples were louder than the chosen format can hold and were clipped. "
+                       "Choose \"32-bit float\" under More to keep every sample as it is.")
+                        .arg(QLocale().toString(static_cast<qlonglong>(outcome.clippedSamples))),
+                    tr("Warning"), UserMessages::Buttons::Ok, UserMessages::Icon::Exclamation);
+            }
             break;
         case JobOutcome::Status::OpenFailed:
         case JobOutcome::Status::NoSuchTrack:

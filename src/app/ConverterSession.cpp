@@ -6,6 +6,7 @@
 #include "DialogPreviewMessages.h"
 #include "HelpLauncher.h"
 #include "MediaController.h"
+#include "PanelController.h"
 #include "PreviewController.h"
 
 ConverterSession::ConverterSession(const ConverterServices& services, QObject* parent)
@@ -20,6 +21,8 @@ ConverterSession::ConverterSession(const ConverterServices& services, QObject* p
     m_conversion = std::make_unique<ConversionController>(*m_dialog, *m_media, services.settings,
                                                           services.messages, services.choosers,
                                                           services.sources);
+    m_panel = std::make_unique<PanelController>(*m_dialog, *m_media, *m_preview, services.settings,
+                                                services.messages, services.sources);
     ConverterDialog* dialog = m_dialog.get();
     MediaController* media = m_media.get();
     PreviewController* preview = m_preview.get();

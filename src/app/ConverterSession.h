@@ -14,6 +14,7 @@ class DialogPreviewMessages;
 class FileChoosers;
 class MediaController;
 class MediaProber;
+class PanelController;
 class PreviewController;
 class ProfileSettings;
 class UserMessages;
@@ -50,6 +51,7 @@ class ConverterSession final : public QObject {
     MediaController& Media() const { return *m_media; }
     PreviewController& Preview() const { return *m_preview; }
     ConversionController& Conversion() const { return *m_conversion; }
+    PanelController& PanelWork() const { return *m_panel; }
 
     void OnHelp();
     void OnHomepage();
@@ -67,6 +69,7 @@ class ConverterSession final : public QObject {
     std::unique_ptr<PreviewController> m_preview;
     std::unique_ptr<MediaController> m_media;
     std::unique_ptr<ConversionController> m_conversion;
+    std::unique_ptr<PanelController> m_panel;
     bool m_closing = false;
     int m_result = 0;
 };

@@ -91,7 +91,9 @@ std::pair<QString, QString> JobObserverBridge::NoticeText(const JobNotice& notic
             return {tr("Can not write %1").arg(path), tr("Error")};
         case JobNotice::Kind::SizeLimit:
             return {tr("The WAV file %1 has reached 4 GB, the most a WAV file can hold. The "
-                       "conversion stopped there; the file holds everything up to that point.")
+                       "conversion stopped there; the file holds everything up to that point.\n"
+                       "To write larger files, tick \"Large and multichannel WAV "
+                       "(RF64/extensible)\" under More.")
                         .arg(path),
                     tr("Warning")};
     }

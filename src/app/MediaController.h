@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "Mark.h"
 #include "MediaInfo.h"
 
 class ConverterDialog;
@@ -36,7 +37,6 @@ class MediaController final : public QObject {
     void OnStartTime();
     void OnEndTime();
 
-    enum class Mark { Start, End };
     // Sets a mark to a time of the file; false, and nothing changes, for a time outside
     // 0..Duration() or without a file.
     bool SetMark(Mark mark, int64_t rt);

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "DialogUnits.h"
-#include "OrvaneVersion.h"
 #include "HelpLauncher.h"
+#include "OrvaneVersion.h"
 
 // Outside any namespace: Q_INIT_RESOURCE declares the resource's global init function.
 // Calling it keeps the resource's object in the link although nothing else names it.

@@ -13,10 +13,12 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <functional>
 
 #include "AboutDialog.h"
 #include "DialogUnits.h"
 #include "PositionSlider.h"
+#include "PrecisionPanel.h"
 
 namespace {
 
@@ -85,6 +87,7 @@ QString DroppedFile(const QMimeData* data) {
 ConverterDialog::ConverterDialog(int& sliderDragging, QWidget* parent)
     : QDialog(parent), m_sliderDragging(sliderDragging) {
     CreateControls();
+    CreatePanel();
     ConnectCommands();
 
     // The About item the system menu would carry lives in the dialog's context menu.
@@ -193,6 +196,54 @@ void ConverterDialog::ConnectCommands() {
             [this] { emit sliderReleased(m_slider->value()); });
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, &ConverterDialog::helpRequested);
+    // The keys of other cut tools; a text field that takes the character keeps it.
+    const std::pair<Qt::Key, std::function<void()>> keys[] = {
+        {Qt::Key_I, [this] { emit startTimeClicked(); }},
+        {Qt::Key_O, [this] { emit endTimeClicked(); }},
+        {Qt::Key_BracketLeft, [this] { emit nudgeKeyPressed(-1); }},
+        {Qt::Key_BracketRight, [this] { emit nudgeKeyPressed(1); }},
+    };
+    for (const auto& [key, action] : keys) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        connect(shortcut, &QShortcut::activated, this, [this, action = action] {
+            // Like the buttons they stand for, only with a file open.
+            if (m_controls[IDC_START_TIME]->isEnabled()) {
+                action();
+            }
+        });
+    }
+    connect(m_moreButton, &QPushButton::clicked, this, [this] {
+        ShowPanel(!IsPanelOpen());
+        emit panelToggled(IsPanelOpen());
+    });
+}
+
+void ConverterDialog::CreatePanel() {
+    const DialogUnits units(font());
+    m_baseHeight = height();
+    m_moreButton = new QPushButton(this);
+    m_moreButton->setObjectName("moreButton");
+    m_moreButton->setAutoDefault(false);
+    m_moreButton->setGeometry(units.Rect(7, 155, 50, 14));
+    m_panel = new PrecisionPanel(this);
+    m_panel->setObjectName("precisionPanel");
+    const int width = units.X(kDialogWidth - 14);
+    m_panel->setGeometry(units.X(7), m_baseHeight, width, m_panel->sizeHint().height());
+    m_panel->hide();
+    // After the progress bar in the tab order, as it is below it.
+    setTabOrder(m_progressBar, m_panel);
+    ShowPanel(false);
+}
+
+void ConverterDialog::ShowPanel(bool open) {
+    m_moreButton->setText(open ? tr("Less ▾") : tr("More ▸"));
+    m_panel->setVisible(open);
+    const int panelHeight = open ? m_panel->height() + DialogUnits(font()).Y(7) : 0;
+    setFixedSize(width(), m_baseHeight + panelHeight);
+}
+
+bool ConverterDialog::IsPanelOpen() const {
+    return !m_panel->isHidden();
 }
 
 void ConverterDialog::ShowInfo(const QString& text, const QString& tail) {
@@ -219,6 +270,7 @@ void ConverterDialog::SetMediaControlsEnabled(bool enabled) {
     for (int id : kMediaControls) {
         m_controls[id]->setEnabled(enabled);
     }
+    m_panel->SetMediaEnabled(enabled);
 }
 
 void ConverterDialog::ShowConverting(bool running) {
@@ -278,6 +330,10 @@ void ConverterDialog::keyPressEvent(QKeyEvent* event) {
         if (auto* button = qobject_cast<QPushButton*>(focusWidget());
             button != nullptr && button->isEnabled()) {
             button->click();
+            return;
+        }
+        // A time field takes Enter as the end of its entry.
+        if (focusWidget() != nullptr && m_panel->isAncestorOf(focusWidget())) {
             return;
         }
         accept();

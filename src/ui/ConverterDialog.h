@@ -5,6 +5,7 @@
 #include <QString>
 
 class PositionSlider;
+class PrecisionPanel;
 class QDragEnterEvent;
 class QDropEvent;
 class QKeyEvent;
@@ -70,6 +71,11 @@ class ConverterDialog final : public QDialog {
     QString OutputPath() const;
     void ShowOutputPath(const QString& path);
 
+    // The panel for exact work under the dialog's own controls, and whether it shows.
+    PrecisionPanel* Panel() const { return m_panel; }
+    void ShowPanel(bool open);
+    bool IsPanelOpen() const;
+
     // Ends the dialog for good, once the close steps are done.
     void Finish(int result);
     // Every way of ending the dialog (close box, Escape, accept, reject) comes here and
@@ -83,8 +89,13 @@ class ConverterDialog final : public QDialog {
     void playClicked();
     void pauseClicked();
     void stopClicked();
+    // Start Time and End Time, by button or by the I and O keys.
     void startTimeClicked();
     void endTimeClicked();
+    // The [ and ] keys: the mark last worked on one step back or forward.
+    void nudgeKeyPressed(int steps);
+    // More or Less: the user opened or closed the panel.
+    void panelToggled(bool open);
     // The left button let go of the slider (also after a click on its groove).
     void sliderReleased(int position);
     void helpRequested();
@@ -104,6 +115,7 @@ class ConverterDialog final : public QDialog {
   private:
     void CreateControls();
     void ConnectCommands();
+    void CreatePanel();
 
     QHash<int, QWidget*> m_controls;
     QPushButton* m_convertButton = nullptr;
@@ -113,6 +125,9 @@ class ConverterDialog final : public QDialog {
     QLabel* m_startMarkLabel = nullptr;
     QLabel* m_endMarkLabel = nullptr;
     PositionSlider* m_slider = nullptr;
+    QPushButton* m_moreButton = nullptr;
+    PrecisionPanel* m_panel = nullptr;
+    int m_baseHeight = 0;
     int& m_sliderDragging;
     bool m_finishing = false;
 };

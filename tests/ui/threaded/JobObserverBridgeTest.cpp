@@ -54,7 +54,9 @@ TEST(JobObserverBridge, NoticesAreWordedForTheDialog) {
     EXPECT_EQ(text(JobNotice::Kind::CannotWrite), "Error: Can not write /music/out.wav");
     EXPECT_EQ(text(JobNotice::Kind::SizeLimit),
               "Warning: The WAV file /music/out.wav has reached 4 GB, the most a WAV file can "
-              "hold. The conversion stopped there; the file holds everything up to that point.");
+              "hold. The conversion stopped there; the file holds everything up to that point.\n"
+              "To write larger files, tick \"Large and multichannel WAV (RF64/extensible)\" "
+              "under More.");
 }
 
 TEST(JobObserverBridge, MessageHoldsTheWorkerUntilSeen) {

@@ -1,0 +1,240 @@
+#include "PanelController.h"
+
+#include <QFile>
+#include <QLocale>
+
+#include <algorithm>
+
+#include "ConverterDialog.h"
+#include "MediaController.h"
+#include "MediaTime.h"
+#include "PrecisionPanel.h"
+#include "PreviewController.h"
+#include "ProfileSettings.h"
+#include "SampleFormat.h"
+#include "UserMessages.h"
+#include "WaveformBuilder.h"
+
+namespace {
+
+constexpr const char* kSection = "Option";
+constexpr const char* kPanelKey = "precision_panel";
+constexpr const char* kFormatKey = "sample_format";
+constexpr const char* kModernKey = "modern_header";
+// How long Play start and Play end play.
+constexpr int64_t kEdge = 2 * MediaTime::kUnitsPerSecond;
+// How often the waveform is redrawn while it is being computed.
+constexpr int kRefreshMs = 100;
+
+QString TimeText(int64_t rt) {
+    return QString::fromStdString(MediaTime::Format(rt));
+}
+
+// "2: eng, “Commentary”, aac, 5.1(side), 48000 Hz".
+QString TrackText(const AudioTrack& track) {
+    QStringList parts;
+    if (track.language) {
+        parts << QString::fromStdString(*track.language);
+    }
+    if (track.title) {
+        parts << QStringLiteral("“%1”").arg(QString::fromStdString(*track.title));
+    }
+    parts << QString::fromStdString(track.codec) << QString::fromStdString(track.channelLayout)
+          << QStringLiteral("%1 Hz").arg(track.sampleRate);
+    return QStringLiteral("%1: %2").arg(track.number).arg(parts.join(QStringLiteral(", ")));
+}
+
+}  // namespace
+
+PanelController::PanelController(ConverterDialog& dialog, MediaController& media,
+                                 PreviewController& preview, ProfileSettings& settings,
+                                 UserMessages& messages, AudioSourceFactory sources,
+                                 QObject* parent)
+    : QObject(parent),
+      m_dialog(dialog),
+      m_media(media),
+      m_preview(preview),
+      m_settings(settings),
+      m_messages(messages),
+      m_builder(std::make_unique<WaveformBuilder>(std::move(sources))) {
+    PrecisionPanel* panel = m_dialog.Panel();
+    connect(&m_media, &MediaController::mediaChanged, this, &PanelController::OnMediaChanged);
+    connect(&m_media, &MediaController::marksChanged, this, &PanelController::OnMarksChanged);
+    connect(&m_media, &MediaController::trackChanged, this, &PanelController::OnTrackChanged);
+    connect(&m_preview, &PreviewController::playheadMoved, panel, &PrecisionPanel::ShowPlayhead);
+
+    connect(panel, &PrecisionPanel::markProposed, this, &PanelController::OnMarkProposed);
+    connect(panel, &PrecisionPanel::markTextRejected, this, &PanelController::OnMarkTextRejected);
+    connect(panel, &PrecisionPanel::markDragged, this, [this](Mark mark, int64_t rt) {
+        m_activeMark = mark;
+        m_media.SetMark(mark, rt);
+    });
+    connect(panel, &PrecisionPanel::nudgeRequested, this, [this](Mark mark, int steps) {
+        m_activeMark = mark;
+        m_media.NudgeMark(mark, steps);
+    });
+    connect(&m_dialog, &ConverterDialog::nudgeKeyPressed, this,
+            [this](int steps) { m_media.NudgeMark(m_activeMark, steps); });
+    connect(&m_dialog, &ConverterDialog::startTimeClicked, this,
+            [this] { m_activeMark = Mark::Start; });
+    connect(&m_dialog, &ConverterDialog::endTimeClicked, this,
+            [this] { m_activeMark = Mark::End; });
+    connect(panel, &PrecisionPanel::seekRequested, this,
+            [this](int64_t rt) { m_preview.SeekTo(rt); });
+    connect(panel, &PrecisionPanel::playSelectionClicked, this, &PanelController::PlaySelection);
+    connect(panel, &PrecisionPanel::loopToggled, this, &PanelController::SetLooping);
+    connect(panel, &PrecisionPanel::playStartClicked, this, &PanelController::PlayStart);
+    connect(panel, &PrecisionPanel::playEndClicked, this, &PanelController::PlayEnd);
+    connect(panel, &PrecisionPanel::trackChosen, this, [this](int index) {
+        const std::vector<AudioTrack>& tracks = m_media.Info().tracks;
+        if (index >= 0 && static_cast<size_t>(index) < tracks.size()) {
+            m_media.SelectTrack(tracks[static_cast<size_t>(index)].number);
+        }
+    });
+    connect(panel, &PrecisionPanel::formatChosen, this, [this](int index) {
+        m_settings.WriteProfileString(
+            kSection, kFormatKey,
+            QString::fromStdString(SampleFormats::Name(static_cast<SampleFormat>(index))));
+    });
+    connect(panel, &PrecisionPanel::modernHeaderToggled, this,
+            [this](bool on) { m_settings.WriteProfileInt(kSection, kModernKey, on ? 1 : 0); });
+    connect(&m_dialog, &ConverterDialog::panelToggled, this,
+            [this](bool open) { m_settings.WriteProfileInt(kSection, kPanelKey, open ? 1 : 0); });
+
+    m_refreshTimer.setInterval(kRefreshMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &PanelController::OnRefreshTimer);
+
+    panel->ShowFormat(StoredFormat(m_settings));
+    panel->ShowModernHeader(StoredModernHeader(m_settings));
+    m_dialog.ShowPanel(m_settings.GetProfileInt(kSection, kPanelKey, 0) != 0);
+}
+
+PanelController::~PanelController() = default;
+
+int PanelController::StoredFormat(const ProfileSettings& settings) {
+    const QString name = settings.GetProfileString(kSection, kFormatKey, QStringLiteral("auto"));
+    return static_cast<int>(SampleFormats::Parse(name.toStdString()).value_or(SampleFormat::Auto));
+}
+
+bool PanelController::StoredModernHeader(const ProfileSettings& settings) {
+    return settings.GetProfileInt(kSection, kModernKey, 0) != 0;
+}
+
+bool PanelController::IsComputingWaveform() const {
+    return m_builder->Busy();
+}
+
+void PanelController::OnMediaChanged() {
+    PrecisionPanel* panel = m_dialog.Panel();
+    QStringList tracks;
+    int chosen = 0;
+    for (const AudioTrack& track : m_media.Info().tracks) {
+        if (track.number == m_media.Track()) {
+            chosen = static_cast<int>(tracks.size());
+        }
+        tracks << TrackText(track);
+    }
+    panel->ShowTracks(tracks, chosen);
+    panel->ShowDuration(m_media.Duration());
+    panel->ShowLooping(false);
+    panel->ShowPlayhead(-1);
+    OnMarksChanged();
+    StartWaveform();
+}
+
+void PanelController::OnTrackChanged() {
+    StartWaveform();
+}
+
+void PanelController::StartWaveform() {
+    if (m_media.MediaPath().isEmpty() || m_media.Track() == 0) {
+        // No file, or one without sound: nothing to compute, and what ran stops.
+        m_builder->Cancel();
+        m_waveform.reset();
+        m_refreshTimer.stop();
+        m_dialog.Panel()->ShowWaveform(nullptr, m_media.Duration());
+        return;
+    }
+    m_waveform =
+        m_builder->Start(QFile::encodeName(m_media.MediaPath()).toStdString(), m_media.Track());
+    m_dialog.Panel()->ShowWaveform(m_waveform, m_media.Duration());
+    m_refreshTimer.start();
+}
+
+void PanelController::OnRefreshTimer() {
+    m_dialog.Panel()->RefreshWaveform();
+    if (!m_waveform || m_waveform->Complete()) {
+        m_refreshTimer.stop();
+        if (m_waveform) {
+            emit waveformComplete();
+        }
+    }
+}
+
+void PanelController::OnMarksChanged() {
+    m_dialog.Panel()->ShowMarks(m_media.MarkTime(Mark::Start), m_media.MarkTime(Mark::End));
+}
+
+void PanelController::OnMarkProposed(Mark mark, int64_t rt) {
+    m_activeMark = mark;
+    if (!m_media.SetMark(mark, rt)) {
+        ShowMessage(tr("%1 is outside the file. A mark can be from %2 to %3.")
+                        .arg(TimeText(rt), TimeText(0), TimeText(m_media.Duration())));
+        OnMarksChanged();
+    }
+}
+
+void PanelController::OnMarkTextRejected(Mark /*mark*/, const QString& text) {
+    ShowMessage(tr("%1 is not a time. Type it as hours:minutes:seconds.milliseconds, for "
+                   "example 0:01:30.250.")
+                    .arg(text));
+    OnMarksChanged();
+}
+
+void PanelController::ShowMessage(const QString& text) {
+    m_messages.Show(&m_dialog, text, tr("Error"), UserMessages::Buttons::Ok);
+}
+
+bool PanelController::Audition(int64_t from, int64_t to, bool loop) {
+    if (!m_preview.IsOpen()) {
+        return false;
+    }
+    if (m_media.MarkTime(Mark::Start) >= m_media.MarkTime(Mark::End)) {
+        ShowMessage(tr("The Start Time is bigger than the End Time!"));
+        m_dialog.Panel()->ShowLooping(false);
+        return false;
+    }
+    const bool ok = m_preview.PlayRange(from, to, loop);
+    m_dialog.Panel()->ShowLooping(ok && loop);
+    return ok;
+}
+
+void PanelController::PlaySelection() {
+    Audition(m_media.MarkTime(Mark::Start), m_media.MarkTime(Mark::End), false);
+}
+
+void PanelController::SetLooping(bool on) {
+    const int64_t start = m_media.MarkTime(Mark::Start);
+    const int64_t end = m_media.MarkTime(Mark::End);
+    if (on) {
+        Audition(start, end, true);
+        return;
+    }
+    // The pass under way plays to the end of the selection and holds there.
+    const int64_t now = std::clamp(m_preview.CurrentPosition(), start, end);
+    if (now < end) {
+        Audition(now, end, false);
+    } else {
+        m_preview.OnPause();
+    }
+}
+
+void PanelController::PlayStart() {
+    const int64_t start = m_media.MarkTime(Mark::Start);
+    Audition(start, std::min(start + kEdge, m_media.MarkTime(Mark::End)), false);
+}
+
+void PanelController::PlayEnd() {
+    const int64_t end = m_media.MarkTime(Mark::End);
+    Audition(std::max(end - kEdge, m_media.MarkTime(Mark::Start)), end, false);
+}

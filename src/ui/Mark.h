@@ -1,0 +1,4 @@
+#pragma once
+
+// The two marks of a cut.
+enum class Mark { Start, End };
