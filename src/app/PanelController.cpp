@@ -98,8 +98,12 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
     });
     connect(panel, &PrecisionPanel::modernHeaderToggled, this,
             [this](bool on) { m_settings.WriteProfileInt(kSection, kModernKey, on ? 1 : 0); });
-    connect(&m_dialog, &ConverterDialog::panelToggled, this,
-            [this](bool open) { m_settings.WriteProfileInt(kSection, kPanelKey, open ? 1 : 0); });
+    connect(&m_dialog, &ConverterDialog::panelToggled, this, [this](bool open) {
+        m_settings.WriteProfileInt(kSection, kPanelKey, open ? 1 : 0);
+        if (open && !m_waveform) {
+            StartWaveform();
+        }
+    });
 
     m_refreshTimer.setInterval(kRefreshMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, &PanelController::OnRefreshTimer);
@@ -147,8 +151,9 @@ void PanelController::OnTrackChanged() {
 }
 
 void PanelController::StartWaveform() {
-    if (m_media.MediaPath().isEmpty() || m_media.Track() == 0) {
-        // No file, or one without sound: nothing to compute, and what ran stops.
+    if (m_media.MediaPath().isEmpty() || m_media.Track() == 0 || !m_dialog.IsPanelOpen()) {
+        // No file, one without sound, or nobody to show it to: nothing to compute, and what
+        // ran stops. Opening the panel starts it.
         m_builder->Cancel();
         m_waveform.reset();
         m_refreshTimer.stop();
@@ -163,9 +168,11 @@ void PanelController::StartWaveform() {
 
 void PanelController::OnRefreshTimer() {
     m_dialog.Panel()->RefreshWaveform();
-    if (!m_waveform || m_waveform->Complete()) {
+    const bool complete = m_waveform && m_waveform->Complete();
+    // A file that fails to decode never completes: stop once nothing computes any more.
+    if (complete || !m_waveform || !m_builder->Busy()) {
         m_refreshTimer.stop();
-        if (m_waveform) {
+        if (complete) {
             emit waveformComplete();
         }
     }

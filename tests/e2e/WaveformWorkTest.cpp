@@ -1,0 +1,64 @@
+// The waveform is computed on a thread of its own while the user goes on: closing the file
+// or opening another during the computation stops it without the dialog waiting, and what
+// the panel then shows is the new file's.
+#include <QPushButton>
+
+#include "DialogTestFixture.h"
+#include "MpvPlaybackEngine.h"
+#include "PanelController.h"
+#include "TestMedia.h"
+#include "ThreadedMediaProber.h"
+#include "WaitFor.h"
+#include "WaveformPyramid.h"
+
+namespace {
+
+class WaveformWork : public DialogTestFixture {
+  protected:
+    void SetUp() override {
+        DialogTestFixture::SetUp();
+        mediaProber = &realProber;
+        engines = [] {
+            MpvPlaybackEngine::Options options;
+            options.video = MpvPlaybackEngine::VideoOutput::None;
+            options.audioOutput = "null";
+            return std::make_unique<MpvPlaybackEngine>(options);
+        };
+    }
+    PanelController& Panel() { return session->PanelWork(); }
+
+    ThreadedMediaProber realProber{FfmpegAudioSource::Factory()};
+};
+
+TEST_F(WaveformWork, ClosingOrOpeningAnotherFileStopsTheComputation) {
+    TestMedia media;
+    // Ten minutes of MPEG audio take a few seconds to decode, long enough to interrupt.
+    const QString longFile = QString::fromStdString(
+        media.Make("long.mpg", "-f lavfi -i sine=f=440:r=48000:d=600 -c:a mp2 -b:a 64k"));
+    const QString other = QString::fromStdString(
+        media.Make("other.wav", "-f lavfi -i sine=f=900:r=22050:d=2 -c:a pcm_s16le"));
+
+    MakeMediaDialog();
+    Dialog().findChild<QPushButton*>("moreButton")->click();
+    for (const bool openAnother : {false, true}) {
+        SCOPED_TRACE(openAnother ? "another file opened" : "the file closed");
+        Open(longFile);
+        ASSERT_TRUE(Panel().IsComputingWaveform());
+        ASSERT_FALSE(Panel().Waveform()->Complete());
+
+        if (openAnother) {
+            Open(other);
+            ASSERT_TRUE(WaitFor(
+                [&] { return Panel().Waveform() != nullptr && Panel().Waveform()->Complete(); }));
+            EXPECT_EQ(Panel().Waveform()->SampleRate(), 22050);
+        } else {
+            Media().OnClosePreview();
+            EXPECT_EQ(Panel().Waveform(), nullptr);
+        }
+        // The interrupted computation ends on its own, well before the file would be done.
+        EXPECT_TRUE(WaitFor([&] { return !Panel().IsComputingWaveform(); }, 2000));
+    }
+    EXPECT_TRUE(CloseDialog());
+}
+
+}  // namespace
