@@ -3,6 +3,7 @@
 # (with LABEL, when given), so that a suite lost from the build cannot pass as "nothing
 # failed". Also prints how many tests each suite has.
 #   scripts/check-suites.sh BUILD_DIR [LABEL]
+#   scripts/check-suites.sh --list [LABEL]     only prints the suites' names
 set -euo pipefail
 dir=$1
 label=${2:-}
@@ -11,6 +12,10 @@ case "$label" in
     threaded) want="convert_tests cli_tests ui_threaded_tests preview_tests e2e_tests" ;;
     *) echo "check-suites: no list of suites for label $label" >&2; exit 2 ;;
 esac
+if [ "$dir" = --list ]; then
+    echo $want
+    exit 0
+fi
 listing=$(ctest --test-dir "$dir" ${label:+-L "$label"} --show-only=json-v1)
 missing=0
 summary=""

@@ -12,7 +12,8 @@ BUILD_DIR=build-asan ./scripts/build.sh -DORVANE_SANITIZE=address -DCMAKE_BUILD_
 ctest --test-dir build-asan --output-on-failure --no-tests=error -j2 -LE large
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
-BUILD_DIR=build-tsan ./scripts/build.sh -DORVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
+# Only the suites that run here are built.
+BUILD_DIR=build-tsan BUILD_TARGETS="$(./scripts/check-suites.sh --list threaded)" ./scripts/build.sh -DORVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
   -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF
 ./scripts/check-suites.sh build-tsan threaded
 ctest --test-dir build-tsan --output-on-failure --no-tests=error -j2 -L threaded
