@@ -17,9 +17,9 @@
 
 namespace {
 
-const QStringList kPages = {"Introduction.htm",   "OpeningFiles.htm", "SettingMarks.htm",
-                            "Converting.htm",     "OutputFile.htm",   "CommandLine.htm",
-                            "Troubleshooting.htm"};
+const QStringList kPages = {"Introduction.htm",   "OpeningFiles.htm",   "SettingMarks.htm",
+                            "PrecisionPanel.htm", "Converting.htm",     "OutputFile.htm",
+                            "CommandLine.htm",    "Troubleshooting.htm"};
 
 // Records what the program hands to the desktop, and answers as told.
 class HelpLauncherTest : public ::testing::Test {
@@ -156,8 +156,8 @@ TEST_F(HelpLauncherTest, WithoutBrowserTheHelpWindowShowsThePagesAndFollowsLinks
     EXPECT_EQ(browser->documentTitle(), "Setting the start and end marks");
     EXPECT_TRUE(window->windowTitle().startsWith("Setting the start and end marks"));
     // And on from there: the next page's own links work too.
-    ASSERT_TRUE(ClickLink(browser, "Converting.htm"));
-    EXPECT_EQ(QFileInfo(browser->source().toLocalFile()).fileName(), "Converting.htm");
+    ASSERT_TRUE(ClickLink(browser, "PrecisionPanel.htm"));
+    EXPECT_EQ(QFileInfo(browser->source().toLocalFile()).fileName(), "PrecisionPanel.htm");
 
     auto* back = window->findChild<QToolButton*>("backButton");
     ASSERT_NE(back, nullptr);
