@@ -1,26 +1,33 @@
 // How long the GUI thread is held up, at most, while the converter opens a large file,
-// opens a slow one, and seeks in the preview. A 1 ms timer runs throughout; the longest
-// gap between its ticks, less the millisecond, is the stall.
+// opens a slow one, seeks in the preview, and computes, zooms and plays the waveform of
+// the panel. A 1 ms timer runs throughout; the longest gap between its ticks, less the
+// millisecond, is the stall. Also says how soon the panel had the waveform's first columns.
 //
 //   stall_bench BIG_FILE
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPushButton>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
+#include "ConverterDialog.h"
 #include "ConverterSession.h"
 #include "FfmpegAudioSource.h"
 #include "LibavLimits.h"
 #include "MediaController.h"
+#include "MediaTime.h"
 #include "MpvPlaybackEngine.h"
+#include "PanelController.h"
 #include "PreviewController.h"
 #include "ProfileSettings.h"
 #include "QFileDialogChoosers.h"
 #include "ThreadedMediaProber.h"
 #include "UserMessages.h"
+#include "WaveformPyramid.h"
+#include "WaveformView.h"
 
 namespace {
 
@@ -104,6 +111,8 @@ int main(int argc, char** argv) {
     ProfileSettings settings("orvane-stall-bench");
     // A stored output path: the start asks for no music folder.
     settings.WriteProfileString("Option", "output_cut_file", "/tmp/orvane-stall-bench.wav");
+    // The panel open: the waveform computes while everything below goes on.
+    settings.WriteProfileInt("Option", "precision_panel", 1);
     CountingMessages messages;
     QFileDialogChoosers choosers;
     bool slow = false;
@@ -134,13 +143,24 @@ int main(int argc, char** argv) {
     StallMeter meter;
     int status = 0;
 
-    // 1. A large file: probed on its thread, loaded by libmpv on its own.
+    // 1. A large file: probed on its thread, loaded by libmpv on its own; the waveform's
+    // first columns (of an 800-column view of the whole file) follow.
     meter.Start();
+    QElapsedTimer sinceOpen;
+    sinceOpen.start();
     session.OpenMediaFile(big);
-    if (!RunUntil([&] { return opens == 1; }, 60'000)) {
-        std::fprintf(stderr, "the large file did not open\n");
+    const auto waveform = [&] { return session.PanelWork().Waveform(); };
+    const auto firstColumn = [&] {
+        const WaveformPyramid* w = waveform();
+        const double column = static_cast<double>(session.Media().Info().duration) /
+                              MediaTime::kUnitsPerSecond * (w ? w->SampleRate() : 0) / 800;
+        return w != nullptr && w->SampleRate() > 0 && static_cast<double>(w->Frames()) >= column;
+    };
+    if (!RunUntil([&] { return opens == 1 && firstColumn(); }, 60'000)) {
+        std::fprintf(stderr, "the large file did not open, or its waveform did not start\n");
         return 1;
     }
+    const qint64 firstColumns = sinceOpen.elapsed();
     const double openLarge = meter.StopMs();
 
     // 2. Twenty seeks across it while it plays.
@@ -155,7 +175,37 @@ int main(int argc, char** argv) {
     }
     const double seeks = meter.StopMs();
 
-    // 3. A slow file: two seconds before its probe reads anything.
+    // 3. The waveform zoomed in and out around the pointer, the selection played and
+    // looped, while the waveform goes on computing.
+    auto* view = session.Dialog().findChild<WaveformView*>();
+    auto* playSelection = session.Dialog().findChild<QPushButton*>("playSelectionButton");
+    auto* loop = session.Dialog().findChild<QPushButton*>("loopButton");
+    if (view == nullptr || playSelection == nullptr || loop == nullptr) {
+        std::fprintf(stderr, "the panel is missing\n");
+        return 1;
+    }
+    meter.Start();
+    for (int i = 0; i < 40; ++i) {
+        view->ZoomAround(view->width() * (i % 7) / 7.0, i < 20 ? 0.5 : 2.0);
+        if (i == 10) {
+            playSelection->click();
+        } else if (i == 25) {
+            loop->click();
+        }
+        QElapsedTimer wait;
+        wait.start();
+        RunUntil([&] { return wait.elapsed() > 50; }, 1000);
+    }
+    const bool computing = !waveform()->Complete();
+    const double zooms = meter.StopMs();
+    if (!RunUntil([&] { return waveform()->Complete(); }, 600'000)) {
+        std::fprintf(stderr, "the waveform did not complete\n");
+        return 1;
+    }
+    const qint64 wholeWaveform = sinceOpen.elapsed();
+    session.Preview().OnStopPreview();
+
+    // 4. A slow file: two seconds before its probe reads anything.
     slow = true;
     meter.Start();
     session.OpenMediaFile(big);
@@ -166,8 +216,12 @@ int main(int argc, char** argv) {
     const double openSlow = meter.StopMs();
 
     std::printf(
-        "longest GUI stall: opening a %.2f GB file %.1f ms; 20 seeks while playing %.1f "
-        "ms; opening a file that answers after 2 s %.1f ms; message boxes %d\n",
-        static_cast<double>(QFile(big).size()) / 1e9, openLarge, seeks, openSlow, messages.boxes);
+        "longest GUI stall: opening a %.2f GB file %.1f ms; 20 seeks while playing %.1f ms; 40 "
+        "zooms with the selection played and looped%s %.1f ms; opening a file that answers "
+        "after 2 s %.1f ms; message boxes %d. Waveform: first columns %lld ms after the open, "
+        "whole %.1f s\n",
+        static_cast<double>(QFile(big).size()) / 1e9, openLarge, seeks,
+        computing ? " while the waveform computes" : "", zooms, openSlow, messages.boxes,
+        static_cast<long long>(firstColumns), static_cast<double>(wholeWaveform) / 1000);
     return status != 0 ? status : (messages.boxes == 0 ? 0 : 1);
 }

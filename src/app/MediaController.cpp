@@ -77,6 +77,7 @@ void MediaController::OpenMediaFile(const QString& path) {
     m_dialog.ShowInfo(tr("Opening %1…").arg(ShortName(path)));
     m_prober.Probe(QFile::encodeName(path).toStdString(),
                    [this, path](bool ok, const MediaInfo& info) { OnProbed(path, ok, info); });
+    emit openStarted(path);
 }
 
 void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& info) {

@@ -65,6 +65,8 @@ class MediaController final : public QObject {
 
   signals:
     // An open has ended, well or not (for tests and the program's own waits).
+    // A file is being probed; it is not the open file until mediaChanged.
+    void openStarted(const QString& path);
     void openFinished(bool ok);
     // A file was opened or closed: Info() and the marks are new.
     void mediaChanged();

@@ -61,6 +61,18 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
     connect(&m_media, &MediaController::mediaChanged, this, &PanelController::OnMediaChanged);
     connect(&m_media, &MediaController::marksChanged, this, &PanelController::OnMarksChanged);
     connect(&m_media, &MediaController::trackChanged, this, &PanelController::OnTrackChanged);
+    // The waveform of the primary track starts with the probe, not after it; a file that
+    // then fails to open gives the open one's back.
+    connect(&m_media, &MediaController::openStarted, this, [this](const QString& path) {
+        if (m_dialog.IsPanelOpen()) {
+            m_builder->Start(QFile::encodeName(path).toStdString(), 0);
+        }
+    });
+    connect(&m_media, &MediaController::openFinished, this, [this](bool ok) {
+        if (!ok) {
+            StartWaveform();
+        }
+    });
     connect(&m_preview, &PreviewController::playheadMoved, panel, &PrecisionPanel::ShowPlayhead);
 
     connect(panel, &PrecisionPanel::markProposed, this, &PanelController::OnMarkProposed);
@@ -160,8 +172,11 @@ void PanelController::StartWaveform() {
         m_dialog.Panel()->ShowWaveform(nullptr, m_media.Duration());
         return;
     }
-    m_waveform =
-        m_builder->Start(QFile::encodeName(m_media.MediaPath()).toStdString(), m_media.Track());
+    // The primary track is asked for as such, so that what started with the probe goes on.
+    const AudioTrack* primary = m_media.Info().Primary();
+    const int track =
+        primary != nullptr && primary->number == m_media.Track() ? 0 : m_media.Track();
+    m_waveform = m_builder->Start(QFile::encodeName(m_media.MediaPath()).toStdString(), track);
     m_dialog.Panel()->ShowWaveform(m_waveform, m_media.Duration());
     m_refreshTimer.start();
 }

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# How fast the panel's waveform is on a 60-minute MPEG program stream (DVD-like: MPEG-2
+# video at 15 Mbit/s, MP2 sound), against a conversion of the same file by orvane-extract
+# and by the ffmpeg command, in alternating runs so that all see the same machine load.
+# Targets: the first columns within 300 ms of opening (the panel then draws them at its
+# next refresh, at most 100 ms later, so the decoded figure must be at most 200 ms), and
+# the whole waveform in at most 1.2 times orvane-extract's conversion.
+#
+#   bench/waveform.sh [RUNS]     RUNS of each, default 3; the output is kept in bench/results/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+RUNS=${1:-3}
+OUT=bench/out
+BIN=${BENCH_BIN:-build/bin}
+mkdir -p "$OUT" bench/results
+for tool in waveform_bench orvane-extract; do
+    [ -x "$BIN/$tool" ] || { echo "no $BIN/$tool: build it first (Release)" >&2; exit 1; }
+done
+if [ ! -s "$OUT/hour.mpg" ]; then
+    [ -s "$OUT/loop.mpg" ] ||
+        ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "testsrc=size=720x576:rate=25:d=20" \
+            -f lavfi -i "sine=f=440:r=48000:d=20" -c:v mpeg2video -b:v 15M -maxrate 15M -bufsize 4M \
+            -c:a mp2 -b:a 256k -f mpeg "$OUT/loop.mpg"
+    # 20 s looped without re-encoding, 180 times: one continuous hour.
+    ffmpeg -nostdin -hide_banner -loglevel error -y -stream_loop 179 -i "$OUT/loop.mpg" -c copy \
+        -f mpeg "$OUT/hour.mpg"
+fi
+file=$OUT/hour.mpg
+median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+wall() { /usr/bin/time -f %e "$@" 2>&1 >/dev/null | tail -1; }
+
+log=bench/results/waveform-$(date -u +%Y-%m-%d).txt
+{
+    echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo "file: $file ($(stat -c %s "$file") bytes, $("$BIN/orvane-extract" --probe "$file" | grep -m1 Duration))"
+    echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+    # A warm-up of each, so that the file is in the page cache for all.
+    "$BIN/waveform_bench" "$file" >/dev/null
+    : >"$OUT/wf.first"; : >"$OUT/wf.whole"; : >"$OUT/wf.ours"; : >"$OUT/wf.ffmpeg"
+    for ((i = 0; i < RUNS; i++)); do
+        read -r first whole < <("$BIN/waveform_bench" "$file")
+        echo "$first" >>"$OUT/wf.first"
+        echo "$whole" >>"$OUT/wf.whole"
+        wall "$BIN/orvane-extract" -q -y "$file" "$OUT/wf.wav" >>"$OUT/wf.ours"
+        wall ffmpeg -nostdin -loglevel error -y -i "$file" -vn "$OUT/wf.wav" >>"$OUT/wf.ffmpeg"
+        echo "run $((i + 1)): first columns ${first} ms, whole waveform ${whole} s, orvane-extract $(tail -1 "$OUT/wf.ours") s, ffmpeg $(tail -1 "$OUT/wf.ffmpeg") s"
+    done
+    first=$(median <"$OUT/wf.first")
+    whole=$(median <"$OUT/wf.whole")
+    ours=$(median <"$OUT/wf.ours")
+    theirs=$(median <"$OUT/wf.ffmpeg")
+    echo "median: first columns $first ms; whole waveform $whole s = $(awk -v w="$whole" -v o="$ours" 'BEGIN { printf "%.2f", w / o }') x orvane-extract's conversion ($ours s), $(awk -v w="$whole" -v f="$theirs" 'BEGIN { printf "%.2f", w / f }') x the ffmpeg command's ($theirs s)"
+    echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
+} | tee "$log"
+rm -f "$OUT/wf.wav"
+status=0
+awk -v f="$first" 'BEGIN { exit !(f <= 200) }' || { echo "target missed: first columns over 200 ms" | tee -a "$log"; status=1; }
+awk -v w="$whole" -v o="$ours" 'BEGIN { exit !(w <= 1.2 * o) }' || { echo "target missed: whole waveform over 1.2 x the conversion" | tee -a "$log"; status=1; }
+exit $status
