@@ -1,11 +1,13 @@
 // How soon the waveform of a file shows and how long the whole of it takes, as the panel
-// computes it: the file is probed as on opening, then the waveform is built on its thread.
-// "first" is the time from the open until the first column of an 800-column view of the
-// whole file is known; "whole" until the waveform is complete.
+// computes it: on opening, the file is probed while its waveform is built on a thread of
+// its own. "first" is the time from the open until the probe has answered and the first
+// column of an 800-column view of the whole file is known; "whole" until the waveform is
+// complete.
 //
 //   waveform_bench FILE      prints: first_ms whole_s
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <thread>
 
 #include "FfmpegAudioSource.h"
@@ -21,13 +23,17 @@ int main(int argc, char** argv) {
     LibavLimits::Apply();
     using Clock = std::chrono::steady_clock;
     const auto opened = Clock::now();
-    MediaInfo info;
-    if (!FfmpegAudioSource().ProbeMedia(argv[1], info) || info.duration <= 0) {
+    WaveformBuilder builder(FfmpegAudioSource::Factory());
+    const std::shared_ptr<const WaveformPyramid> waveform = builder.Start(argv[1], 0);
+    std::future<MediaInfo> probe = std::async(std::launch::async, [path = argv[1]] {
+        MediaInfo info;
+        return FfmpegAudioSource().ProbeMedia(path, info) ? info : MediaInfo{};
+    });
+    const MediaInfo info = probe.get();
+    if (info.duration <= 0) {
         std::fprintf(stderr, "cannot probe %s\n", argv[1]);
         return 1;
     }
-    WaveformBuilder builder(FfmpegAudioSource::Factory());
-    const std::shared_ptr<const WaveformPyramid> waveform = builder.Start(argv[1], 0);
     const auto since = [&] { return std::chrono::duration<double>(Clock::now() - opened).count(); };
     double first = -1;
     while (!waveform->Complete()) {

@@ -45,14 +45,16 @@ log=bench/results/waveform-$(date -u +%Y-%m-%d).txt
         wall ffmpeg -nostdin -loglevel error -y -i "$file" -vn "$OUT/wf.wav" >>"$OUT/wf.ffmpeg"
         echo "run $((i + 1)): first columns ${first} ms, whole waveform ${whole} s, orvane-extract $(tail -1 "$OUT/wf.ours") s, ffmpeg $(tail -1 "$OUT/wf.ffmpeg") s"
     done
-    first=$(median <"$OUT/wf.first")
-    whole=$(median <"$OUT/wf.whole")
-    ours=$(median <"$OUT/wf.ours")
-    theirs=$(median <"$OUT/wf.ffmpeg")
-    echo "median: first columns $first ms; whole waveform $whole s = $(awk -v w="$whole" -v o="$ours" 'BEGIN { printf "%.2f", w / o }') x orvane-extract's conversion ($ours s), $(awk -v w="$whole" -v f="$theirs" 'BEGIN { printf "%.2f", w / f }') x the ffmpeg command's ($theirs s)"
-    echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 } | tee "$log"
 rm -f "$OUT/wf.wav"
+first=$(median <"$OUT/wf.first")
+whole=$(median <"$OUT/wf.whole")
+ours=$(median <"$OUT/wf.ours")
+theirs=$(median <"$OUT/wf.ffmpeg")
+{
+    echo "median: first columns $first ms; whole waveform $whole s = $(awk -v w="$whole" -v o="$ours" 'BEGIN { printf "%.2f", w / o }') x orvane-extract's conversion ($ours s), $(awk -v w="$whole" -v f="$theirs" 'BEGIN { printf "%.2f", w / f }') x the ffmpeg command's ($theirs s)"
+    echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
+} | tee -a "$log"
 status=0
 awk -v f="$first" 'BEGIN { exit !(f <= 200) }' || { echo "target missed: first columns over 200 ms" | tee -a "$log"; status=1; }
 awk -v w="$whole" -v o="$ours" 'BEGIN { exit !(w <= 1.2 * o) }' || { echo "target missed: whole waveform over 1.2 x the conversion" | tee -a "$log"; status=1; }
