@@ -12,9 +12,9 @@
 #include <QOpenGLContext>
 #include <QSocketNotifier>
 
+#include <cctype>
 #include <charconv>
 #include <clocale>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -300,8 +300,8 @@ EngineResult MpvPlaybackEngine::Load(const std::string& path, const MediaTimelin
     if (m_restampable && m_restampedFile == 0 && RestampedStream::Needed(timeline) &&
         RestampedStream(timeline).Open(path)) {
         m_restampedFile = RestampedFiles::Instance().Add({path, timeline});
-        url = std::string(kRestampedProtocol) + "://" + std::to_string(m_restampedFile) +
-              "/clip" + ExtensionOf(path);
+        url = std::string(kRestampedProtocol) + "://" + std::to_string(m_restampedFile) + "/clip" +
+              ExtensionOf(path);
     }
     const char* command[] = {"loadfile", url.c_str(), nullptr};
     const int rc = mpv_command_async(m_mpv, kLoadReply, command);

@@ -22,6 +22,8 @@ constexpr size_t kTransportPacket = 188;
 // they are.
 constexpr int64_t kMaxSearch = 1 << 20;
 constexpr size_t kBlock = 64 << 10;
+// How far the time of the sound guessed from a byte position may be off: half a second.
+constexpr int64_t kGuessError = kPtsRate / 2;
 
 int64_t Wrapped(int64_t ticks) {
     return ((ticks % kPtsWrap) + kPtsWrap) % kPtsWrap;
@@ -134,9 +136,9 @@ int64_t RestampedStream::SyncPointBefore(int64_t pos) const {
         }
     }
     const std::vector<MediaTimeline::SeekPoint>& points = m_timeline.SeekPoints();
-    const auto after =
-        std::upper_bound(points.begin(), points.end(), pos,
-                         [](int64_t p, const MediaTimeline::SeekPoint& s) { return p < s.bytePos; });
+    const auto after = std::upper_bound(
+        points.begin(), points.end(), pos,
+        [](int64_t p, const MediaTimeline::SeekPoint& s) { return p < s.bytePos; });
     if (after != points.begin()) {
         best = std::max(best, std::prev(after)->bytePos);
     }
@@ -159,7 +161,8 @@ int64_t RestampedStream::FindUnit(int64_t from) {
             continue;
         }
         // A sync byte with another one a packet further on (or the end of the file).
-        const uint8_t* next = p[0] == 0x47 ? At(pos, static_cast<size_t>(m_packetSize) + 1) : nullptr;
+        const uint8_t* next =
+            p[0] == 0x47 ? At(pos, static_cast<size_t>(m_packetSize) + 1) : nullptr;
         if (p[0] == 0x47 && (next == nullptr || next[m_packetSize] == 0x47)) {
             return pos;
         }
@@ -266,9 +269,9 @@ void RestampedStream::RestampPcr(int64_t pos, uint8_t* field) {
 
 int64_t RestampedStream::ExpectedAt(int64_t pos) const {
     const std::vector<MediaTimeline::SeekPoint>& points = m_timeline.SeekPoints();
-    const auto after =
-        std::upper_bound(points.begin(), points.end(), pos,
-                         [](int64_t p, const MediaTimeline::SeekPoint& s) { return p < s.bytePos; });
+    const auto after = std::upper_bound(
+        points.begin(), points.end(), pos,
+        [](int64_t p, const MediaTimeline::SeekPoint& s) { return p < s.bytePos; });
     int64_t t = 0;
     if (after == points.end()) {
         t = points.empty() ? 0 : points.back().mediaTime;
@@ -288,19 +291,23 @@ int64_t RestampedStream::ExpectedAt(int64_t pos) const {
 }
 
 int64_t RestampedStream::Continuous(int64_t pos, int64_t raw) const {
-    // The piece where the bytes lie, or a neighbour whose time agrees better with the
-    // sound around them.
+    // The piece where the bytes lie, or a neighbour whose time agrees much better with
+    // the sound around them. The sound's time between two seek points is a guess from
+    // the bytes, good to a fraction of a second: pieces whose times differ by less (a
+    // wrap of the clock, a tiny jump) keep the piece of the bytes.
     const int here = m_timeline.SegmentAt(pos);
     const int count = static_cast<int>(m_timeline.Segments().size());
     const int64_t expected = ExpectedAt(pos);
     int64_t best = Wrapped(raw + m_timeline.Offset(here));
+    int64_t bestApart = Apart(best, expected);
     for (const int k : {here - 1, here + 1}) {
         if (k < 0 || k >= count) {
             continue;
         }
         const int64_t moved = Wrapped(raw + m_timeline.Offset(k));
-        if (Apart(moved, expected) < Apart(best, expected)) {
+        if (Apart(moved, expected) + kGuessError < bestApart) {
             best = moved;
+            bestApart = Apart(moved, expected);
         }
     }
     return best;

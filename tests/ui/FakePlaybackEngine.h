@@ -22,7 +22,6 @@ struct FakePlaybackScript {
     int64_t loopTo = -1;
     int audioTrack = 0;
     std::string loadedPath;
-    size_t loadedSegments = 0;  // of the timeline the clip was loaded with
     int enginesAlive = 0;
 };
 
@@ -48,9 +47,8 @@ class FakePlaybackEngine : public PlaybackEngine {
         *view = nullptr;
         return {};
     }
-    EngineResult Load(const std::string& path, const MediaTimeline& timeline) override {
+    EngineResult Load(const std::string& path, const MediaTimeline& /*timeline*/) override {
         m_script->loadedPath = path;
-        m_script->loadedSegments = timeline.Segments().size();
         m_events.push_back(m_script->loadFails ? EngineEvent::LoadFailed : EngineEvent::Loaded);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
