@@ -109,7 +109,8 @@ void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& in
     ShowPosition(0);
     ShowMarks();
     m_dialog.ShowSliderPosition(0);
-    m_preview.Open(QFile::encodeName(path).toStdString(), primary != nullptr ? primary->lead : 0);
+    m_preview.Open(QFile::encodeName(path).toStdString(), primary != nullptr ? primary->lead : 0,
+                   info.timeline);
     m_dialog.SetMediaControlsEnabled(true);
     if (!m_preview.IsOpen()) {
         // The preview could not even start: nothing to convert.

@@ -21,7 +21,8 @@ PreviewController::~PreviewController() {
     Close();
 }
 
-bool PreviewController::Open(const std::string& clipPath, int64_t lead) {
+bool PreviewController::Open(const std::string& clipPath, int64_t lead,
+                             const MediaTimeline& timeline) {
     Close();
     m_lead = lead;
     m_player = std::make_unique<CPreviewPlayer>(m_dialog.data(), m_engines, m_messages);
@@ -32,7 +33,7 @@ bool PreviewController::Open(const std::string& clipPath, int64_t lead) {
     // own signal.
     connect(player, &CPreviewPlayer::opened, this, &PreviewController::opened,
             Qt::QueuedConnection);
-    if (!player->OpenMedia(clipPath)) {
+    if (!player->OpenMedia(clipPath, timeline)) {
         Close();
         return false;
     }

@@ -26,8 +26,10 @@ class PreviewController final : public QObject {
     ~PreviewController() override;
 
     // Closes any preview and starts opening one on the clip; opened() follows unless
-    // this fails at once (then the user has been told and nothing is open).
-    bool Open(const std::string& clipPath, int64_t lead);
+    // this fails at once (then the user has been told and nothing is open). A clip whose
+    // timestamps restart plays in the timeline's continuous time, as it is converted.
+    bool Open(const std::string& clipPath, int64_t lead,
+              const MediaTimeline& timeline = MediaTimeline());
     // Closes the preview, if any.
     void Close();
     bool IsOpen() const { return m_player != nullptr; }

@@ -84,7 +84,7 @@ void CPreviewPlayer::ShowCallFailure(const EngineResult& result) {
                 result.call.c_str(), why.c_str());
 }
 
-bool CPreviewPlayer::OpenMedia(const std::string& clipPath) {
+bool CPreviewPlayer::OpenMedia(const std::string& clipPath, const MediaTimeline& timeline) {
     m_clipPath = clipPath;
     m_state = Stopped;
     CreatePreviewWindow();
@@ -109,7 +109,7 @@ bool CPreviewPlayer::OpenMedia(const std::string& clipPath) {
     m_screen->SetEngine(m_engine.get());
     m_engine->SetEventNotify([this] { HandleEngineEvents(); });
     m_loading = true;
-    if (!m_engine->Load(m_clipPath).Ok()) {
+    if (!m_engine->Load(m_clipPath, timeline).Ok()) {
         m_messages.ShowMessage(tr(kCannotPlayText), tr("Error"));
         CloseMedia();
         return false;

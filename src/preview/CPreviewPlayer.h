@@ -42,9 +42,10 @@ class CPreviewPlayer final : public QObject {
     ~CPreviewPlayer() override;
 
     // Starts opening the clip (UTF-8 path): creates the window and has the engine load
-    // it. False when that failed at once; otherwise opened() follows. On failure the
-    // user has been told, everything is released and the state is Closed.
-    bool OpenMedia(const std::string& clipPath);
+    // it, to be played in the timeline's continuous time. False when that failed at once;
+    // otherwise opened() follows. On failure the user has been told, everything is
+    // released and the state is Closed.
+    bool OpenMedia(const std::string& clipPath, const MediaTimeline& timeline = MediaTimeline());
     void CloseMedia();
     void Play();
     void Pause();

@@ -47,7 +47,7 @@ class MpvPlaybackEngine final : public PlaybackEngine {
 
     EngineResult Initialize() override;
     EngineResult AttachVideo(QWidget* parent, QWidget** view) override;
-    EngineResult Load(const std::string& path) override;
+    EngineResult Load(const std::string& path, const MediaTimeline& timeline) override;
     EngineResult Run() override;
     EngineResult Pause() override;
     EngineResult Stop() override;
@@ -92,6 +92,10 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     LoadState m_loadState = LoadState::Idle;
     bool m_fileLoaded = false;
     int m_restarts = 0;
+    // Whether libmpv took the protocol that serves files with continuous timestamps, and
+    // the number under which this engine's file is served (0: none).
+    bool m_restampable = false;
+    uint64_t m_restampedFile = 0;
     bool m_seekPending = false;
     int64_t m_seekTarget = 0;
 };

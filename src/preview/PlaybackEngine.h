@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "MediaTimeline.h"
+
 class QWidget;
 
 // Outcome of one engine call. A negative code is a failure; `call` then names the
@@ -38,8 +40,10 @@ class PlaybackEngine {
     // without a picture makes no widget; `*view` is then null.
     virtual EngineResult AttachVideo(QWidget* parent, QWidget** view) = 0;
     // Starts loading the clip and returns at once; Loaded or LoadFailed follows as an
-    // event. A failure here means the load could not even start.
-    virtual EngineResult Load(const std::string& path) = 0;
+    // event. A failure here means the load could not even start. Where the timeline has
+    // restarts, the engine plays the clip in its continuous time: positions, the
+    // duration, seeks and ends all count in it.
+    virtual EngineResult Load(const std::string& path, const MediaTimeline& timeline) = 0;
 
     virtual EngineResult Run() = 0;
     virtual EngineResult Pause() = 0;

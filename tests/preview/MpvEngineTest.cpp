@@ -2,6 +2,8 @@
 #include <QImage>
 #include <fstream>
 
+#include "FfmpegAudioSource.h"
+#include "MediaInfo.h"
 #include "MpvPlaybackEngine.h"
 #include "PlayerFixture.h"
 #include "TestMedia.h"
@@ -39,7 +41,8 @@ class MpvEngineTest : public PlayerFixture {
     }
 
     bool OpenReal(const std::string& path,
-                  MpvPlaybackEngine::VideoOutput video = MpvPlaybackEngine::VideoOutput::None) {
+                  MpvPlaybackEngine::VideoOutput video = MpvPlaybackEngine::VideoOutput::None,
+                  const MediaTimeline& timeline = MediaTimeline()) {
         player = std::make_unique<CPreviewPlayer>(
             &dialog,
             [video] {
@@ -59,7 +62,7 @@ class MpvEngineTest : public PlayerFixture {
             ended = true;
             ok = result;
         });
-        if (!player->OpenMedia(path)) {
+        if (!player->OpenMedia(path, timeline)) {
             return false;
         }
         WaitFor([&] { return ended; }, 30000);
@@ -281,3 +284,52 @@ TEST_F(MpvEngineTest, NoPictureOutputUnderTheOffscreenPlatform) {
 }
 
 }  // namespace
+
+TEST_F(MpvEngineTest, AJoinedFilePlaysAndSeeksInItsContinuousTime) {
+    // Three 2-second program streams joined end to end: the timestamps restart twice.
+    const std::string joined = media->Path("joined.mpg");
+    {
+        std::ofstream out(joined, std::ios::binary);
+        for (const char* tone : {"300", "500", "700"}) {
+            const std::string part = media->Make(
+                std::string("part") + tone + ".mpg",
+                std::string("-f lavfi -i testsrc=d=2:s=160x120:r=25 -f lavfi -i sine=f=") + tone +
+                    ":d=2 -c:v mpeg1video -c:a mp2");
+            out << std::ifstream(part, std::ios::binary).rdbuf();
+        }
+    }
+    MediaInfo info;
+    FfmpegAudioSource probe;
+    ASSERT_TRUE(probe.ProbeMedia(joined, info));
+    ASSERT_EQ(info.timeline.Segments().size(), 3u);
+
+    // Without the timeline libmpv sees the first part's times only.
+    ASSERT_TRUE(OpenReal(joined));
+    EXPECT_LT(player->duration(), 3 * kSecond);
+    player->CloseMedia();
+
+    ASSERT_TRUE(OpenReal(joined, MpvPlaybackEngine::VideoOutput::None, info.timeline));
+    ASSERT_TRUE(PollUntil([&] { return player->duration() > 0; }));
+    EXPECT_NEAR(static_cast<double>(player->duration()), static_cast<double>(info.duration),
+                static_cast<double>(kFrame));
+    // Into each part, and either side of the joins (at 2.0 s and 4.0 s or so). Each part's
+    // pictures end a little before its sound: a target between them lands on the next
+    // part's first picture.
+    struct Seek {
+        int64_t target;
+        int64_t within;
+    };
+    for (const Seek& seek :
+         {Seek{12'000'000, kFrame}, Seek{31'000'000, kFrame}, Seek{55'000'000, kFrame},
+          Seek{19'800'000, 3 * kFrame}, Seek{20'800'000, kFrame}, Seek{39'800'000, 3 * kFrame},
+          Seek{40'800'000, kFrame}}) {
+        SeekAndWait(seek.target);
+        EXPECT_GE(player->position(), seek.target - kFrame) << "target " << seek.target;
+        EXPECT_LE(player->position(), seek.target + seek.within) << "target " << seek.target;
+    }
+    // Playing runs over the join into the third part.
+    SeekAndWait(38'000'000);
+    player->Play();
+    ASSERT_TRUE(PollUntil([&] { return player->position() > 42'000'000; }));
+    EXPECT_LT(player->position(), 50'000'000);
+}

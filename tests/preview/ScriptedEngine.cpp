@@ -39,7 +39,7 @@ EngineResult ScriptedEngine::AttachVideo(QWidget* parent, QWidget** view) {
     return Record("AttachVideo", m_script->attach);
 }
 
-EngineResult ScriptedEngine::Load(const std::string& path) {
+EngineResult ScriptedEngine::Load(const std::string& path, const MediaTimeline&) {
     m_script->loadedPath = path;
     if (m_script->load.Ok() && !m_script->holdLoad) {
         // As the real engine does: the outcome comes as an event once the call has returned.

@@ -48,7 +48,7 @@ class ScriptedEngine : public PlaybackEngine {
 
     EngineResult Initialize() override;
     EngineResult AttachVideo(QWidget* parent, QWidget** view) override;
-    EngineResult Load(const std::string& path) override;
+    EngineResult Load(const std::string& path, const MediaTimeline& timeline) override;
     EngineResult Run() override;
     EngineResult Pause() override;
     EngineResult Stop() override;

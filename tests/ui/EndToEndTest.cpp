@@ -3,6 +3,7 @@
 #include <QTest>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 
 #include "DialogTestFixture.h"
 #include "MpvPlaybackEngine.h"
@@ -144,4 +145,90 @@ TEST_F(EndToEnd, MarksFromThePlayingPreviewCutTheStreamsSamples) {
         }
     }
     EXPECT_LE(worstDiff, 1) << "at sample " << worst / 2 << " of the cut";
+}
+
+TEST_F(EndToEnd, MarksTakenInTheSecondPartOfAJoinedFileCutThatPartsSound) {
+    // Three 4-second program streams joined end to end, each with a tone of its own: the
+    // timestamps restart at about 4 s and 8 s.
+    constexpr int kRate = 44100;
+    const std::string clip = media.Path("Joined.mpg");
+    std::vector<int64_t> partEnds;  // where each part's sound ends in the whole decode
+    {
+        std::ofstream out(clip, std::ios::binary);
+        int64_t samples = 0;
+        for (const int tone : {300, 500, 700}) {
+            const std::string part =
+                media.Make("part" + std::to_string(tone) + ".mpg",
+                           "-f lavfi -i testsrc=d=4:s=160x120:r=25 -f lavfi -i sine=f=" +
+                               std::to_string(tone) + ":r=" + std::to_string(kRate) +
+                               ":d=4 -c:v mpeg1video -c:a mp2 -b:a 192k");
+            samples += static_cast<int64_t>(TestMedia::DecodeS16(part).size());
+            partEnds.push_back(samples * kSecond / kRate);
+            out << std::ifstream(part, std::ios::binary).rdbuf();
+        }
+    }
+    const std::string output = media.Path("second part.wav");
+
+    MakeMediaDialog();
+    choosers.openAnswer = QString::fromStdString(clip);
+    Click(ConverterDialog::IDC_OPEN_MEDIA);
+    ASSERT_TRUE(WaitFor([&] { return opensFinished == 1; }));
+    ASSERT_NE(Player(), nullptr);
+    CountReports();
+    ASSERT_TRUE(messages.records.empty()) << messages.records[0].text.toStdString();
+    // The whole 12 s, as the preview plays it too.
+    EXPECT_EQ(EndText().toStdString(), "00:00:12");
+    Click(ConverterDialog::IDC_PLAY);
+    ASSERT_TRUE(WaitForReport([](int64_t rt) { return rt >= kSecond / 4; }));
+    EXPECT_NEAR(static_cast<double>(session->Preview().Duration()),
+                static_cast<double>(partEnds.back()), 0.1 * kSecond);
+
+    // Drag the thumb a little past the first join (600 steps over 12 s: 4.5 s is 225).
+    const int from = Slider()->value();
+    QTest::mousePress(Slider(), Qt::LeftButton, Qt::NoModifier, SliderPoint(from));
+    QTest::mouseMove(Slider(), SliderPoint(225));
+    QTest::mouseRelease(Slider(), Qt::LeftButton, Qt::NoModifier, SliderPoint(225));
+    const int64_t target = session->Preview().Duration() * Slider()->value() / 600;
+    ASSERT_GT(target, partEnds[0]);
+
+    ASSERT_TRUE(WaitForReport([&](int64_t rt) { return rt >= target; }));
+    Click(ConverterDialog::IDC_START_TIME);
+    const int64_t start = Media().StartMark();
+    EXPECT_GE(start, target);
+    EXPECT_EQ(StartText(), QString::asprintf("00:00:%02d", static_cast<int>(start / kSecond)));
+    ASSERT_TRUE(WaitForReport([&](int64_t rt) { return rt >= start + kSecond; }));
+    Click(ConverterDialog::IDC_END_TIME);
+    const int64_t end = Media().EndMark();
+    Click(ConverterDialog::IDC_PAUSE);
+    ASSERT_LT(end, partEnds[1]) << "the second part ended before the end mark";
+
+    Control<QLineEdit>(ConverterDialog::IDC_OUTPUT_FILE)->setText(QString::fromStdString(output));
+    Click(ConverterDialog::IDC_CONVERT);
+    ASSERT_TRUE(WaitFor([&] { return ended > 0; }, 30000));
+    EXPECT_EQ(lastOutcome.status, JobOutcome::Status::Completed);
+
+    const WavFile wav = WavFile::Read(output);
+    ASSERT_TRUE(wav.Valid());
+    EXPECT_EQ(wav.channels, 1);
+    // The span between the marks at 88,200 bytes a second, in whole 5000-byte buffers.
+    const int64_t budget = (end - start) * 88'200 / kSecond;
+    EXPECT_EQ(static_cast<int64_t>(wav.DataBytes()), (budget + 4999) / 5000 * 5000);
+    // The second part's tone (zero crossings over the cut's length)...
+    const std::vector<int16_t> got = wav.Samples16();
+    int crossings = 0;
+    for (size_t i = 1; i < got.size(); ++i) {
+        crossings += (got[i - 1] < 0) != (got[i] < 0) ? 1 : 0;
+    }
+    EXPECT_NEAR(crossings / 2.0 / (static_cast<double>(got.size()) / kRate), 500, 10);
+    // ...and the whole decode's samples from the start mark on (481 samples of MPEG
+    // audio's filter delay in each part, the first one's before the marks' time 0).
+    const std::vector<int16_t> whole = TestMedia::DecodeS16(clip);
+    const size_t first =
+        static_cast<size_t>(std::llround(static_cast<double>(start) / kSecond * kRate) + 481);
+    ASSERT_GE(whole.size(), first + got.size());
+    int worstDiff = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        worstDiff = std::max(worstDiff, std::abs(got[i] - whole[first + i]));
+    }
+    EXPECT_LE(worstDiff, 1);
 }

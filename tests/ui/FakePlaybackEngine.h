@@ -47,7 +47,7 @@ class FakePlaybackEngine : public PlaybackEngine {
         *view = nullptr;
         return {};
     }
-    EngineResult Load(const std::string& path) override {
+    EngineResult Load(const std::string& path, const MediaTimeline& /*timeline*/) override {
         m_script->loadedPath = path;
         m_events.push_back(m_script->loadFails ? EngineEvent::LoadFailed : EngineEvent::Loaded);
         QMetaObject::invokeMethod(
