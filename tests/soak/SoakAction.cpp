@@ -30,8 +30,9 @@ struct KindInfo {
     Param b;
 };
 
-const Names kFiles = {"mpg",     "mp4",    "mkv",     "wav",       "mp3",     "long",
-                      "noaudio", "doomed", "corrupt", "truncated", "missing", "cancel"};
+const Names kFiles = {"mpg",    "mp4",     "mkv",       "wav",     "mp3",    "long",  "noaudio",
+                      "doomed", "corrupt", "truncated", "missing", "cancel", "tracks"};
+const Names kMarks = {"start", "end"};
 
 const std::vector<KindInfo>& Kinds() {
     static const std::vector<KindInfo> kinds = {
@@ -73,6 +74,19 @@ const std::vector<KindInfo>& Kinds() {
         {Kind::Homepage, "homepage", 1, false, {}, {}},
         {Kind::About, "about", 1, false, {{"button", "menu"}}, {}},
         {Kind::Quit, "quit", 2, false, {{"esc", "close", "enter"}}, {}},
+        {Kind::More, "more", 3, true, {}, {}},
+        {Kind::TypeMark, "type", 5, false, {kMarks}, {{}, 0, 9000}},
+        {Kind::JunkMark, "junk", 1, false, {kMarks}, {}},
+        {Kind::Nudge,
+         "nudge",
+         6,
+         false,
+         {{"start-back", "start-forward", "end-back", "end-forward", "[", "]"}},
+         {}},
+        {Kind::MarkKey, "key", 3, false, {{"i", "o"}}, {}},
+        {Kind::Audition, "audition", 6, false, {{"selection", "loop", "start", "end"}}, {}},
+        {Kind::Track, "track", 2, false, {{}, 0, 1}, {}},
+        {Kind::Format, "format", 2, false, {{"auto", "16", "24", "32", "float"}}, {}},
     };
     return kinds;
 }

@@ -32,6 +32,15 @@ struct SoakAction {
         Homepage,
         About,  // a: from the button or the dialog's menu
         Quit,   // a: how the dialog is ended; a new one starts
+        // The precision panel, and the keys that stand for its commands.
+        More,      // the More/Less button
+        TypeMark,  // a: which mark, b: the time typed, in milliseconds
+        JunkMark,  // a: which mark gets a text that is no time
+        Nudge,     // a: a mark's step button, or the [ and ] keys
+        MarkKey,   // a: I or O
+        Audition,  // a: Play selection, Loop, Play start, Play end
+        Track,     // a: the track box's entry
+        Format,    // a: the format box's entry
     };
 
     Kind kind = Kind::Wait;

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -15,7 +16,6 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStyle>
@@ -36,9 +36,12 @@
 #include "FfmpegAudioSource.h"
 #include "HelpLauncher.h"
 #include "HelpWindow.h"
+#include "MarkTimeEdit.h"
 #include "MediaController.h"
 #include "MpvPlaybackEngine.h"
+#include "PanelController.h"
 #include "PositionSlider.h"
+#include "PrecisionPanel.h"
 #include "PreviewController.h"
 #include "PreviewWindow.h"
 #include "TestMedia.h"
@@ -54,6 +57,10 @@ using D = ConverterDialog;
 
 constexpr const char* kApp = "orvane-soak-tests";
 constexpr int kSettleMs = 5000;
+constexpr int64_t kPerMs = 10'000;
+constexpr int64_t kPerSecond = 10'000'000;
+constexpr int64_t kAnyEnd = -2;
+const QString kMarksReversed = "Error: The Start Time is bigger than the End Time!";
 const QString kProbeFailed =
     "Error: Cannot open the file and get the total time. You need to install appropriate "
     "decoders.\nOr the file is corrupt.";
@@ -84,19 +91,6 @@ QString ClockText(int seconds) {
     return QString::asprintf("%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
 }
 
-class Choosers : public FileChoosers {
-  public:
-    Choosers(const QString& open, const QString& save) : m_open(open), m_save(save) {}
-    QString ChooseMediaFile(QWidget*, const QString&, const QString&) override { return m_open; }
-    QString ChooseOutputFile(QWidget*, const QString&, const QString&, const QString&) override {
-        return m_save;
-    }
-
-  private:
-    const QString& m_open;
-    const QString& m_save;
-};
-
 QByteArray Bytes(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -116,13 +110,38 @@ QString OutputDir() {
 const std::pair<QString, QString> kBrowsed[] = {
     {"", ""}, {"browsed", "browsed.wav"}, {"Out Two.mp3", "Out Two.wav"}};
 
+// H:MM:SS.mmm, as the panel shows a time.
+QString TimeText(int64_t rt) {
+    const long long ms = rt / kPerMs;
+    return QString::asprintf("%lld:%02lld:%02lld.%03lld", ms / 3'600'000, ms / 60'000 % 60,
+                             ms / 1000 % 60, ms % 1000);
+}
+
+QString MarkText(int64_t rt) {
+    return ClockText(static_cast<int>(rt / kPerSecond));
+}
+
+QString OutsideBox(int64_t rt, int64_t duration) {
+    return "Error: " + TimeText(rt) + " is outside the file. A mark can be from " + TimeText(0) +
+           " to " + TimeText(duration) + ".";
+}
+
+QString JunkBox(const QString& text) {
+    return "Error: " + text +
+           " is not a time. Type it as hours:minutes:seconds.milliseconds, for example "
+           "0:01:30.250.";
+}
+
 std::string Str(const QString& text) {
     return text.toStdString();
 }
 
 // A box the program may show during the soak, whatever the order of events.
 bool KnownBox(const QString& text) {
-    if (text == kProbeFailed || text == "Error: The Start Time is bigger than the End Time!" ||
+    if (text == kProbeFailed || text == kMarksReversed ||
+        (text.startsWith("Error: ") &&
+         (text.contains(" is outside the file. ") || text.contains(" is not a time. "))) ||
+        text.contains(" were clipped") ||
         (text.startsWith("Warning: ") && text.endsWith(" exists. Do you want to replace it?")) ||
         text == "Error: Can not open " + OutputDir() + "/no such folder/x.wav") {
         return true;
@@ -158,17 +177,17 @@ const std::vector<SoakFile>& SoakRig::Files() {
             {"mpg",
              make("Clip.mpg", video + "6.5:s=160x120:r=25 -f lavfi -i sine=f=440:r=44100:d=6.5 "
                                       "-ac 2 -c:v mpeg1video -c:a mp2"),
-             6504, true, true, true, 2, 44100, 16});
+             6504, true, true, true, 2, 44100, 16, 25});
         f.push_back(
             {"mp4",
              make("clip.mp4", video + "5.5:s=160x120:r=25 -f lavfi -i sine=f=660:r=48000:d=5.5 "
                                       "-ac 2 -c:v mpeg4 -c:a aac"),
-             5520, true, true, true, 2, 48000, 16});
+             5520, true, true, true, 2, 48000, 16, 25});
         f.push_back({"mkv",
                      make("Matroska clip.mkv",
                           video + "4.5:s=96x72:r=15 -f lavfi -i "
                                   "sine=f=330:r=22050:d=4.5 -c:v mpeg4 -c:a libmp3lame"),
-                     4584, true, true, true, 1, 22050, 16});
+                     4584, true, true, true, 1, 22050, 16, 15});
         f.push_back(
             {"wav", make("tone24.wav", "-f lavfi -i sine=f=550:r=48000:d=4.5 -ac 2 -c:a pcm_s24le"),
              4500, true, false, true, 2, 48000, 24});
@@ -180,9 +199,9 @@ const std::vector<SoakFile>& SoakRig::Files() {
             {"long",
              make("long.mpg", video + "40.5:s=64x48:r=25 -f lavfi -i sine=f=440:r=48000:d=40.5 "
                                       "-ac 2 -c:v mpeg1video -c:a mp2"),
-             40512, true, true, true, 2, 48000, 16});
+             40512, true, true, true, 2, 48000, 16, 25});
         f.push_back({"noaudio", make("silent.mp4", video + "3.5:s=96x72:r=15 -c:v mpeg4"), 3534,
-                     true, true, false});
+                     true, true, false, 0, 0, 0, 15});
         // A copy of the first that a step deletes, open or not.
         SoakFile doomed = f[0];
         doomed.key = "doomed";
@@ -211,6 +230,12 @@ const std::vector<SoakFile>& SoakRig::Files() {
         f.push_back({"truncated", cut, 0, false});
         f.push_back({"missing", QString::fromStdString(media.Path("gone.mpg")), 0, false});
         f.push_back({"cancel", QString(), 0, false});
+        // Two tracks of different shapes: the one chosen decides the WAV's.
+        f.push_back({"tracks",
+                     make("Two tracks.mka",
+                          "-f lavfi -i 'aevalsrc=0.3*sin(440*2*PI*t)|0.3*sin(660*2*PI*t):s=48000:"
+                          "d=5' -f lavfi -i sine=f=880:r=22050:d=5 -map 0 -map 1 -c:a pcm_s16le"),
+                     5000, true, false, true, 2, 48000, 16, 0, 1, 22050});
         return f;
     }();
     return files;
@@ -235,8 +260,7 @@ QString SoakRig::DefaultOutput() {
     return QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + "/output.wav";
 }
 
-SoakRig::SoakRig()
-    : m_settings(kApp), m_choosers(std::make_unique<Choosers>(m_openAnswer, m_saveAnswer)) {
+SoakRig::SoakRig() : m_settings(kApp) {
     HelpLauncher::SetUrlOpener([this](const QUrl& url) {
         m_urls.push_back(url);
         return m_browser;
@@ -266,6 +290,8 @@ SoakRig::Result SoakRig::Run(const SoakActions& actions, const std::string& labe
     m_kept.clear();
     m_kept.emplace(OutputPath(2), Bytes(OutputPath(2)));
     m_lastWritten.clear();
+    m_panelOpen = false;
+    m_format = 0;
     m_failure.clear();
     m_stats = Stats{};
     m_lastState.clear();
@@ -292,6 +318,9 @@ SoakRig::Result SoakRig::Run(const SoakActions& actions, const std::string& labe
         if (std::getenv("ORVANE_SOAK_VERBOSE") != nullptr) {
             std::printf("[ soak ] %zu %s\n", i + 1, action.Text().c_str());
             std::fflush(stdout);
+        }
+        if (m_session->PanelWork().IsComputingWaveform()) {
+            ++m_stats.duringWaveform;
         }
         Perform(action);
         ++m_stats.actions;
@@ -342,7 +371,7 @@ void SoakRig::StartSession() {
     m_prober = std::make_unique<ThreadedMediaProber>(FfmpegAudioSource::Factory());
     const ConverterServices services{m_settings,
                                      m_messages,
-                                     *m_choosers,
+                                     m_choosers,
                                      *m_prober,
                                      [] {
                                          MpvPlaybackEngine::Options options;
@@ -353,6 +382,8 @@ void SoakRig::StartSession() {
                                      FfmpegAudioSource::Factory(),
                                      m_dragging};
     m_messages.records.clear();
+    m_choosers.openCalls.clear();
+    m_choosers.saveCalls.clear();
     m_session = std::make_unique<ConverterSession>(services);
     QObject::connect(m_session.get(), &ConverterSession::finished, [this] { m_finished = true; });
     QObject::connect(&m_session->Conversion(), &ConversionController::conversionEnded,
@@ -412,13 +443,21 @@ const SoakFile* SoakRig::FileAt(const QString& path) const {
     return nullptr;
 }
 
-int SoakRig::ShownSeconds() const {
-    static const QRegularExpression clock("   (\\d\\d):(\\d\\d):(\\d\\d) / \\d\\d:\\d\\d:\\d\\d$");
-    const QRegularExpressionMatch m = clock.match(m_session->Dialog().Info());
-    if (!m.hasMatch()) {
+int64_t SoakRig::ExpectedPositionMs() const {
+    const Model& m = m_model;
+    if (m.media < 0 || !m.positionKnown || m.looping || m.rangeToMs == kAnyEnd) {
         return -1;
     }
-    return m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt();
+    if (m.preview != Running) {
+        return m.positionMs;
+    }
+    const int64_t end =
+        m.rangeToMs >= 0 ? m.rangeToMs : Files()[static_cast<size_t>(m.media)].lengthMs;
+    const int64_t now = m.playedFromMs + std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             Clock::now() - m.runningSince)
+                                             .count();
+    // Near its end the part may have ended, and the clip rewound.
+    return now < end - 1000 ? now : -1;
 }
 
 void SoakRig::Perform(const SoakAction& action) {
@@ -444,7 +483,19 @@ void SoakRig::Perform(const SoakAction& action) {
             break;
         case Kind::StartTime:
         case Kind::EndTime:
-            DoMark(action.kind == Kind::StartTime);
+            DoMark(action.kind == Kind::StartTime, false);
+            break;
+        case Kind::MarkKey:
+            DoMark(action.a == 0, true);
+            break;
+        case Kind::More:
+        case Kind::TypeMark:
+        case Kind::JunkMark:
+        case Kind::Nudge:
+        case Kind::Audition:
+        case Kind::Track:
+        case Kind::Format:
+            DoPanel(action);
             break;
         case Kind::Output: {
             auto* edit = static_cast<QLineEdit*>(Control(D::IDC_OUTPUT_FILE));
@@ -456,7 +507,8 @@ void SoakRig::Perform(const SoakAction& action) {
             break;
         }
         case Kind::Browse: {
-            m_saveAnswer = action.a == 0 ? QString() : OutputDir() + "/" + kBrowsed[action.a].first;
+            m_choosers.saveAnswer =
+                action.a == 0 ? QString() : OutputDir() + "/" + kBrowsed[action.a].first;
             if (Control(D::IDC_BROWSE)->isEnabled() && action.a != 0) {
                 m_model.output = OutputDir() + "/" + kBrowsed[action.a].second;
             }
@@ -514,7 +566,7 @@ void SoakRig::DoOpen(const SoakAction& action) {
             Fail("the dialog did not take a dropped media file");
         }
     } else {
-        m_openAnswer = file.path;
+        m_choosers.openAnswer = file.path;
         Click(D::IDC_OPEN_MEDIA);
     }
     if (file.path.isEmpty()) {
@@ -525,12 +577,17 @@ void SoakRig::DoOpen(const SoakAction& action) {
         return;
     }
     ++m_stats.opened;
+    // The end mark and the duration are known once the probe has answered.
     m_model.media = action.a;
-    m_model.startSec = 0;
-    m_model.endSec = file.lengthMs / 1000;
+    m_model.start = 0;
+    m_model.end = m_model.duration = -1;
     m_model.preview = Stopped;
     m_model.fullScreen = false;
     m_model.positionMs = 0;
+    m_model.positionKnown = true;
+    m_model.looping = false;
+    m_model.track = 0;
+    m_model.rangeToMs = -1;
 }
 
 void SoakRig::DoTransport(const SoakAction& action) {
@@ -565,10 +622,20 @@ void SoakRig::PlayInModel(PlayState next) {
         m.positionMs = 0;
         m.preview = Stopped;
     }
+    // Stop ends an audition, and with it the loop.
+    if (next == Stopped) {
+        m.looping = false;
+        m.rangeToMs = -1;
+        m.positionKnown = true;
+    }
 }
 
 void SoakRig::SeekInModel(int64_t ms) {
+    // A seek ends an audition: from there the clip plays on as usual.
+    m_model.looping = false;
+    m_model.rangeToMs = -1;
     m_model.positionMs = ms;
+    m_model.positionKnown = true;
     m_model.playedFromMs = ms;
     m_model.runningSince = Clock::now();
 }
@@ -612,27 +679,172 @@ void SoakRig::DoSlider(const SoakAction& action) {
     }
 }
 
-void SoakRig::DoMark(bool start) {
+void SoakRig::DoMark(bool start, bool key) {
     const int id = start ? D::IDC_START_TIME : D::IDC_END_TIME;
     if (!Control(id)->isEnabled()) {
         return;
     }
-    const int shown = ShownSeconds();
-    Click(id);
-    const QString text =
-        static_cast<QLabel*>(Control(start ? D::IDC_START_TEXT : D::IDC_END_TEXT))->text();
+    if (key) {
+        PressKey(start ? Qt::Key_I : Qt::Key_O);
+    } else {
+        Click(id);
+    }
+    m_model.endActive = !start;
     if (!m_model.exact) {
         return;
     }
-    // The mark is the position of the preview's last report: what the info line shows, or
-    // a report that was polled but has not reached the line yet.
-    if (text != ClockText(shown) && text != ClockText(shown + 1)) {
-        Fail(std::string(start ? "Start" : "End") + " Time gave " + Str(text) +
-             " while the dialog showed " + Str(ClockText(shown)));
+    // The mark is the player's position at the click, whatever the info line last showed.
+    const MediaController& media = m_session->Media();
+    const int64_t mark = start ? media.StartMark() : media.EndMark();
+    const int64_t expected = ExpectedPositionMs();
+    if (expected >= 0 && std::abs(mark / kPerMs - expected) > 1500) {
+        Fail(std::string(start ? "Start" : "End") + " Time gave " + Str(TimeText(mark)) +
+             " where the preview should be at " + Str(TimeText(expected * kPerMs)));
     }
-    const int seconds =
-        text.left(2).toInt() * 3600 + text.mid(3, 2).toInt() * 60 + text.right(2).toInt();
-    (start ? m_model.startSec : m_model.endSec) = seconds;
+    SetMarkInModel(!start, mark);
+}
+
+void SoakRig::PressKey(Qt::Key key) {
+    // The user brings the dialog to the front, clicks away from any text field, and types.
+    ConverterDialog& dialog = m_session->Dialog();
+    dialog.activateWindow();
+    if (!QTest::qWaitForWindowActive(&dialog, kSettleMs)) {
+        Fail("the dialog did not become the active window");
+    }
+    Control(D::IDC_SLIDER)->setFocus();
+    QTest::keyClick(Control(D::IDC_SLIDER), key);
+}
+
+void SoakRig::SetMarkInModel(bool end, int64_t rt) {
+    (end ? m_model.end : m_model.start) = rt;
+    m_model.endActive = end;
+}
+
+void SoakRig::TypeInto(QWidget* field, const QString& text) {
+    field->setFocus();
+    static_cast<MarkTimeEdit*>(field)->selectAll();
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Return);
+}
+
+void SoakRig::DoPanel(const SoakAction& action) {
+    ConverterDialog& dialog = m_session->Dialog();
+    PrecisionPanel* panel = dialog.Panel();
+    Model& m = m_model;
+    if (action.kind == Kind::More) {
+        QTest::mouseClick(dialog.findChild<QPushButton*>("moreButton"), Qt::LeftButton);
+        m_panelOpen = !m_panelOpen;
+        return;
+    }
+    // The panel's controls are out of reach while it is closed.
+    if (!dialog.IsPanelOpen()) {
+        return;
+    }
+    const bool known = m.exact && m.media >= 0 && m.duration >= 0;
+    switch (action.kind) {
+        case Kind::TypeMark:
+        case Kind::JunkMark: {
+            QWidget* field = panel->MarkField(action.a == 0 ? Mark::Start : Mark::End);
+            if (!field->isEnabled()) {
+                return;
+            }
+            if (action.kind == Kind::JunkMark) {
+                TypeInto(field, "1:2:3:4");
+                m.expected.push_back(JunkBox("1:2:3:4"));
+                return;
+            }
+            TypeInto(field, QString::asprintf("%d.%03d", action.b / 1000, action.b % 1000));
+            const int64_t rt = action.b * kPerMs;
+            if (known && rt > m.duration) {
+                m.expected.push_back(OutsideBox(rt, m.duration));
+                m.endActive = action.a == 1;
+            } else if (known) {
+                SetMarkInModel(action.a == 1, rt);
+            }
+            return;
+        }
+        case Kind::Nudge: {
+            if (!Control(D::IDC_START_TIME)->isEnabled()) {
+                return;
+            }
+            static const char* const kButtons[] = {"startBackButton", "startForwardButton",
+                                                   "endBackButton", "endForwardButton"};
+            const int steps = action.a % 2 == 0 ? -1 : 1;
+            if (action.a < 4) {
+                QTest::mouseClick(panel->findChild<QPushButton*>(kButtons[action.a]),
+                                  Qt::LeftButton);
+                m.endActive = action.a >= 2;
+            } else {
+                PressKey(steps < 0 ? Qt::Key_BracketLeft : Qt::Key_BracketRight);
+            }
+            if (known) {
+                // A picture frame, or 10 ms without a picture; never outside the file.
+                const int fps = Files()[static_cast<size_t>(m.media)].fps;
+                const int64_t step = fps > 0 ? (kPerSecond + fps / 2) / fps : 10 * kPerMs;
+                int64_t& mark = m.endActive ? m.end : m.start;
+                mark = std::clamp<int64_t>(mark + steps * step, 0, m.duration);
+            }
+            return;
+        }
+        case Kind::Audition:
+            DoAudition(action.a);
+            return;
+        case Kind::Track:
+        case Kind::Format: {
+            auto* box =
+                panel->findChild<QComboBox*>(action.kind == Kind::Track ? "trackBox" : "formatBox");
+            if (!box->isEnabled()) {
+                return;
+            }
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_Home);
+            for (int i = 0; i < action.a; ++i) {
+                QTest::keyClick(box, Qt::Key_Down);
+            }
+            (action.kind == Kind::Track ? m.track : m_format) = action.a;
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+void SoakRig::DoAudition(int which) {
+    static const char* const kButtons[] = {"playSelectionButton", "loopButton", "playStartButton",
+                                           "playEndButton"};
+    auto* button = m_session->Dialog().Panel()->findChild<QPushButton*>(kButtons[which]);
+    if (!button->isEnabled()) {
+        return;
+    }
+    const bool loopOff = which == 1 && button->isChecked();
+    QTest::mouseClick(button, Qt::LeftButton);
+    Model& m = m_model;
+    if (!m.exact || m.media < 0 || m.duration < 0) {
+        return;
+    }
+    if (loopOff) {
+        // The pass under way plays to the end of the selection and holds there.
+        m.looping = false;
+        if (m.preview != Stopped) {
+            m.preview = Running;
+            m.rangeToMs = kAnyEnd;
+        }
+        return;
+    }
+    if (m.start >= m.end) {
+        m.expected.push_back(kMarksReversed);
+        m.looping = false;
+        return;
+    }
+    constexpr int64_t kEdge = 2 * kPerSecond;
+    const int64_t from = which == 3 ? std::max(m.end - kEdge, m.start) : m.start;
+    const int64_t to = which == 2 ? std::min(m.start + kEdge, m.end) : m.end;
+    m.preview = Running;
+    m.looping = which == 1;
+    m.rangeToMs = m.looping ? -1 : to / kPerMs;
+    m.positionMs = m.playedFromMs = from / kPerMs;
+    m.positionKnown = true;
+    m.runningSince = Clock::now();
 }
 
 void SoakRig::DoConvert(const SoakAction& action) {
@@ -648,6 +860,9 @@ void SoakRig::DoConvert(const SoakAction& action) {
     job.output = m_session->Dialog().OutputPath();
     job.start = media.StartMark();
     job.end = media.EndMark();
+    // The track and format the panel shows, whether or not it is open.
+    job.track = m_session->Dialog().Panel()->findChild<QComboBox*>("trackBox")->currentIndex();
+    job.format = m_session->Dialog().Panel()->findChild<QComboBox*>("formatBox")->currentIndex();
     const SoakFile* file = FileAt(job.media);
     job.file = file != nullptr ? static_cast<int>(file - Files().data()) : -1;
     job.replacing = IsFile(job.output);
@@ -715,9 +930,12 @@ void SoakRig::DoConvert(const SoakAction& action) {
 
 void SoakRig::ClosePreviewInModel() {
     m_model.media = -1;
-    m_model.startSec = m_model.endSec = 0;
+    m_model.start = m_model.end = m_model.duration = 0;
     m_model.preview = Closed;
     m_model.fullScreen = false;
+    m_model.looping = false;
+    m_model.track = 0;
+    m_model.rangeToMs = -1;
 }
 
 void SoakRig::DoPreview(const SoakAction& action) {
@@ -877,6 +1095,10 @@ void SoakRig::DoQuit(const SoakAction& action) {
         Fail("the settings hold \"" + Str(stored.toString()) +
              "\" where the last path written is \"" + Str(m_lastWritten) + "\"");
     }
+    if (QSettings(file, QSettings::IniFormat).value("Option/precision_panel", 0).toInt() !=
+        (m_panelOpen ? 1 : 0)) {
+        Fail("the settings do not hold whether the panel was open");
+    }
     if (m_model.exact) {
         std::vector<QString> seen;
         for (const auto& r : m_messages.records) {
@@ -937,11 +1159,20 @@ void SoakRig::OnConversionEnded(const JobOutcome& outcome) {
         return;
     }
     const SoakFile& file = Files()[static_cast<size_t>(job.file)];
-    const WavFile wav = WavFile::Read(Str(job.output));
-    if (!wav.Valid() || wav.channels != file.channels ||
-        wav.rate != static_cast<uint32_t>(file.rate) || wav.bits != file.bits ||
-        wav.DataBytes() % wav.blockAlign != 0) {
-        Fail(Str(job.output) + " is not a valid WAV of " + file.key + "'s format and whole frames");
+    WavFile wav = WavFile::Read(Str(job.output));
+    // The chosen track's shape, in the chosen format; 32-bit float has its own format tag.
+    static const int kBits[] = {0, 16, 24, 32, 32};
+    const int bits = job.format == 0 ? file.bits : kBits[job.format];
+    const int tag = job.format == 4 ? 3 : 1;
+    const bool ofTag = wav.formatTag == tag;
+    wav.formatTag = 1;
+    if (!ofTag || !wav.Valid() ||
+        wav.channels != (job.track == 1 ? file.channels2 : file.channels) ||
+        wav.rate != static_cast<uint32_t>(job.track == 1 ? file.rate2 : file.rate) ||
+        wav.bits != bits || wav.DataBytes() % wav.blockAlign != 0) {
+        Fail(Str(job.output) + " is not a valid WAV of " + file.key + "'s track " +
+             std::to_string(job.track + 1) + " in format " + std::to_string(job.format) +
+             ", of whole frames");
         return;
     }
     // The marks' span, in whole 5000-byte buffers; a stop ends between buffers, the
@@ -971,7 +1202,9 @@ void SoakRig::CheckFiles() {
     }
     for (int i = 0; i < 5; ++i) {
         const QString path = OutputPath(i);
-        if (m_kept.count(path) == 0 && IsFile(path) && !WavFile::Read(Str(path)).Valid()) {
+        WavFile wav = WavFile::Read(Str(path));
+        wav.formatTag = wav.formatTag == 3 ? 1 : wav.formatTag;  // float is as valid
+        if (m_kept.count(path) == 0 && IsFile(path) && !wav.Valid()) {
             Fail(Str(path) + " is left behind as an invalid WAV");
         }
     }
@@ -1008,7 +1241,7 @@ std::vector<std::string> SoakRig::Check() {
     const QString startText = static_cast<QLabel*>(Control(D::IDC_START_TEXT))->text();
     const QString endText = static_cast<QLabel*>(Control(D::IDC_END_TEXT))->text();
     if (open != nullptr) {
-        const QString name = QFileInfo(open->path).fileName();
+        const QString name = QFileInfo(open->path).fileName() + (open->audio ? "" : " (no sound)");
         const QString info = dialog.Info();
         want(info.startsWith(name + "   ") &&
                  info.endsWith(" / " + ClockText(open->lengthMs / 1000)),
@@ -1023,10 +1256,19 @@ std::vector<std::string> SoakRig::Check() {
             want(mark >= 0 && mark <= (open->lengthMs + 1000) * 10'000,
                  "a mark lies outside the file");
         }
-        want(startText == ClockText(static_cast<int>(media.StartMark() / 10'000'000)) &&
-                 endText == ClockText(static_cast<int>(media.EndMark() / 10'000'000)),
+        want(startText == MarkText(media.StartMark()) && endText == MarkText(media.EndMark()),
              "the mark texts do not show the marks");
-    } else {
+    }
+    // The panel shows the marks to the millisecond, and its controls follow the file.
+    PrecisionPanel* panel = dialog.Panel();
+    const QString startField = panel->MarkField(Mark::Start)->text();
+    const QString endField = panel->MarkField(Mark::End)->text();
+    want(startField == TimeText(media.StartMark()) && endField == TimeText(media.EndMark()),
+         "the panel's marks read " + Str(startField) + " and " + Str(endField));
+    want(panel->findChild<QPushButton*>("playSelectionButton")->isEnabled() == (open != nullptr),
+         "the panel's controls' state is wrong");
+    want(dialog.IsPanelOpen() == panel->isVisible(), "the panel's visibility is wrong");
+    if (open == nullptr) {
         want(dialog.Info().isEmpty(),
              "the info line reads \"" + Str(dialog.Info()) + "\" with no file");
         want(player == nullptr, "a preview is open without a file");
@@ -1042,10 +1284,40 @@ std::vector<std::string> SoakRig::Check() {
     const SoakFile* expected = m.media >= 0 ? &Files()[static_cast<size_t>(m.media)] : nullptr;
     want(open == expected, "the open file is " + (open ? open->key : "none") + " instead of " +
                                (expected ? expected->key : "none"));
-    want(startText == ClockText(m.startSec) && endText == ClockText(m.endSec),
+    // Until the probe has answered, the end mark is the file's known length.
+    const int64_t end = m.end >= 0 || expected == nullptr ? m.end : expected->lengthMs * kPerMs;
+    want(startText == MarkText(m.start) && endText == MarkText(end),
          "the marks read " + Str(startText) + " and " + Str(endText) + " instead of " +
-             Str(ClockText(m.startSec)) + " and " + Str(ClockText(m.endSec)));
+             Str(MarkText(m.start)) + " and " + Str(MarkText(end)));
+    if (m.end >= 0) {
+        want(startField == TimeText(m.start) && endField == TimeText(m.end),
+             "the panel's marks read " + Str(startField) + " and " + Str(endField) +
+                 " instead of " + Str(TimeText(m.start)) + " and " + Str(TimeText(m.end)));
+    }
+    want(dialog.IsPanelOpen() == m_panelOpen,
+         "the panel is open where it should be closed, or "
+         "closed where it should be open");
+    want(panel->findChild<QPushButton*>("loopButton")->isChecked() == m.looping,
+         std::string("the Loop button is ") + (m.looping ? "up" : "down") + " in state " +
+             std::to_string(m_session->Preview().State()));
+    want(panel->findChild<QComboBox*>("formatBox")->currentIndex() == m_format,
+         "the format box shows another format");
+    want(expected == nullptr || panel->findChild<QComboBox*>("trackBox")->currentIndex() ==
+                                    (expected->audio ? m.track : -1),
+         "the track box shows another track");
     const PlayState state = m_session->Preview().State();
+    if (m.preview == Running && state == Paused && m.rangeToMs != -1) {
+        // An audition holds at the end of its part.
+        const auto ran =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
+                .count();
+        if (m.rangeToMs == kAnyEnd || ran >= m.rangeToMs - m.playedFromMs - 1000) {
+            m.preview = Paused;
+            m.positionMs = std::max<int64_t>(m.rangeToMs, 0);
+            m.positionKnown = m.rangeToMs >= 0;
+            m.rangeToMs = -1;
+        }
+    }
     if (m.preview == Running && state == Stopped && expected != nullptr) {
         // The clip may have played to its end, which stops it.
         const auto ran =
@@ -1054,6 +1326,7 @@ std::vector<std::string> SoakRig::Check() {
         if (ran >= expected->lengthMs - m.playedFromMs - 1000) {
             m.preview = Stopped;
             m.positionMs = 0;
+            m.positionKnown = true;
         }
     }
     want(state == m.preview, "the preview is in state " + std::to_string(state) + " instead of " +
@@ -1088,13 +1361,20 @@ void SoakRig::Resync() {
     const MediaController& media = m_session->Media();
     const SoakFile* open = FileAt(media.MediaPath());
     m.media = open != nullptr ? static_cast<int>(open - Files().data()) : -1;
-    m.startSec = static_cast<int>(media.StartMark() / 10'000'000);
-    m.endSec = static_cast<int>(media.EndMark() / 10'000'000);
+    m.start = media.StartMark();
+    m.end = media.EndMark();
+    m.duration = open != nullptr ? media.Duration() : 0;
+    PrecisionPanel* panel = m_session->Dialog().Panel();
+    m.looping = panel->findChild<QPushButton*>("loopButton")->isChecked();
+    m.track = std::max(panel->findChild<QComboBox*>("trackBox")->currentIndex(), 0);
+    m.rangeToMs = kAnyEnd;
+    m_panelOpen = m_session->Dialog().IsPanelOpen();
     m.preview = m_session->Preview().State();
     m.fullScreen = Player() != nullptr && Player()->isFullScreen();
     m.output = m_session->Dialog().OutputPath();
     m.positionMs = m_session->Preview().Position() / 10'000;
     m.playedFromMs = 0;  // unknown: an end of the clip is then allowed at any time
+    m.positionKnown = false;
     m.runningSince = Clock::now() - std::chrono::hours(1);
     m.exact = true;
 }
@@ -1129,6 +1409,19 @@ bool SoakRig::Settle(const SoakAction& action) {
     if (!m_model.exact) {
         Resync();
     }
+    Model& m = m_model;
+    if (m.media >= 0 && m.duration < 0) {
+        // The file has opened: the end mark is its probed duration, close to its real length.
+        const MediaController& media = m_session->Media();
+        m.duration = media.Duration();
+        m.end = media.EndMark();
+        if (m.end != m.duration ||
+            std::abs(m.duration / kPerMs - Files()[static_cast<size_t>(m.media)].lengthMs) > 300) {
+            Fail("the file opened with the end mark at " + Str(TimeText(m.end)) +
+                 " and a duration of " + Str(TimeText(m.duration)));
+            return false;
+        }
+    }
     m_messages.records.clear();
     m_model.expected.clear();
     const std::string state = StateKey();
@@ -1146,10 +1439,10 @@ std::string SoakRig::StateKey() const {
     std::string key = m.media >= 0 ? Files()[static_cast<size_t>(m.media)].key : "none";
     key += std::string("|") + kStates[m.preview] + (m.fullScreen ? "|full" : "");
     key += m_job ? "|converting" : "";
-    key += m.startSec >= m.endSec ? "|marks-reversed"
-           : (m.startSec > 0 ||
-              (m.media >= 0 && m.endSec < Files()[static_cast<size_t>(m.media)].lengthMs / 1000))
-               ? "|marks-set"
-               : "";
+    key += m.start >= m.end                                        ? "|marks-reversed"
+           : (m.start > 0 || (m.media >= 0 && m.end < m.duration)) ? "|marks-set"
+                                                                   : "";
+    key += std::string(m_panelOpen ? "|panel" : "") + (m.looping ? "|loop" : "") +
+           (m.track > 0 ? "|track2" : "");
     return key;
 }

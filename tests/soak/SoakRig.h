@@ -14,7 +14,7 @@
 
 #include "CPreviewPlayer.h"
 #include "ConversionJob.h"
-#include "FileChoosers.h"
+#include "FakeChoosers.h"
 #include "ProfileSettings.h"
 #include "SoakAction.h"
 #include "SoakMessages.h"
@@ -33,6 +33,8 @@ struct SoakFile {
     bool video = false;
     bool audio = false;
     int channels = 0, rate = 0, bits = 0;  // of the WAV a conversion writes
+    int fps = 0;                           // 0: no picture, the marks step by 10 ms
+    int channels2 = 0, rate2 = 0;          // a second audio track
 };
 
 // Drives the real program (dialog, controllers, prober, libmpv without picture or sound,
@@ -51,6 +53,7 @@ class SoakRig {
         int stopped = 0;
         int failed = 0;
         int slowestSettleMs = 0;
+        int duringWaveform = 0;  // steps begun while a waveform was being computed
         std::set<std::string> states;
         std::set<std::string> transitions;
         // Every 1000 steps, without sanitizers: heap in use and resident size, in KiB.
@@ -86,6 +89,8 @@ class SoakRig {
         QString media;
         int file = -1;
         int64_t start = 0, end = 0;
+        int track = 0;   // the entry of the track box
+        int format = 0;  // the entry of the format box
         enum class Expect { Writes, NoAudio, MediaGone, OutputFails } expect = Expect::Writes;
         bool stopAsked = false;
         bool replacing = false;
@@ -94,8 +99,14 @@ class SoakRig {
     // What the program should show once it has settled.
     struct Model {
         int media = -1;  // index into Files()
-        int startSec = 0, endSec = 0;
+        // The marks and the probed duration, in media time; -1 until the file has opened.
+        int64_t start = 0, end = 0, duration = 0;
+        bool endActive = false;  // the mark the [ and ] keys move
         PlayState preview = Closed;
+        bool looping = false;
+        int track = 0;
+        // The end of a part being auditioned, in ms; kAnyEnd when only the player knows it.
+        int64_t rangeToMs = -1;
         bool fullScreen = false;
         QString output;
         std::vector<QString> expected;  // boxes due since the last check
@@ -103,6 +114,7 @@ class SoakRig {
         int64_t playedFromMs = 0;
         std::chrono::steady_clock::time_point runningSince;
         int64_t positionMs = 0;
+        bool positionKnown = true;
         bool exact = true;  // false after hasty steps, until the next check
     };
 
@@ -117,7 +129,12 @@ class SoakRig {
     void DoOpen(const SoakAction& action);
     void DoTransport(const SoakAction& action);
     void DoSlider(const SoakAction& action);
-    void DoMark(bool start);
+    void DoMark(bool start, bool key);
+    void DoPanel(const SoakAction& action);
+    void DoAudition(int which);
+    void TypeInto(QWidget* field, const QString& text);
+    void PressKey(Qt::Key key);
+    void SetMarkInModel(bool end, int64_t rt);
     void DoConvert(const SoakAction& action);
     void DoPreview(const SoakAction& action);
     void DoHelpAndAbout(const SoakAction& action);
@@ -129,7 +146,8 @@ class SoakRig {
     CPreviewPlayer* Player() const;
     PreviewWindow* VisibleWindow() const;
     const SoakFile* FileAt(const QString& path) const;
-    int ShownSeconds() const;
+    // Where the preview should be now, in ms; -1 where the model cannot tell.
+    int64_t ExpectedPositionMs() const;
     void ClosePreviewInModel();
     void PlayInModel(PlayState next);
     void SeekInModel(int64_t ms);
@@ -141,14 +159,16 @@ class SoakRig {
 
     ProfileSettings m_settings;
     SoakMessages m_messages;
-    std::unique_ptr<FileChoosers> m_choosers;
-    QString m_openAnswer, m_saveAnswer;
+    FakeChoosers m_choosers;
     int m_dragging = 0;
     std::unique_ptr<ThreadedMediaProber> m_prober;
     std::unique_ptr<ConverterSession> m_session;
     bool m_finished = false;
     bool m_closing = false;
     bool m_browser = true;
+    // Kept in the settings from one dialog to the next.
+    bool m_panelOpen = false;
+    int m_format = 0;
     std::vector<QUrl> m_urls;
 
     Model m_model;

@@ -7,6 +7,7 @@
 //   ORVANE_SOAK_SHRINK=1                     a failing run is cut down to a shorter list
 //                                            that fails the same way, which is printed
 //   ORVANE_SOAK_VERBOSE=1                    each step is printed as it is done
+//   ORVANE_SOAK_STATES=1                     the distinct states reached are listed
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -64,9 +65,15 @@ void RunAndReport(const SoakActions& actions, const std::string& label) {
     std::printf(
         "[ soak ] %s: %d steps, %d dialogs, %zu distinct states, %zu distinct transitions, "
         "%d files opened, %d conversions (%d completed, %d stopped, %d failed as expected), "
-        "slowest settle %d ms\n",
+        "%d steps begun while a waveform was computed, slowest settle %d ms\n",
         label.c_str(), s.actions, s.sessions, s.states.size(), s.transitions.size(), s.opened,
-        s.conversions, s.completed, s.stopped, s.failed, s.slowestSettleMs);
+        s.conversions, s.completed, s.stopped, s.failed, s.duringWaveform, s.slowestSettleMs);
+    // For bench/soak.sh, which counts the states reached over all its seeds.
+    if (!Env("ORVANE_SOAK_STATES").empty()) {
+        for (const std::string& state : s.states) {
+            std::printf("[ soak ] state %s\n", state.c_str());
+        }
+    }
     for (const SoakRig::Stats::Memory& m : s.memory) {
         std::printf("[ soak ] after %d steps: heap in use %ld KiB, resident %ld KiB\n", m.steps,
                     m.heapKib, m.residentKib);
@@ -135,6 +142,11 @@ const Regression kRegressions[] = {
     {"the preview closed while the replace question was up: the job took the media path "
      "after the answer, and converted nothing",
      "open:mp4, output:precious, convert:yes:close"},
+    {"a stop or a seek ended the preview's loop, but the Loop button stayed down",
+     "open:mp4, more, audition:loop, stop"},
+    {"a seek within a second of opening did nothing: the preview's duration was still 0 "
+     "until its first poll",
+     "open:mpg, drag:600:0, end"},
 };
 
 }  // namespace
