@@ -161,6 +161,7 @@ class SoakRig {
     SoakMessages m_messages;
     FakeChoosers m_choosers;
     int m_dragging = 0;
+    int m_mediaChanges = 0;
     std::unique_ptr<ThreadedMediaProber> m_prober;
     std::unique_ptr<ConverterSession> m_session;
     bool m_finished = false;
