@@ -92,6 +92,18 @@ void ConversionController::OnConvert() {
         return;
     }
     const QString output = m_outputPath;
+    // The request is what the dialog showed at the press: the preview window stays usable
+    // while the question below is up, and closing it there must not change what is converted.
+    const QString media = m_media.MediaPath();
+    ConversionRequest request;
+    request.mediaPath = QFile::encodeName(media).toStdString();
+    request.outputPath = QFile::encodeName(output).toStdString();
+    request.rtStart = m_media.StartMark();
+    request.rtEnd = m_media.EndMark();
+    request.track = m_media.Track() > 0 ? m_media.Track() : AudioStreamSource::kPrimaryTrack;
+    request.sampleFormat = static_cast<SampleFormat>(PanelController::StoredFormat(m_settings));
+    request.header = PanelController::StoredModernHeader(m_settings) ? WavHeaderKind::Modern
+                                                                     : WavHeaderKind::Classic;
     if (OutputPathRules::FileExists(output)) {
         const UserMessages::Answer answer = m_messages.Show(
             &m_dialog, tr("%1 exists. Do you want to replace it?").arg(output), tr("Warning"),
@@ -101,15 +113,6 @@ void ConversionController::OnConvert() {
         }
     }
 
-    ConversionRequest request;
-    request.mediaPath = QFile::encodeName(m_media.MediaPath()).toStdString();
-    request.outputPath = QFile::encodeName(output).toStdString();
-    request.rtStart = m_media.StartMark();
-    request.rtEnd = m_media.EndMark();
-    request.track = m_media.Track() > 0 ? m_media.Track() : AudioStreamSource::kPrimaryTrack;
-    request.sampleFormat = static_cast<SampleFormat>(PanelController::StoredFormat(m_settings));
-    request.header = PanelController::StoredModernHeader(m_settings) ? WavHeaderKind::Modern
-                                                                     : WavHeaderKind::Classic;
     // The old file goes when the new one is created: a media file that turns out not
     // to convert does not cost the user the file they agreed to replace.
     request.replaceExisting = OutputPathRules::FileExists(output);
@@ -120,7 +123,7 @@ void ConversionController::OnConvert() {
     }
     m_active = true;
     m_stopRequested = false;
-    m_jobMedia = m_media.MediaPath();
+    m_jobMedia = media;
     m_jobOutput = output;
 }
 

@@ -74,6 +74,11 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
         }
     });
     connect(&m_preview, &PreviewController::playheadMoved, panel, &PrecisionPanel::ShowPlayhead);
+    // A stop or a seek, from the dialog or the preview window, ends a loop in the player:
+    // the Loop button follows at the next report rather than stay down.
+    const auto showLooping = [this] { m_dialog.Panel()->ShowLooping(m_preview.IsLooping()); };
+    connect(&m_preview, &PreviewController::playheadMoved, this, showLooping);
+    connect(&m_preview, &PreviewController::positionReport, this, showLooping);
 
     connect(panel, &PrecisionPanel::markProposed, this, &PanelController::OnMarkProposed);
     connect(panel, &PrecisionPanel::markTextRejected, this, &PanelController::OnMarkTextRejected);

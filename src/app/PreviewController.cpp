@@ -119,6 +119,10 @@ void PreviewController::OnPlayheadTimer() {
     }
 }
 
+bool PreviewController::IsLooping() const {
+    return m_player && m_player->isLooping();
+}
+
 int64_t PreviewController::Duration() const {
     return m_player ? m_player->duration() : 0;
 }

@@ -33,6 +33,8 @@ class PreviewController final : public QObject {
     // Closes the preview, if any.
     void Close();
     bool IsOpen() const { return m_player != nullptr; }
+    // Whether a part of the clip is being played over and over.
+    bool IsLooping() const;
 
     void OnPlay();
     void OnPause();

@@ -128,6 +128,9 @@ void CPreviewPlayer::FinishOpen() {
     }
     RefreshTitle();
     m_window->StartPollTimer();
+    // The duration is known from the start: a seek right after the open must not wait
+    // for the first poll, a second later.
+    PollPosition();
     emit opened(true);
 }
 

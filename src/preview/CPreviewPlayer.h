@@ -61,6 +61,7 @@ class CPreviewPlayer final : public QObject {
     // until stopped. Stop or a seek ends the range.
     bool PlayRange(int64_t from, int64_t to, bool loop);
     bool isPlayingRange() const { return m_rangeEnd >= 0; }
+    bool isLooping() const { return m_looping; }
     bool SelectAudioTrack(int number);
 
     PlayState state() const { return m_state; }

@@ -17,9 +17,9 @@
 #include "ConversionController.h"
 #include "ConverterDialog.h"
 #include "ConverterSession.h"
+#include "FakeChoosers.h"
 #include "FakePlaybackEngine.h"
 #include "FfmpegAudioSource.h"
-#include "FileChoosers.h"
 #include "MediaController.h"
 #include "MediaProber.h"
 #include "PositionSlider.h"
@@ -30,27 +30,6 @@
 #include "WaitFor.h"
 
 constexpr int64_t kSecond = 10'000'000;
-
-// File choosers that record what they were asked and give the test's answers.
-class FakeChoosers : public FileChoosers {
-  public:
-    struct Call {
-        QString title, folder, filter;
-    };
-    QString ChooseMediaFile(QWidget*, const QString& title, const QString& filter) override {
-        openCalls.push_back({title, QString(), filter});
-        return openAnswer;
-    }
-    QString ChooseOutputFile(QWidget*, const QString& title, const QString& folder,
-                             const QString& filter) override {
-        saveCalls.push_back({title, folder, filter});
-        return saveAnswer;
-    }
-    std::vector<Call> openCalls;
-    std::vector<Call> saveCalls;
-    QString openAnswer;
-    QString saveAnswer;
-};
 
 // A prober that knows the durations the test gave it; every other file fails. It
 // answers at once, or, while held, when the test releases it.

@@ -1,0 +1,162 @@
+// Seeded random runs through the whole program, and the step lists of the faults they found,
+// replayed as they were shrunk.
+//
+// Environment, for replaying and for the long run in bench/soak.sh:
+//   ORVANE_SOAK_SEED=N ORVANE_SOAK_STEPS=M   the seeded test runs M steps of seed N
+//   ORVANE_SOAK_REPLAY='open:mp4, play, ...' it runs exactly these steps
+//   ORVANE_SOAK_SHRINK=1                     a failing run is cut down to a shorter list
+//                                            that fails the same way, which is printed
+//   ORVANE_SOAK_VERBOSE=1                    each step is printed as it is done
+//   ORVANE_SOAK_STATES=1                     the distinct states reached are listed
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "SoakAction.h"
+#include "SoakRig.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace {
+
+// CI's runs: three seeds of 100 steps, each a test of its own so that they share the cores.
+constexpr uint64_t kSeeds[] = {20261208, 7, 4242};
+constexpr int kSteps = 100;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+bool SameFault(const std::string& a, const std::string& b) {
+    return a.substr(0, 24) == b.substr(0, 24);
+}
+
+// Cuts chunks out of a failing list, halving their size, for as long as the rest still
+// fails the same way.
+SoakActions Shrink(SoakRig& rig, SoakActions actions, const std::string& failure) {
+    for (size_t chunk = actions.size() / 2; chunk >= 1; chunk /= 2) {
+        for (size_t at = 0; at + chunk <= actions.size();) {
+            SoakActions shorter = actions;
+            shorter.erase(shorter.begin() + static_cast<long>(at),
+                          shorter.begin() + static_cast<long>(at + chunk));
+            const SoakRig::Result r = rig.Run(shorter, "shrinking");
+            if (!r.Ok() && SameFault(r.failure, failure)) {
+                actions.assign(shorter.begin(),
+                               shorter.begin() + r.failedAt +
+                                   (r.failedAt < static_cast<int>(shorter.size()) ? 1 : 0));
+                std::printf("[ soak ] shrunk to %zu steps\n", actions.size());
+            } else {
+                at += chunk;
+            }
+        }
+    }
+    return actions;
+}
+
+void RunAndReport(const SoakActions& actions, const std::string& label) {
+    SoakRig rig;
+    const SoakRig::Result result = rig.Run(actions, label);
+    const SoakRig::Stats& s = result.stats;
+    std::printf(
+        "[ soak ] %s: %d steps, %d dialogs, %zu distinct states, %zu distinct transitions, "
+        "%d files opened, %d conversions (%d completed, %d stopped, %d failed as expected), "
+        "%d steps begun while a waveform was computed, slowest settle %d ms\n",
+        label.c_str(), s.actions, s.sessions, s.states.size(), s.transitions.size(), s.opened,
+        s.conversions, s.completed, s.stopped, s.failed, s.duringWaveform, s.slowestSettleMs);
+    // For bench/soak.sh, which counts the states reached over all its seeds.
+    if (!Env("ORVANE_SOAK_STATES").empty()) {
+        for (const std::string& state : s.states) {
+            std::printf("[ soak ] state %s\n", state.c_str());
+        }
+    }
+    for (const SoakRig::Stats::Memory& m : s.memory) {
+        std::printf("[ soak ] after %d steps: heap in use %ld KiB, resident %ld KiB\n", m.steps,
+                    m.heapKib, m.residentKib);
+    }
+    std::fflush(stdout);
+    if (!result.Ok()) {
+        const SoakActions done(
+            actions.begin(),
+            actions.begin() + std::min<size_t>(actions.size(), result.failedAt + 1));
+        ADD_FAILURE() << label << ": after step " << result.failedAt + 1 << ": " << result.failure
+                      << "\nreplay with ORVANE_SOAK_REPLAY='" << SoakActionsText(done) << "'";
+        if (!Env("ORVANE_SOAK_SHRINK").empty()) {
+            const SoakActions shrunk = Shrink(rig, done, result.failure);
+            std::printf("[ soak ] shrunk: ORVANE_SOAK_REPLAY='%s'\n",
+                        SoakActionsText(shrunk).c_str());
+        }
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    // Leaks are told apart by run: one that grows with a run's length shows here.
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << label << " leaked";
+#endif
+}
+
+class SoakRun : public ::testing::TestWithParam<uint64_t> {};
+
+}  // namespace
+
+TEST_P(SoakRun, RandomStepsKeepTheProgramAsTheModelExpects) {
+    SoakActions actions;
+    std::string label;
+    if (const std::string replay = Env("ORVANE_SOAK_REPLAY"); !replay.empty()) {
+        ASSERT_TRUE(ParseSoakActions(replay, &actions)) << "cannot parse " << replay;
+        label = "replay";
+    } else {
+        const uint64_t seed =
+            Env("ORVANE_SOAK_SEED").empty() ? GetParam() : std::stoull(Env("ORVANE_SOAK_SEED"));
+        const int steps =
+            Env("ORVANE_SOAK_STEPS").empty() ? kSteps : std::stoi(Env("ORVANE_SOAK_STEPS"));
+        actions = GenerateSoakActions(seed, steps);
+        label = "seed " + std::to_string(seed) + ", " + std::to_string(steps) + " steps";
+    }
+    RunAndReport(actions, label);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, SoakRun, ::testing::ValuesIn(kSeeds));
+
+TEST(SoakActionText, EveryStepPrintsAsTextThatParsesBack) {
+    const SoakActions actions = GenerateSoakActions(99, 2000);
+    SoakActions parsed;
+    ASSERT_TRUE(ParseSoakActions(SoakActionsText(actions), &parsed));
+    EXPECT_EQ(SoakActionsText(parsed), SoakActionsText(actions));
+    EXPECT_EQ(SoakActionsText(GenerateSoakActions(99, 2000)), SoakActionsText(actions));
+    SoakAction bad;
+    EXPECT_FALSE(SoakAction::Parse("open:nothing", &bad));
+    EXPECT_FALSE(SoakAction::Parse("drag:700:0", &bad));
+}
+
+namespace {
+
+// The faults the soak found, each as the shortest step list that showed it.
+struct Regression {
+    const char* fault;
+    const char* steps;
+};
+const Regression kRegressions[] = {
+    {"the preview closed while the replace question was up: the job took the media path "
+     "after the answer, and converted nothing",
+     "open:mp4, output:precious, convert:yes:close"},
+    {"a stop or a seek ended the preview's loop, but the Loop button stayed down",
+     "open:mp4, more, audition:loop, stop"},
+    {"a seek within a second of opening did nothing: the preview's duration was still 0 "
+     "until its first poll",
+     "open:mpg, drag:600:0, end"},
+};
+
+}  // namespace
+
+TEST(SoakRegression, FaultsFoundStayFixed) {
+    for (const Regression& r : kRegressions) {
+        SoakActions actions;
+        ASSERT_TRUE(ParseSoakActions(r.steps, &actions)) << r.steps;
+        SoakRig rig;
+        const SoakRig::Result result = rig.Run(actions, r.steps);
+        EXPECT_TRUE(result.Ok()) << r.fault << "\n" << r.steps << "\n" << result.failure;
+    }
+}
