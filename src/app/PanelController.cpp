@@ -247,9 +247,10 @@ void PanelController::SetLooping(bool on) {
         Audition(start, end, true);
         return;
     }
-    // The pass under way plays to the end of the selection and holds there.
-    const int64_t now = std::clamp(m_preview.CurrentPosition(), start, end);
-    if (now < end) {
+    // The pass under way plays to the end of the selection and holds there. Marks moved
+    // out of order meanwhile leave nothing to play.
+    const int64_t now = std::max(m_preview.CurrentPosition(), start);
+    if (start < end && now < end) {
         Audition(now, end, false);
     } else {
         m_preview.OnPause();
