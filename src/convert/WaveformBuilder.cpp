@@ -46,8 +46,7 @@ WaveformBuilder::~WaveformBuilder() {
     }
 }
 
-std::shared_ptr<const WaveformPyramid> WaveformBuilder::Start(const std::string& path,
-                                                              int track) {
+std::shared_ptr<const WaveformPyramid> WaveformBuilder::Start(const std::string& path, int track) {
     JoinFinished();
     if (m_current && !m_current->finished.load() && m_current->path == path &&
         m_current->track == track) {

@@ -66,8 +66,7 @@ void WaveformPyramid::Merge(const Level& level, int64_t from, int64_t to, Column
     }
 }
 
-std::vector<WaveformPyramid::Column> WaveformPyramid::Columns(int64_t first,
-                                                              double framesPerColumn,
+std::vector<WaveformPyramid::Column> WaveformPyramid::Columns(int64_t first, double framesPerColumn,
                                                               int columns) const {
     std::vector<Column> out(static_cast<size_t>(std::max(columns, 0)));
     std::lock_guard lock(m_mutex);

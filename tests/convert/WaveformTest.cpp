@@ -8,9 +8,9 @@
 #include "ConversionJob.h"
 #include "FfmpegAudioSource.h"
 #include "TestMedia.h"
+#include "WaitUntil.h"
 #include "WavFile.h"
 #include "WaveformBuilder.h"
-#include "WaitUntil.h"
 
 namespace {
 
@@ -80,8 +80,8 @@ TEST(Waveform, ThePyramidHoldsTheMinAndMaxOfTheConvertedSamplesOfTheChosenTrack)
                 const double end = start + l.framesPerColumn;
                 const auto bucket = static_cast<double>(l.bucket);
                 const auto from = static_cast<size_t>(std::floor(start / bucket) * bucket);
-                const auto to = std::min(mix.size(),
-                                         static_cast<size_t>(std::ceil(end / bucket) * bucket));
+                const auto to =
+                    std::min(mix.size(), static_cast<size_t>(std::ceil(end / bucket) * bucket));
                 const auto [lo, hi] = std::minmax_element(mix.begin() + from, mix.begin() + to);
                 ASSERT_TRUE(got[c].known);
                 ASSERT_EQ(got[c].min, *lo) << "column " << c << " of " << l.framesPerColumn;
@@ -97,8 +97,9 @@ TEST(Waveform, AKeptWaveformComesAtOnceAndACancelledOneStopsOnItsOwn) {
     TestMedia media;
     const std::string shortFile = media.Make("short.wav", TestMedia::Tones(2, 8000));
     // Twenty minutes of silence: quick to make, a while to decode.
-    const std::string longFile = media.Make(
-        "long.flac", "-f lavfi -i anullsrc=r=48000:cl=stereo -t 1200 -c:a flac -compression_level 0");
+    const std::string longFile =
+        media.Make("long.flac",
+                   "-f lavfi -i anullsrc=r=48000:cl=stereo -t 1200 -c:a flac -compression_level 0");
     WaveformBuilder builder(FfmpegAudioSource::Factory());
     const auto first = builder.Start(shortFile, AudioStreamSource::kPrimaryTrack);
     ASSERT_TRUE(WaitUntil([&] { return !builder.Busy(); }));
