@@ -49,3 +49,13 @@ void PositionSlider::mouseReleaseEvent(QMouseEvent* event) {
     }
     update();
 }
+
+void PositionSlider::changeEvent(QEvent* event) {
+    // A slider disabled under the user's button (the file closed, or failed to load) never
+    // gets the release: it must not stay held, or it would ignore the next file's reports.
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) {
+        m_sliderDragging = 0;
+        m_leftPressed = false;
+    }
+    QSlider::changeEvent(event);
+}

@@ -28,6 +28,7 @@ class PositionSlider final : public QSlider {
   protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     int& m_sliderDragging;

@@ -147,6 +147,9 @@ const Regression kRegressions[] = {
     {"a seek within a second of opening did nothing: the preview's duration was still 0 "
      "until its first poll",
      "open:mpg, drag:600:0, end"},
+    {"the slider, disabled under the user's button as the preview closed, never got the "
+     "release and stayed held: it ignored every later report",
+     "open:mpg, close-preview!, drag:32:20"},
 };
 
 }  // namespace
