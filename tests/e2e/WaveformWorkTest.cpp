@@ -3,31 +3,17 @@
 // the panel then shows is the new file's.
 #include <QPushButton>
 
-#include "DialogTestFixture.h"
-#include "MpvPlaybackEngine.h"
 #include "PanelController.h"
+#include "RealMediaFixture.h"
 #include "TestMedia.h"
-#include "ThreadedMediaProber.h"
 #include "WaitFor.h"
 #include "WaveformPyramid.h"
 
 namespace {
 
-class WaveformWork : public DialogTestFixture {
+class WaveformWork : public RealMediaFixture {
   protected:
-    void SetUp() override {
-        DialogTestFixture::SetUp();
-        mediaProber = &realProber;
-        engines = [] {
-            MpvPlaybackEngine::Options options;
-            options.video = MpvPlaybackEngine::VideoOutput::None;
-            options.audioOutput = "null";
-            return std::make_unique<MpvPlaybackEngine>(options);
-        };
-    }
     PanelController& Panel() { return session->PanelWork(); }
-
-    ThreadedMediaProber realProber{FfmpegAudioSource::Factory()};
 };
 
 TEST_F(WaveformWork, ClosingOrOpeningAnotherFileStopsTheComputation) {

@@ -5,29 +5,16 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "DialogTestFixture.h"
-#include "MpvPlaybackEngine.h"
+#include "RealMediaFixture.h"
 #include "TestMedia.h"
-#include "ThreadedMediaProber.h"
 #include "WaitFor.h"
 #include "WavFile.h"
 
 // The whole way a user goes, on the real decoder, the real prober, the real player
 // (without picture or sound output) and the real conversion: open, play, seek with the
 // slider, take both marks from the playing preview, convert.
-class EndToEnd : public DialogTestFixture {
+class EndToEnd : public RealMediaFixture {
   protected:
-    void SetUp() override {
-        DialogTestFixture::SetUp();
-        mediaProber = &realProber;
-        engines = [] {
-            MpvPlaybackEngine::Options options;
-            options.video = MpvPlaybackEngine::VideoOutput::None;
-            options.audioOutput = "null";
-            return std::make_unique<MpvPlaybackEngine>(options);
-        };
-    }
-
     // Counts the reports that have reached the dialog: the dialog's own connection was
     // made first, so it has handled a report before this one counts it.
     void CountReports() {
@@ -51,7 +38,6 @@ class EndToEnd : public DialogTestFixture {
         });
     }
 
-    ThreadedMediaProber realProber{FfmpegAudioSource::Factory()};
     int reports = 0;
     int64_t lastReport = 0;
     TestMedia media;
