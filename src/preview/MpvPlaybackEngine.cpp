@@ -25,6 +25,7 @@
 #include "MpvGlVideoWidget.h"
 #include "MpvReaper.h"
 #include "MpvSoftwareVideoWidget.h"
+#include "RestampedFiles.h"
 #include "RestampedStream.h"
 
 namespace {
@@ -47,115 +48,6 @@ struct SecondsText {
     }
     char text[64];
 };
-
-// ".mpg" of "/a/b.mpg": libavformat's probe may look at it. Empty when the name has none
-// or an odd one.
-std::string ExtensionOf(const std::string& path) {
-    const size_t dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.' || path.size() - dot > 6) {
-        return {};
-    }
-    for (size_t i = dot + 1; i < path.size(); ++i) {
-        if (std::isalnum(static_cast<unsigned char>(path[i])) == 0) {
-            return {};
-        }
-    }
-    return path.substr(dot);
-}
-
-// libmpv reads a file whose timestamps restart through this protocol, from a reader that
-// makes them continuous: "orvanerestamped://<number>/<file name>".
-constexpr char kRestampedProtocol[] = "orvanerestamped";
-
-// The files the protocol serves, by number. libmpv opens and reads them on its own
-// threads, and a core may outlive its engine (the reaper destroys it later): the table
-// is never destroyed, and each open stream holds a copy of what it reads.
-class RestampedFiles {
-  public:
-    struct File {
-        std::string path;
-        MediaTimeline timeline;
-    };
-
-    static RestampedFiles& Instance() {
-        static auto* files = new RestampedFiles;
-        return *files;
-    }
-    uint64_t Add(File file) {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_files.emplace(++m_last, std::move(file));
-        return m_last;
-    }
-    void Remove(uint64_t number) {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_files.erase(number);
-    }
-    bool Find(uint64_t number, File& file) {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        const auto found = m_files.find(number);
-        if (found == m_files.end()) {
-            return false;
-        }
-        file = found->second;
-        return true;
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::map<uint64_t, File> m_files;
-    uint64_t m_last = 0;
-};
-
-struct RestampedCookie {
-    explicit RestampedCookie(MediaTimeline timeline) : stream(std::move(timeline)) {}
-    RestampedStream stream;
-    int64_t pos = 0;
-};
-
-int64_t ReadRestamped(void* cookie, char* buffer, uint64_t count) {
-    auto* c = static_cast<RestampedCookie*>(cookie);
-    const int64_t got = c->stream.Read(c->pos, reinterpret_cast<uint8_t*>(buffer), count);
-    if (got > 0) {
-        c->pos += got;
-    }
-    return got;
-}
-
-int64_t SeekRestamped(void* cookie, int64_t offset) {
-    auto* c = static_cast<RestampedCookie*>(cookie);
-    if (offset < 0 || offset > c->stream.Size()) {
-        return MPV_ERROR_GENERIC;
-    }
-    c->pos = offset;
-    return offset;
-}
-
-int64_t SizeOfRestamped(void* cookie) {
-    return static_cast<RestampedCookie*>(cookie)->stream.Size();
-}
-
-void CloseRestamped(void* cookie) {
-    delete static_cast<RestampedCookie*>(cookie);
-}
-
-int OpenRestamped(void* /*userData*/, char* uri, mpv_stream_cb_info* info) {
-    const char* number = std::strstr(uri, "://");
-    RestampedFiles::File file;
-    if (number == nullptr ||
-        !RestampedFiles::Instance().Find(std::strtoull(number + 3, nullptr, 10), file)) {
-        return MPV_ERROR_LOADING_FAILED;
-    }
-    auto cookie = std::make_unique<RestampedCookie>(std::move(file.timeline));
-    if (!cookie->stream.Open(file.path)) {
-        return MPV_ERROR_LOADING_FAILED;
-    }
-    info->cookie = cookie.release();
-    info->read_fn = &ReadRestamped;
-    info->seek_fn = &SeekRestamped;
-    info->size_fn = &SizeOfRestamped;
-    info->close_fn = &CloseRestamped;
-    return 0;
-}
 
 }  // namespace
 
@@ -244,7 +136,7 @@ EngineResult MpvPlaybackEngine::Initialize() {
         return {rc, "mpv_initialize()"};
     }
     // Without the protocol a file whose timestamps restart plays in its own times.
-    m_restampable = mpv_stream_cb_add_ro(m_mpv, kRestampedProtocol, nullptr, &OpenRestamped) >= 0;
+    m_restampable = RestampedFiles::Register(m_mpv);
     // With keep-open the end of a clip is no event of its own; the flag turns true.
     rc = mpv_observe_property(m_mpv, kEofReached, "eof-reached", MPV_FORMAT_FLAG);
     if (rc < 0) {
@@ -300,8 +192,7 @@ EngineResult MpvPlaybackEngine::Load(const std::string& path, const MediaTimelin
     if (m_restampable && m_restampedFile == 0 && RestampedStream::Needed(timeline) &&
         RestampedStream(timeline).Open(path)) {
         m_restampedFile = RestampedFiles::Instance().Add({path, timeline});
-        url = std::string(kRestampedProtocol) + "://" + std::to_string(m_restampedFile) + "/clip" +
-              ExtensionOf(path);
+        url = RestampedFiles::Url(m_restampedFile, path);
     }
     const char* command[] = {"loadfile", url.c_str(), nullptr};
     const int rc = mpv_command_async(m_mpv, kLoadReply, command);

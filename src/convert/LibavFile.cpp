@@ -1,0 +1,290 @@
+#include "LibavFile.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "AudioStreamSource.h"
+#include "TimelineScanner.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+namespace LibavFile {
+
+std::string ErrorText(int code) {
+    if (code == AudioStreamSource::kNotRegularFile) {
+        return "not a regular file (a named pipe, a device or a folder)";
+    }
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+// What libavformat opens for a path: standard input for "-", else the file itself
+// through the file protocol, so that a name such as "pipe:1" or "http:x" is a file
+// name too. Anything but a regular file is refused before it is opened: a named pipe
+// without a writer would block the open for good.
+static int InputUrl(const std::string& path, std::string& url) {
+    if (path == AudioStreamSource::kStandardInput) {
+        url = "pipe:0";
+        return 0;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return AVERROR(errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return AudioStreamSource::kNotRegularFile;
+    }
+    url = "file:" + path;
+    return 0;
+}
+
+// Opens a file and reads its stream parameters, within what a hostile file may cost and
+// until the guard's flag cancels it. Quiet: libav's log stays at errors only.
+int OpenInput(const std::string& path, AVFormatContext** fmt, LibavLimits::ReadGuard& guard) {
+    std::string url;
+    const int r = InputUrl(path, url);
+    if (r < 0) {
+        return r;
+    }
+    return LibavLimits::OpenInput(url, fmt, guard);
+}
+
+// Where media time 0 lies in stream time: the start of the file. A negative start is
+// the encoder's priming, which the decoder drops: the sound starts at 0. In MPEG program
+// and transport streams it is a recording that crosses the wrap of the 33-bit clock,
+// which libavformat counts on from below 0: there the file does start below 0.
+int64_t OriginOf(const AVFormatContext* fmt) {
+    const bool wraps = (fmt->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    if (fmt->start_time == AV_NOPTS_VALUE || (fmt->start_time < 0 && !wraps)) {
+        return 0;
+    }
+    return av_rescale_q(fmt->start_time, AV_TIME_BASE_Q, kMediaTimeBase);
+}
+
+// The timeline of a stream of a file opened from path: the identity for standard input.
+MediaTimeline TimelineOf(const std::string& path, const AVFormatContext* fmt, int stream,
+                         const std::atomic<bool>* cancel) {
+    if (path == AudioStreamSource::kStandardInput || stream < 0) {
+        return MediaTimeline(1, 1, OriginOf(fmt));
+    }
+    return TimelineScanner(path, fmt, stream, OriginOf(fmt), cancel).Scan();
+}
+
+// Vorbis gives no sound for its first packet: the first output is the overlap of the
+// first two short blocks, half a short block long, and carries the second's time.
+static int VorbisLead(const AVCodecParameters* par) {
+    // The identification header: "\x01vorbis", then the blocksize exponents at byte 28.
+    static constexpr uint8_t kId[] = {0x01, 'v', 'o', 'r', 'b', 'i', 's'};
+    const uint8_t* data = par->extradata;
+    const int size = par->extradata_size;
+    for (int i = 0; data != nullptr && i + 29 <= size; ++i) {
+        if (std::memcmp(data + i, kId, sizeof kId) == 0) {
+            const int shortBlock = 1 << (data[i + 28] & 0x0F);
+            return shortBlock / 2;
+        }
+    }
+    return 0;
+}
+
+// The samples by which a codec's decoded sound lags the times of its frames: the delay
+// of its encoder and decoder filter banks together, which a file records only in some
+// containers (MP4 edit lists, MP3 encoder tags, Opus and Ogg headers).
+static int CodecLead(const AVCodecParameters* par) {
+    switch (par->codec_id) {
+        case AV_CODEC_ID_MP1:
+        case AV_CODEC_ID_MP2:
+            return 481;  // the polyphase analysis and synthesis filters, 512 - 32 + 1
+        case AV_CODEC_ID_MP3:
+            return 1105;  // the usual encoder's 576 and the decoder's 529
+        case AV_CODEC_ID_AC3:
+        case AV_CODEC_ID_EAC3:
+            return 256;  // one transform block
+        case AV_CODEC_ID_AAC:
+            return par->profile == FF_PROFILE_AAC_LOW ? 1024 : 0;
+        case AV_CODEC_ID_VORBIS:
+            return VorbisLead(par);
+        case AV_CODEC_ID_WMAV1:
+        case AV_CODEC_ID_WMAV2: {
+            // One frame, whose length follows from the sample rate.
+            const int rate = par->sample_rate;
+            const bool v1 = par->codec_id == AV_CODEC_ID_WMAV1;
+            if (rate <= 16000) {
+                return 512;
+            }
+            return rate <= 22050 || (v1 && rate <= 32000) ? 1024 : 2048;
+        }
+        default:
+            return 0;
+    }
+}
+
+// The lead to take off for this file: none when the file records the delay itself,
+// as padding in the stream's parameters, as samples to skip in its first packet, or
+// by starting the stream's first packet before the stream's start.
+int LeadOf(const AVStream* st, const AVPacket* first) {
+    if (st->codecpar->initial_padding > 0) {
+        return 0;
+    }
+    if (first != nullptr && av_packet_get_side_data(first, AV_PKT_DATA_SKIP_SAMPLES, nullptr)) {
+        return 0;
+    }
+    if (first != nullptr && first->pts != AV_NOPTS_VALUE && st->start_time != AV_NOPTS_VALUE &&
+        first->pts < st->start_time) {
+        return 0;
+    }
+    return CodecLead(st->codecpar);
+}
+
+int64_t LeadTime(int lead, int rate) {
+    return rate > 0 ? av_rescale(lead, MediaTime::kUnitsPerSecond, rate) : 0;
+}
+
+// Reads up to the first packet of the stream; the other streams are discarded.
+AVPacket* ReadFirstPacket(AVFormatContext* fmt, int stream) {
+    AVPacket* pkt = av_packet_alloc();
+    if (pkt == nullptr) {
+        return nullptr;
+    }
+    for (int tries = 0; tries < 256; ++tries) {
+        if (av_read_frame(fmt, pkt) < 0) {
+            break;
+        }
+        if (pkt->stream_index == stream) {
+            return pkt;
+        }
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    return nullptr;
+}
+
+// The container's duration. It counts from the file's start, as the preview does.
+int64_t DurationOf(const AVFormatContext* fmt) {
+    if (fmt->duration == AV_NOPTS_VALUE || fmt->duration <= 0) {
+        return 0;
+    }
+    return av_rescale_q(fmt->duration, AV_TIME_BASE_Q, kMediaTimeBase);
+}
+
+static std::string LayoutText(const AVChannelLayout& layout) {
+    if (layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        return std::to_string(layout.nb_channels) +
+               (layout.nb_channels == 1 ? " channel" : " channels");
+    }
+    char text[128] = {};
+    av_channel_layout_describe(&layout, text, sizeof text);
+    return text;
+}
+
+static std::optional<std::string> Tag(const AVDictionary* metadata, const char* key) {
+    const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
+    if (entry == nullptr || entry->value == nullptr || entry->value[0] == '\0') {
+        return std::nullopt;
+    }
+    // "und" is the containers' way of saying that no language is known.
+    if (std::strcmp(key, "language") == 0 && std::strcmp(entry->value, "und") == 0) {
+        return std::nullopt;
+    }
+    return std::string(entry->value);
+}
+
+std::vector<AudioTrack> ListTracks(const AVFormatContext* fmt, int primary) {
+    std::vector<AudioTrack> tracks;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        const AVCodecParameters* par = st->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO) {
+            continue;
+        }
+        AudioTrack track;
+        track.number = static_cast<int>(tracks.size()) + 1;
+        track.streamIndex = static_cast<int>(i);
+        track.codec = avcodec_get_name(par->codec_id);
+        track.sampleRate = par->sample_rate;
+        track.channels = par->ch_layout.nb_channels;
+        track.channelLayout = LayoutText(par->ch_layout);
+        track.language = Tag(st->metadata, "language");
+        track.title = Tag(st->metadata, "title");
+        track.isDefault = (st->disposition & AV_DISPOSITION_DEFAULT) != 0;
+        track.primary = static_cast<int>(i) == primary;
+        tracks.push_back(std::move(track));
+    }
+    return tracks;
+}
+
+int ProbeDuration(const std::string& path, int64_t& duration, const std::atomic<bool>* cancel) {
+    AVFormatContext* fmt = nullptr;
+    LibavLimits::ReadGuard guard{cancel};
+    const int r = OpenInput(path, &fmt, guard);
+    if (r < 0) {
+        return r;
+    }
+    const MediaTimeline timeline = TimelineOf(
+        path, fmt, av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0), cancel);
+    duration = timeline.HasRestarts() ? timeline.Duration() : DurationOf(fmt);
+    avformat_close_input(&fmt);
+    return 0;
+}
+
+int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* cancel) {
+    info = MediaInfo{};
+    AVFormatContext* fmt = nullptr;
+    LibavLimits::ReadGuard guard{cancel};
+    const int r = OpenInput(path, &fmt, guard);
+    if (r < 0) {
+        return r;
+    }
+    const int primary = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    info.tracks = ListTracks(fmt, primary);
+    // Scanned before any packet is read here: the scan opens the file anew.
+    info.timeline = TimelineOf(path, fmt, primary, cancel);
+    info.duration = info.timeline.HasRestarts() ? info.timeline.Duration() : DurationOf(fmt);
+    const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (video >= 0 && (fmt->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
+        AVRational rate = fmt->streams[video]->avg_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0) {
+            rate = fmt->streams[video]->r_frame_rate;
+        }
+        if (rate.num > 0 && rate.den > 0) {
+            info.frameDuration = av_rescale(MediaTime::kUnitsPerSecond, rate.den, rate.num);
+        }
+    }
+    // Each track's lead needs its first packet: read until every audio track has shown one.
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        fmt->streams[i]->discard = fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO
+                                       ? AVDISCARD_DEFAULT
+                                       : AVDISCARD_ALL;
+    }
+    std::vector<bool> seen(fmt->nb_streams, false);
+    size_t missing = info.tracks.size();
+    AVPacket* pkt = av_packet_alloc();
+    for (int reads = 0; pkt != nullptr && missing > 0 && reads < 4096; ++reads) {
+        if (av_read_frame(fmt, pkt) < 0) {
+            break;
+        }
+        const int index = pkt->stream_index;
+        if (index >= 0 && index < static_cast<int>(seen.size()) && !seen[index]) {
+            seen[index] = true;
+            --missing;
+            for (AudioTrack& t : info.tracks) {
+                if (t.streamIndex == index) {
+                    const AVStream* st = fmt->streams[index];
+                    t.lead = LeadTime(LeadOf(st, pkt), st->codecpar->sample_rate);
+                }
+            }
+        }
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&fmt);
+    return 0;
+}
+
+}  // namespace LibavFile

@@ -1,0 +1,98 @@
+#include "LibavSamples.h"
+
+#include <cstddef>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace LibavSamples {
+
+namespace {
+
+// How many of n samples land outside the integer range when scaled by 2^(bits-1) and
+// rounded to nearest, as the converter rounds them.
+template <typename T>
+int64_t Outside(const T* p, size_t n, double lowest, double highest) {
+    int64_t count = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double x = static_cast<double>(p[i]);
+        count += (x >= highest || x < lowest) ? 1 : 0;
+    }
+    return count;
+}
+
+}  // namespace
+
+Output Choose(int decoderFormat, int bitsPerRawSample, SampleFormat wanted) {
+    Output out{AV_SAMPLE_FMT_S16, 16, false};
+    switch (wanted) {
+        case SampleFormat::S16:
+            break;
+        case SampleFormat::S24:
+            out = {AV_SAMPLE_FMT_S32, 24, false};  // packed to three bytes on the way out
+            break;
+        case SampleFormat::S32:
+            out = {AV_SAMPLE_FMT_S32, 32, false};
+            break;
+        case SampleFormat::F32:
+            out = {AV_SAMPLE_FMT_FLT, 32, true};
+            break;
+        case SampleFormat::Auto:
+            switch (av_get_packed_sample_fmt(static_cast<AVSampleFormat>(decoderFormat))) {
+                case AV_SAMPLE_FMT_U8:
+                    out = {AV_SAMPLE_FMT_U8, 8, false};
+                    break;
+                case AV_SAMPLE_FMT_S32:
+                case AV_SAMPLE_FMT_S64:
+                    out = {AV_SAMPLE_FMT_S32,
+                           bitsPerRawSample > 16 && bitsPerRawSample <= 24 ? 24 : 32, false};
+                    break;
+                default:  // S16 stays; float and double decoders give 16-bit
+                    break;
+            }
+            break;
+    }
+    return out;
+}
+
+bool IsFloatFormat(int format) {
+    switch (av_get_packed_sample_fmt(static_cast<AVSampleFormat>(format))) {
+        case AV_SAMPLE_FMT_FLT:
+        case AV_SAMPLE_FMT_DBL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int64_t ClippedIn(const AVFrame* f, int bits) {
+    const auto format = static_cast<AVSampleFormat>(f->format);
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const int planes = planar ? f->ch_layout.nb_channels : 1;
+    const size_t perPlane =
+        static_cast<size_t>(f->nb_samples) * (planar ? 1 : f->ch_layout.nb_channels);
+    // Rounded to nearest-even after scaling: a half step past the top rounds up and out.
+    const double scale = bits == 16 ? 32768.0 : 2147483648.0;
+    const double highest = (scale - 0.5) / scale;
+    const double lowest = (-scale - 0.5) / scale;
+    const bool isDouble = av_get_packed_sample_fmt(format) == AV_SAMPLE_FMT_DBL;
+    int64_t clipped = 0;
+    for (int p = 0; p < planes; ++p) {
+        if (isDouble) {
+            clipped += Outside(reinterpret_cast<const double*>(f->extended_data[p]), perPlane,
+                               lowest, highest);
+        } else if (bits == 16) {
+            clipped += Outside(reinterpret_cast<const float*>(f->extended_data[p]), perPlane,
+                               lowest, highest);
+        } else {
+            // A float scaled by 2^31 has no half steps there: 1.0 and above clip.
+            clipped +=
+                Outside(reinterpret_cast<const float*>(f->extended_data[p]), perPlane, -1.0, 1.0);
+        }
+    }
+    return clipped;
+}
+
+}  // namespace LibavSamples

@@ -1,0 +1,118 @@
+#include "RestampedFiles.h"
+
+#include <mpv/client.h>
+#include <mpv/stream_cb.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "RestampedStream.h"
+
+namespace {
+
+// ".mpg" of "/a/b.mpg": libavformat's probe may look at it. Empty when the name has none
+// or an odd one.
+std::string ExtensionOf(const std::string& path) {
+    const size_t dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.' || path.size() - dot > 6) {
+        return {};
+    }
+    for (size_t i = dot + 1; i < path.size(); ++i) {
+        if (std::isalnum(static_cast<unsigned char>(path[i])) == 0) {
+            return {};
+        }
+    }
+    return path.substr(dot);
+}
+
+constexpr char kRestampedProtocol[] = "orvanerestamped";
+
+struct RestampedCookie {
+    explicit RestampedCookie(MediaTimeline timeline) : stream(std::move(timeline)) {}
+    RestampedStream stream;
+    int64_t pos = 0;
+};
+
+int64_t ReadRestamped(void* cookie, char* buffer, uint64_t count) {
+    auto* c = static_cast<RestampedCookie*>(cookie);
+    const int64_t got = c->stream.Read(c->pos, reinterpret_cast<uint8_t*>(buffer), count);
+    if (got > 0) {
+        c->pos += got;
+    }
+    return got;
+}
+
+int64_t SeekRestamped(void* cookie, int64_t offset) {
+    auto* c = static_cast<RestampedCookie*>(cookie);
+    if (offset < 0 || offset > c->stream.Size()) {
+        return MPV_ERROR_GENERIC;
+    }
+    c->pos = offset;
+    return offset;
+}
+
+int64_t SizeOfRestamped(void* cookie) {
+    return static_cast<RestampedCookie*>(cookie)->stream.Size();
+}
+
+void CloseRestamped(void* cookie) {
+    delete static_cast<RestampedCookie*>(cookie);
+}
+
+int OpenRestamped(void* /*userData*/, char* uri, mpv_stream_cb_info* info) {
+    const char* number = std::strstr(uri, "://");
+    RestampedFiles::File file;
+    if (number == nullptr ||
+        !RestampedFiles::Instance().Find(std::strtoull(number + 3, nullptr, 10), file)) {
+        return MPV_ERROR_LOADING_FAILED;
+    }
+    auto cookie = std::make_unique<RestampedCookie>(std::move(file.timeline));
+    if (!cookie->stream.Open(file.path)) {
+        return MPV_ERROR_LOADING_FAILED;
+    }
+    info->cookie = cookie.release();
+    info->read_fn = &ReadRestamped;
+    info->seek_fn = &SeekRestamped;
+    info->size_fn = &SizeOfRestamped;
+    info->close_fn = &CloseRestamped;
+    return 0;
+}
+
+}  // namespace
+
+RestampedFiles& RestampedFiles::Instance() {
+    static auto* files = new RestampedFiles;
+    return *files;
+}
+
+uint64_t RestampedFiles::Add(File file) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_files.emplace(++m_last, std::move(file));
+    return m_last;
+}
+
+void RestampedFiles::Remove(uint64_t number) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_files.erase(number);
+}
+
+bool RestampedFiles::Find(uint64_t number, File& file) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_files.find(number);
+    if (found == m_files.end()) {
+        return false;
+    }
+    file = found->second;
+    return true;
+}
+
+bool RestampedFiles::Register(mpv_handle* mpv) {
+    return mpv_stream_cb_add_ro(mpv, kRestampedProtocol, nullptr, &OpenRestamped) >= 0;
+}
+
+std::string RestampedFiles::Url(uint64_t number, const std::string& path) {
+    return std::string(kRestampedProtocol) + "://" + std::to_string(number) + "/clip" +
+           ExtensionOf(path);
+}
