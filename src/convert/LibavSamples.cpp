@@ -12,13 +12,13 @@ namespace LibavSamples {
 namespace {
 
 // How many of n samples land outside the integer range when scaled by 2^(bits-1) and
-// rounded to nearest, as the converter rounds them.
+// rounded to nearest, as the converter rounds them. Compared in the samples' own type:
+// the limits used for float samples are exact in float, and the loop vectorises.
 template <typename T>
-int64_t Outside(const T* p, size_t n, double lowest, double highest) {
+int64_t Outside(const T* p, size_t n, T lowest, T highest) {
     int64_t count = 0;
     for (size_t i = 0; i < n; ++i) {
-        const double x = static_cast<double>(p[i]);
-        count += (x >= highest || x < lowest) ? 1 : 0;
+        count += static_cast<int>(p[i] >= highest) | static_cast<int>(p[i] < lowest);
     }
     return count;
 }
@@ -80,16 +80,16 @@ int64_t ClippedIn(const AVFrame* f, int bits) {
     const bool isDouble = av_get_packed_sample_fmt(format) == AV_SAMPLE_FMT_DBL;
     int64_t clipped = 0;
     for (int p = 0; p < planes; ++p) {
+        const uint8_t* data = f->extended_data[p];
         if (isDouble) {
-            clipped += Outside(reinterpret_cast<const double*>(f->extended_data[p]), perPlane,
-                               lowest, highest);
+            clipped += Outside(reinterpret_cast<const double*>(data), perPlane, lowest, highest);
         } else if (bits == 16) {
-            clipped += Outside(reinterpret_cast<const float*>(f->extended_data[p]), perPlane,
-                               lowest, highest);
+            // 1 - 2^-16 and -(1 + 2^-16): exact in float.
+            clipped += Outside(reinterpret_cast<const float*>(data), perPlane,
+                               static_cast<float>(lowest), static_cast<float>(highest));
         } else {
             // A float scaled by 2^31 has no half steps there: 1.0 and above clip.
-            clipped +=
-                Outside(reinterpret_cast<const float*>(f->extended_data[p]), perPlane, -1.0, 1.0);
+            clipped += Outside(reinterpret_cast<const float*>(data), perPlane, -1.0f, 1.0f);
         }
     }
     return clipped;
