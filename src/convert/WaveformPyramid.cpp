@@ -15,37 +15,50 @@ bool WaveformPyramid::Complete() const {
 
 void WaveformPyramid::Append(const float* frames, size_t count) {
     std::lock_guard lock(m_mutex);
-    for (size_t i = 0; i < count; ++i) {
-        const float x = frames[i];
-        m_fineMin = std::min(m_fineMin, x);
-        m_fineMax = std::max(m_fineMax, x);
-        m_coarseMin = std::min(m_coarseMin, x);
-        m_coarseMax = std::max(m_coarseMax, x);
-        if (++m_fineFill == kFine) {
-            m_fine.mins.push_back(m_fineMin);
-            m_fine.maxs.push_back(m_fineMax);
-            m_fineFill = 0;
-            m_fineMin = 1;
-            m_fineMax = -1;
+    // Bucket by bucket: a tight min/max over each piece, and the coarse level from the
+    // fine buckets, whose bounds it shares.
+    for (size_t i = 0; i < count;) {
+        const size_t take = std::min<size_t>(count - i, static_cast<size_t>(kFine - m_fineFill));
+        float lo = m_fineMin;
+        float hi = m_fineMax;
+        for (size_t k = i; k < i + take; ++k) {
+            lo = std::min(lo, frames[k]);
+            hi = std::max(hi, frames[k]);
         }
-        if (++m_coarseFill == kCoarse) {
-            m_coarse.mins.push_back(m_coarseMin);
-            m_coarse.maxs.push_back(m_coarseMax);
-            m_coarseFill = 0;
-            m_coarseMin = 1;
-            m_coarseMax = -1;
+        m_fineMin = lo;
+        m_fineMax = hi;
+        m_fineFill += static_cast<int64_t>(take);
+        i += take;
+        if (m_fineFill == kFine) {
+            CloseFineBucket();
         }
     }
     m_frames += static_cast<int64_t>(count);
+}
+
+void WaveformPyramid::CloseFineBucket() {
+    m_fine.mins.push_back(m_fineMin);
+    m_fine.maxs.push_back(m_fineMax);
+    m_coarseMin = std::min(m_coarseMin, m_fineMin);
+    m_coarseMax = std::max(m_coarseMax, m_fineMax);
+    m_coarseFill += m_fineFill;
+    m_fineFill = 0;
+    m_fineMin = 1;
+    m_fineMax = -1;
+    if (m_coarseFill == kCoarse) {
+        m_coarse.mins.push_back(m_coarseMin);
+        m_coarse.maxs.push_back(m_coarseMax);
+        m_coarseFill = 0;
+        m_coarseMin = 1;
+        m_coarseMax = -1;
+    }
 }
 
 void WaveformPyramid::Finish() {
     std::lock_guard lock(m_mutex);
     // The last, partial buckets count too.
     if (m_fineFill > 0) {
-        m_fine.mins.push_back(m_fineMin);
-        m_fine.maxs.push_back(m_fineMax);
-        m_fineFill = 0;
+        CloseFineBucket();
     }
     if (m_coarseFill > 0) {
         m_coarse.mins.push_back(m_coarseMin);

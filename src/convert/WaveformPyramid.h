@@ -42,6 +42,8 @@ class WaveformPyramid {
         std::vector<float> mins;
         std::vector<float> maxs;
     };
+    // Ends the fine bucket being filled and takes it into the coarse one.
+    void CloseFineBucket();
     // min/max over the buckets [from, to) of a level.
     static void Merge(const Level& level, int64_t from, int64_t to, Column& column);
 
