@@ -156,11 +156,19 @@ int main(int argc, char** argv) {
                               MediaTime::kUnitsPerSecond * (w ? w->SampleRate() : 0) / 800;
         return w != nullptr && w->SampleRate() > 0 && static_cast<double>(w->Frames()) >= column;
     };
-    if (!RunUntil([&] { return opens == 1 && firstColumn(); }, 60'000)) {
+    qint64 firstColumns = -1;
+    const bool opened = RunUntil(
+        [&] {
+            if (firstColumns < 0 && firstColumn()) {
+                firstColumns = sinceOpen.elapsed();
+            }
+            return opens == 1 && firstColumns >= 0;
+        },
+        60'000);
+    if (!opened) {
         std::fprintf(stderr, "the large file did not open, or its waveform did not start\n");
         return 1;
     }
-    const qint64 firstColumns = sinceOpen.elapsed();
     const double openLarge = meter.StopMs();
 
     // 2. Twenty seeks across it while it plays.

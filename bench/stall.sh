@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The longest GUI-thread stall while the real converter (libmpv without picture or sound
-# output, the FFmpeg prober, offscreen widgets) opens a 1 GB MPEG program stream, seeks in
-# it 20 times while it plays, and opens a file whose probe answers only after 2 s.
+# output, the FFmpeg prober, offscreen widgets, the panel open) opens a 1 GB MPEG program
+# stream, seeks in it 20 times while it plays, zooms the waveform and plays the selection
+# while the waveform computes, and opens a file whose probe answers only after 2 s. It
+# also gives how soon the waveform's first columns came and when it was whole.
 # Target: none over 50 ms. The run's output is kept in bench/results/.
 #
 #   bench/stall.sh            (uses build/bin/stall_bench; builds it when missing)
@@ -29,6 +31,8 @@ log=bench/results/stall-$(date -u +%Y-%m-%d).txt
     done
 } | tee "$log"
 # Every figure of every run must be at most 50 ms.
-worst=$(grep -o '[0-9.]* ms' "$log" | awk '{ if ($1 > m) m = $1 } END { print m + 0 }')
+# (The waveform's figures after "Waveform:" are times, not stalls.)
+worst=$(grep 'longest GUI stall' "$log" | sed 's/Waveform:.*//' | grep -o '[0-9.]* ms' |
+    awk '{ if ($1 > m) m = $1 } END { print m + 0 }')
 echo "worst stall over all runs: $worst ms" | tee -a "$log"
 awk -v w="$worst" 'BEGIN { exit !(w <= 50) }' || { echo "target missed: a stall over 50 ms" >&2; exit 1; }
