@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 
+#include "EngineSamples.h"
 #include "FfmpegAudioSource.h"
 #include "TestMedia.h"
 
@@ -26,23 +27,7 @@ std::vector<float> AsFloat(const std::vector<int16_t>& s) {
 
 // The engine's mono samples from rtStart on, n of them.
 std::vector<float> Cut(const std::string& path, int64_t rtStart, size_t n) {
-    FfmpegAudioSource source;
-    EXPECT_EQ(source.OpenAudioStream(path), 0) << source.LastError();
-    AudioFormat format;
-    EXPECT_EQ(source.PrepareAudioSample(format), 0);
-    source.Seek(rtStart);
-    std::vector<int16_t> samples;
-    uint8_t buffer[AudioStreamSource::AUDIO_BUFFER_SIZE];
-    while (samples.size() < n) {
-        const long got = source.FillAudioBuffer(buffer);
-        if (got == AudioStreamSource::kEndOfStream) {
-            break;
-        }
-        const auto* s = reinterpret_cast<const int16_t*>(buffer);
-        samples.insert(samples.end(), s, s + got / 2);
-    }
-    samples.resize(std::min(samples.size(), n));
-    return AsFloat(samples);
+    return AsFloat(EngineSamples(path, rtStart, n));
 }
 
 // The lag of piece against signal around `at`: where in the signal the piece fits

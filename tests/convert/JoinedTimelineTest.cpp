@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "EngineSamples.h"
 #include "FfmpegAudioSource.h"
 #include "TestMedia.h"
 
@@ -50,23 +51,7 @@ void Join(const std::vector<std::string>& parts, const std::string& path) {
 
 // The engine's mono samples from rtStart on: count of them, or all.
 std::vector<int16_t> Decode(const std::string& path, int64_t rtStart, size_t count = SIZE_MAX) {
-    FfmpegAudioSource source;
-    EXPECT_EQ(source.OpenAudioStream(path), 0) << source.LastError();
-    AudioFormat format;
-    EXPECT_EQ(source.PrepareAudioSample(format), 0);
-    source.Seek(rtStart);
-    std::vector<int16_t> samples;
-    uint8_t buffer[AudioStreamSource::AUDIO_BUFFER_SIZE];
-    while (samples.size() < count) {
-        const long got = source.FillAudioBuffer(buffer);
-        if (got == AudioStreamSource::kEndOfStream) {
-            break;
-        }
-        const auto* s = reinterpret_cast<const int16_t*>(buffer);
-        samples.insert(samples.end(), s, s + got / 2);
-    }
-    samples.resize(std::min(samples.size(), count));
-    return samples;
+    return EngineSamples(path, rtStart, count);
 }
 
 int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t from) {
