@@ -178,18 +178,24 @@ void PreviewScreen::OnLeftClick() {
         return;
     }
     QWidget* dialog = m_dialog.data();
+    const auto dialogInFront = [dialog] {
+        SetStaysOnTop(dialog, true);
+        dialog->show();
+        dialog->raise();
+    };
+    const auto windowInFront = [this] {
+        m_window.raise();
+        m_window.activateWindow();
+    };
     if (m_fullScreen) {
         if (m_clickHidesDialog) {
             // Behind the full-screen video rather than hidden: hiding a modal dialog
             // would end it.
             SetStaysOnTop(dialog, false);
             dialog->lower();
-            m_window.raise();
-            m_window.activateWindow();
+            windowInFront();
         } else {
-            SetStaysOnTop(dialog, true);
-            dialog->show();
-            dialog->raise();
+            dialogInFront();
             dialog->activateWindow();
         }
         m_clickHidesDialog = !m_clickHidesDialog;
@@ -198,12 +204,9 @@ void PreviewScreen::OnLeftClick() {
             SetStaysOnTop(dialog, false);
             dialog->show();
             m_window.show();
-            m_window.raise();
-            m_window.activateWindow();
+            windowInFront();
         } else {
-            SetStaysOnTop(dialog, true);
-            dialog->show();
-            dialog->raise();
+            dialogInFront();
         }
         s_dialogOnTop = !s_dialogOnTop;
     }

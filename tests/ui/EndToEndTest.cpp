@@ -25,6 +25,17 @@ class EndToEnd : public RealMediaFixture {
                          });
     }
 
+    // Opens a clip with Open Media File, waits for the preview and starts counting its
+    // reports; no message may come.
+    void OpenClip(const std::string& clip) {
+        choosers.openAnswer = QString::fromStdString(clip);
+        Click(ConverterDialog::IDC_OPEN_MEDIA);
+        ASSERT_TRUE(WaitFor([&] { return opensFinished == 1; }));
+        ASSERT_NE(Player(), nullptr);
+        CountReports();
+        ASSERT_TRUE(messages.records.empty()) << messages.records[0].text.toStdString();
+    }
+
     // Waits for a report, handled by the dialog, whose position satisfies `done`.
     template <typename Condition>
     bool WaitForReport(Condition done) {
@@ -51,12 +62,7 @@ TEST_F(EndToEnd, MarksFromThePlayingPreviewCutTheStreamsSamples) {
     const std::string output = media.Path("cut.wav");
 
     MakeMediaDialog();
-    choosers.openAnswer = QString::fromStdString(clip);
-    Click(ConverterDialog::IDC_OPEN_MEDIA);
-    ASSERT_TRUE(WaitFor([&] { return opensFinished == 1; }));
-    ASSERT_NE(Player(), nullptr);
-    CountReports();
-    ASSERT_TRUE(messages.records.empty()) << messages.records[0].text.toStdString();
+    ASSERT_NO_FATAL_FAILURE(OpenClip(clip));
     // The streams start about half a second into the program stream: 6.97 s in all.
     EXPECT_EQ(InfoText().toStdString(), "Tone Clip.mpg   00:00:00 / 00:00:06");
     EXPECT_EQ(EndText().toStdString(), "00:00:06");
@@ -156,12 +162,7 @@ TEST_F(EndToEnd, MarksTakenInTheSecondPartOfAJoinedFileCutThatPartsSound) {
     const std::string output = media.Path("second part.wav");
 
     MakeMediaDialog();
-    choosers.openAnswer = QString::fromStdString(clip);
-    Click(ConverterDialog::IDC_OPEN_MEDIA);
-    ASSERT_TRUE(WaitFor([&] { return opensFinished == 1; }));
-    ASSERT_NE(Player(), nullptr);
-    CountReports();
-    ASSERT_TRUE(messages.records.empty()) << messages.records[0].text.toStdString();
+    ASSERT_NO_FATAL_FAILURE(OpenClip(clip));
     // The whole 12 s, as the preview plays it too.
     EXPECT_EQ(EndText().toStdString(), "00:00:12");
     Click(ConverterDialog::IDC_PLAY);
