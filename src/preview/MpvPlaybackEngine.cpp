@@ -232,6 +232,7 @@ EngineResult MpvPlaybackEngine::Run() {
     EngineResult result = SetFlag("pause", false);
     if (result.Ok()) {
         m_running = true;
+        m_heldAtSeek = false;
     }
     return result;
 }
@@ -313,9 +314,11 @@ EngineResult MpvPlaybackEngine::GetTime(const char* name, int64_t* value) {
 }
 
 EngineResult MpvPlaybackEngine::GetCurrentPosition(int64_t* position) {
-    if (m_seekPending) {
+    if (m_seekPending || m_heldAtSeek) {
         // Until the seek lands "time-pos" still tells the old place; the target is
-        // where the clip is about to be.
+        // where the clip is about to be. Held after an exact seek, the clip is at the
+        // target too, where "time-pos" of a sound-only clip can be off by its audio
+        // buffer (the end of the file near it, 0.2 s before it once the clip has ended).
         *position = m_seekTarget;
         return {};
     }
@@ -413,6 +416,7 @@ void MpvPlaybackEngine::HandleEvent(const mpv_event& event) {
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
+            m_heldAtSeek = m_seekPending && !m_running;
             m_seekPending = false;
             ++m_restarts;
             // The first picture after the load: waited for, so that this restart is

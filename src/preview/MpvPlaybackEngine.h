@@ -98,4 +98,5 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     uint64_t m_restampedFile = 0;
     bool m_seekPending = false;
     int64_t m_seekTarget = 0;
+    bool m_heldAtSeek = false;  // paused where the last seek landed
 };

@@ -224,6 +224,26 @@ TEST_F(MpvEngineTest, SeekToTheEndOfAPausedClipDoesNotRewind) {
     EXPECT_GT(player->position(), 4 * kSecond);
 }
 
+// Marks are taken from a held clip: it is where it was sent, also in the last moments of a
+// sound-only clip and after the clip has once played to its end.
+TEST_F(MpvEngineTest, AHeldSoundOnlyClipIsWhereItWasSent) {
+    ASSERT_TRUE(OpenReal(sound));
+    for (const bool ended : {false, true}) {
+        if (ended) {
+            SeekAndWait(2 * kSecond);
+            player->Play();
+            ASSERT_TRUE(WaitFor([&] { return player->state() == Stopped; }, 15000));
+        }
+        for (const int64_t target : {28'500'000LL, 12'575'000LL, 0LL}) {
+            SeekAndWait(target);
+            ProcessEventsFor(200);
+            EXPECT_NEAR(static_cast<double>(player->CurrentPosition()), static_cast<double>(target),
+                        kSecond / 1000.0)
+                << "target " << target << (ended ? " after the end" : "");
+        }
+    }
+}
+
 TEST_F(MpvEngineTest, SoundOnlyFilePlaysWithTheWindowHidden) {
     ASSERT_TRUE(OpenReal(sound));
     EXPECT_FALSE(player->hasVideo());

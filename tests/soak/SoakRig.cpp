@@ -466,6 +466,8 @@ void SoakRig::Perform(const SoakAction& action) {
     if (action.hasty) {
         m_model.exact = false;
     }
+    // The clip may have ended since the last check, and the step acts on a stopped clip.
+    NoteEndOfPlay(m_session->Preview().State());
     switch (action.kind) {
         case Kind::Open:
         case Kind::Drop:
@@ -632,6 +634,34 @@ void SoakRig::PlayInModel(PlayState next) {
     }
 }
 
+void SoakRig::NoteEndOfPlay(PlayState state) {
+    Model& m = m_model;
+    const SoakFile* expected = m.media >= 0 ? &Files()[static_cast<size_t>(m.media)] : nullptr;
+    if (m.preview == Running && state == Paused && m.rangeToMs != -1) {
+        // An audition holds at the end of its part.
+        const auto ran =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
+                .count();
+        if (m.rangeToMs == kAnyEnd || ran >= m.rangeToMs - m.playedFromMs - 1000) {
+            m.preview = Paused;
+            m.positionMs = std::max<int64_t>(m.rangeToMs, 0);
+            m.positionKnown = m.rangeToMs >= 0;
+            m.rangeToMs = -1;
+        }
+    }
+    if (m.preview == Running && state == Stopped && expected != nullptr) {
+        // The clip may have played to its end, which stops it.
+        const auto ran =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
+                .count();
+        if (ran >= expected->lengthMs - m.playedFromMs - 1000) {
+            m.preview = Stopped;
+            m.positionMs = 0;
+            m.positionKnown = true;
+        }
+    }
+}
+
 void SoakRig::SeekInModel(int64_t ms) {
     // A seek ends an audition: from there the clip plays on as usual.
     m_model.looping = false;
@@ -669,8 +699,12 @@ void SoakRig::DoSlider(const SoakAction& action) {
             Fail("the thumb moved from " + std::to_string(held) + " to " +
                  std::to_string(slider->value()) + " while the user held it");
         }
+        // The clip may have played to its end while the thumb was held; the seek then
+        // moves a stopped clip.
+        NoteEndOfPlay(m_session->Preview().State());
         QTest::mouseRelease(slider, Qt::LeftButton, {}, point(action.a));
     } else {
+        NoteEndOfPlay(m_session->Preview().State());
         QTest::mouseClick(slider, Qt::LeftButton, {}, point(action.a));
     }
     if (m_dragging != 0) {
@@ -1317,29 +1351,7 @@ std::vector<std::string> SoakRig::Check() {
                                     (expected->audio ? m.track : -1),
          "the track box shows another track");
     const PlayState state = m_session->Preview().State();
-    if (m.preview == Running && state == Paused && m.rangeToMs != -1) {
-        // An audition holds at the end of its part.
-        const auto ran =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
-                .count();
-        if (m.rangeToMs == kAnyEnd || ran >= m.rangeToMs - m.playedFromMs - 1000) {
-            m.preview = Paused;
-            m.positionMs = std::max<int64_t>(m.rangeToMs, 0);
-            m.positionKnown = m.rangeToMs >= 0;
-            m.rangeToMs = -1;
-        }
-    }
-    if (m.preview == Running && state == Stopped && expected != nullptr) {
-        // The clip may have played to its end, which stops it.
-        const auto ran =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
-                .count();
-        if (ran >= expected->lengthMs - m.playedFromMs - 1000) {
-            m.preview = Stopped;
-            m.positionMs = 0;
-            m.positionKnown = true;
-        }
-    }
+    NoteEndOfPlay(state);
     want(state == m.preview, "the preview is in state " + std::to_string(state) + " instead of " +
                                  std::to_string(m.preview));
     want(player == nullptr || player->isFullScreen() == m.fullScreen,

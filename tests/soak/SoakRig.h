@@ -151,6 +151,9 @@ class SoakRig {
     void ClosePreviewInModel();
     void PlayInModel(PlayState next);
     void SeekInModel(int64_t ms);
+    // A running clip that the program shows held or stopped may have reached the end of its
+    // part or of the file: the model follows when the time run allows it.
+    void NoteEndOfPlay(PlayState state);
     void CheckFiles();
     std::string StateKey() const;
 
