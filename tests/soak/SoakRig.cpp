@@ -1395,7 +1395,8 @@ void SoakRig::Resync() {
     m.preview = m_session->Preview().State();
     m.fullScreen = Player() != nullptr && Player()->isFullScreen();
     m.output = m_session->Dialog().OutputPath();
-    m.positionMs = m_session->Preview().Position() / 10'000;
+    // Where the player is now: the last report may be from before a seek.
+    m.positionMs = m_session->Preview().CurrentPosition() / 10'000;
     m.playedFromMs = 0;  // unknown: an end of the clip is then allowed at any time
     m.positionKnown = false;
     m.runningSince = Clock::now() - std::chrono::hours(1);
