@@ -16,4 +16,8 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/s
 BUILD_DIR=build-tsan BUILD_TARGETS="$(./scripts/check-suites.sh --list threaded)" ./scripts/build.sh -DORVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
   -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF
 ./scripts/check-suites.sh build-tsan threaded
-ctest --test-dir build-tsan --output-on-failure --no-tests=error -j2 -L threaded
+# The codec sweeps convert file after file through the same two threads as any other
+# conversion: under this sanitizer they add a minute and no new hand-over between threads.
+# They run in the plain and the AddressSanitizer builds.
+sweeps='^(CutAlignment\.EveryLossy|FormatSweep\.EveryNamed|OutputFormat\.EveryFormatAndHeader|JoinedTimeline\.CutsAnywhere|FfmpegAudioSource\.LossyCuts)'
+ctest --test-dir build-tsan --output-on-failure --no-tests=error -j2 -L threaded -E "$sweeps"
