@@ -636,25 +636,23 @@ void SoakRig::PlayInModel(PlayState next) {
 
 void SoakRig::NoteEndOfPlay(PlayState state) {
     Model& m = m_model;
-    const SoakFile* expected = m.media >= 0 ? &Files()[static_cast<size_t>(m.media)] : nullptr;
-    if (m.preview == Running && state == Paused && m.rangeToMs != -1) {
+    if (m.preview != Running || m.media < 0) {
+        return;
+    }
+    const int64_t ran =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
+            .count();
+    if (state == Paused && m.rangeToMs != -1) {
         // An audition holds at the end of its part.
-        const auto ran =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
-                .count();
         if (m.rangeToMs == kAnyEnd || ran >= m.rangeToMs - m.playedFromMs - 1000) {
             m.preview = Paused;
             m.positionMs = std::max<int64_t>(m.rangeToMs, 0);
             m.positionKnown = m.rangeToMs >= 0;
             m.rangeToMs = -1;
         }
-    }
-    if (m.preview == Running && state == Stopped && expected != nullptr) {
+    } else if (state == Stopped) {
         // The clip may have played to its end, which stops it.
-        const auto ran =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
-                .count();
-        if (ran >= expected->lengthMs - m.playedFromMs - 1000) {
+        if (ran >= Files()[static_cast<size_t>(m.media)].lengthMs - m.playedFromMs - 1000) {
             m.preview = Stopped;
             m.positionMs = 0;
             m.positionKnown = true;
