@@ -416,7 +416,9 @@ void MpvPlaybackEngine::HandleEvent(const mpv_event& event) {
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
-            m_heldAtSeek = m_seekPending && !m_running;
+            // Seeks sent close together may land one by one: a held clip stays at the
+            // last target until it runs again, whichever landing comes first.
+            m_heldAtSeek = !m_running && (m_seekPending || m_heldAtSeek);
             m_seekPending = false;
             ++m_restarts;
             // The first picture after the load: waited for, so that this restart is

@@ -242,6 +242,14 @@ TEST_F(MpvEngineTest, AHeldSoundOnlyClipIsWhereItWasSent) {
                 << "target " << target << (ended ? " after the end" : "");
         }
     }
+    // Two seeks in flight at once, as a rewind at the end of a clip and a mark typed
+    // straight after it: the clip is where the second one sent it.
+    const int restarts = Mpv().PlaybackRestarts();
+    EXPECT_EQ(player->SeekTo(kSecond), 0);
+    EXPECT_EQ(player->SeekTo(28'500'000LL), 0);
+    ASSERT_TRUE(WaitFor([&] { return Mpv().PlaybackRestarts() > restarts; }));
+    ProcessEventsFor(300);
+    EXPECT_NEAR(static_cast<double>(player->CurrentPosition()), 28'500'000.0, kSecond / 1000.0);
 }
 
 TEST_F(MpvEngineTest, SoundOnlyFilePlaysWithTheWindowHidden) {
