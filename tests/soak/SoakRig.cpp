@@ -702,7 +702,6 @@ void SoakRig::DoSlider(const SoakAction& action) {
         NoteEndOfPlay(m_session->Preview().State());
         QTest::mouseRelease(slider, Qt::LeftButton, {}, point(action.a));
     } else {
-        NoteEndOfPlay(m_session->Preview().State());
         QTest::mouseClick(slider, Qt::LeftButton, {}, point(action.a));
     }
     if (m_dragging != 0) {
