@@ -104,6 +104,8 @@ void ConversionController::OnConvert() {
     request.sampleFormat = static_cast<SampleFormat>(PanelController::StoredFormat(m_settings));
     request.header = PanelController::StoredModernHeader(m_settings) ? WavHeaderKind::Modern
                                                                      : WavHeaderKind::Classic;
+    request.end =
+        PanelController::StoredExactEnd(m_settings) ? CutEnd::Exact : CutEnd::WholeBuffers;
     if (OutputPathRules::FileExists(output)) {
         const UserMessages::Answer answer = m_messages.Show(
             &m_dialog, tr("%1 exists. Do you want to replace it?").arg(output), tr("Warning"),
@@ -164,6 +166,15 @@ void ConversionController::OnJobFinished(const JobOutcome& outcome) {
                 m_messages.Show(&m_dialog,
                                 tr("Can not convert %1: %2")
                                     .arg(m_jobMedia, QString::fromStdString(outcome.reason)),
+                                tr("Error"), UserMessages::Buttons::Ok);
+            }
+            break;
+        case JobOutcome::Status::NoSoundRead:
+            if (!m_closing) {
+                m_messages.Show(&m_dialog,
+                                tr("Can not convert %1: no sound could be read from the Start "
+                                   "Time on, although the file has sound there.")
+                                    .arg(m_jobMedia),
                                 tr("Error"), UserMessages::Buttons::Ok);
             }
             break;

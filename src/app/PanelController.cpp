@@ -20,6 +20,7 @@ namespace {
 constexpr const char* kSection = "Option";
 constexpr const char* kPanelKey = "precision_panel";
 constexpr const char* kFormatKey = "sample_format";
+constexpr const char* kExactEndKey = "exact_end";
 constexpr const char* kModernKey = "modern_header";
 // How long Play start and Play end play.
 constexpr int64_t kEdge = 2 * MediaTime::kUnitsPerSecond;
@@ -115,6 +116,8 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
     });
     connect(panel, &PrecisionPanel::modernHeaderToggled, this,
             [this](bool on) { m_settings.WriteProfileInt(kSection, kModernKey, on ? 1 : 0); });
+    connect(panel, &PrecisionPanel::exactEndToggled, this,
+            [this](bool on) { m_settings.WriteProfileInt(kSection, kExactEndKey, on ? 1 : 0); });
     connect(&m_dialog, &ConverterDialog::panelToggled, this, [this](bool open) {
         m_settings.WriteProfileInt(kSection, kPanelKey, open ? 1 : 0);
         if (open && !m_waveform) {
@@ -127,6 +130,7 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
 
     panel->ShowFormat(StoredFormat(m_settings));
     panel->ShowModernHeader(StoredModernHeader(m_settings));
+    panel->ShowExactEnd(StoredExactEnd(m_settings));
     m_dialog.ShowPanel(m_settings.GetProfileInt(kSection, kPanelKey, 0) != 0);
 }
 
@@ -139,6 +143,10 @@ int PanelController::StoredFormat(const ProfileSettings& settings) {
 
 bool PanelController::StoredModernHeader(const ProfileSettings& settings) {
     return settings.GetProfileInt(kSection, kModernKey, 0) != 0;
+}
+
+bool PanelController::StoredExactEnd(const ProfileSettings& settings) {
+    return settings.GetProfileInt(kSection, kExactEndKey, 0) != 0;
 }
 
 bool PanelController::IsComputingWaveform() const {

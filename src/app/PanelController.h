@@ -33,6 +33,8 @@ class PanelController final : public QObject {
     // The output choices as stored: a SampleFormat value and the modern header.
     static int StoredFormat(const ProfileSettings& settings);
     static bool StoredModernHeader(const ProfileSettings& settings);
+    // Whether a cut ends exactly at the End mark rather than in whole buffers.
+    static bool StoredExactEnd(const ProfileSettings& settings);
 
     // True while a waveform is being computed.
     bool IsComputingWaveform() const;

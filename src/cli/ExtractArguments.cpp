@@ -56,6 +56,7 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
     int track = AudioStreamSource::kPrimaryTrack;
     bool yes = false;
     bool quiet = false;
+    bool wholeBuffers = false;
     bool probe = false;
     bool json = false;
     app.add_option("INPUT", positionals,
@@ -63,7 +64,10 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
                    "(default: INPUT with the extension .wav); with -d, any number of inputs")
         ->required();
     app.add_option("-s,--start", start, "start mark (default 0)")->type_name("TIME");
-    app.add_option("-e,--end", end, "end mark (default: the end of the stream)")->type_name("TIME");
+    app.add_option("-e,--end", end,
+                   "end mark (default: the end of the stream); the WAV ends just before the "
+                   "sample at the end mark")
+        ->type_name("TIME");
     app.add_option("-a,--track", track,
                    "the audio track to convert, counted from 1 in the order of the file "
                    "(default: the file's primary track; --probe lists them)")
@@ -81,6 +85,9 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
         ->check(CLI::IsMember({"classic", "modern"}));
     app.add_option("-d,--output-dir", folder, "write one WAV per INPUT into DIR, named after it")
         ->type_name("DIR");
+    app.add_flag("--whole-buffers", wholeBuffers,
+                 "end a cut as the converter dialog does by default: the last 5000-byte buffer "
+                 "is written whole, up to 52 ms past the end mark");
     app.add_flag("-y,--yes", yes, "replace an existing OUTPUT without asking");
     app.add_flag("-q,--quiet", quiet, "no progress display");
     CLI::Option* probeOption = app.add_flag(
@@ -140,6 +147,7 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
         return UsageError("--probe takes one INPUT");
     }
     result.yes = yes;
+    result.end = wholeBuffers ? CutEnd::WholeBuffers : CutEnd::Exact;
     result.quiet = quiet;
     result.json = json;
     result.track = track;

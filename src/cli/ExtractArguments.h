@@ -43,6 +43,8 @@ class ExtractArguments {
     int track = AudioStreamSource::kPrimaryTrack;
     SampleFormat sampleFormat = SampleFormat::Auto;
     WavHeaderKind header = WavHeaderKind::Classic;
+    // The command ends a cut at the end mark's frame unless asked for whole buffers.
+    CutEnd end = CutEnd::Exact;
     bool yes = false;
     bool quiet = false;
     bool json = false;

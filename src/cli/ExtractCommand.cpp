@@ -99,7 +99,25 @@ std::string ExtractCommand::TrackText(const AudioTrack& track) {
     if (track.primary) {
         text += ", primary";
     }
-    return text;
+    const std::string lead = LeadText(track);
+    return lead.empty() ? text : text + ", " + lead;
+}
+
+std::string ExtractCommand::LeadText(const AudioTrack& track) {
+    const std::string samples = Plural(track.leadSamples, "sample");
+    switch (track.leadRule) {
+        case LeadRule::None:
+            break;
+        case LeadRule::TakenOff:
+            return "lead " + samples + " taken off";
+        case LeadRule::Carried:
+            return "timestamps carry the lead";
+        case LeadRule::Recorded:
+            return "delay of " + samples + " recorded in the file";
+        case LeadRule::Followed:
+            return "timestamps followed (sound and picture start apart)";
+    }
+    return {};
 }
 
 std::string ExtractCommand::NoSuchTrackText(const std::string& input, int track, int count) {
@@ -178,7 +196,11 @@ int ExtractCommand::Probe(const ExtractArguments& args) {
                         {"channel_layout", t.channelLayout},
                         {"language", Optional(t.language)},
                         {"title", Optional(t.title)},
-                        {"default", t.isDefault}});
+                        {"default", t.isDefault},
+                        {"lead",
+                         {{"samples", t.leadSamples},
+                          {"taken_off", t.leadRule == LeadRule::TakenOff ||
+                                            t.leadRule == LeadRule::Recorded}}}});
     }
     nlohmann::ordered_json probe;
     probe["path"] = input;
@@ -344,6 +366,7 @@ int ExtractCommand::Convert(const ExtractArguments& args, const std::string& inp
     request.track = args.track;
     request.sampleFormat = args.sampleFormat;
     request.header = args.header;
+    request.end = args.end;
     const auto started = ProgressLine::Clock::now();
     ProgressLine progress(span, started);
     if (!job.Start(request)) {
@@ -415,6 +438,11 @@ int ExtractCommand::Convert(const ExtractArguments& args, const std::string& inp
         case JobOutcome::Status::PrepareFailed:
             observer.Print("Error: cannot convert " + input + ": " + outcome.reason);
             return kExitFailed;
+        case JobOutcome::Status::NoSoundRead:
+            observer.Print("Error: cannot convert " + input +
+                           ": no sound could be read from the start mark on, although the "
+                           "stream has sound there");
+            break;
         case JobOutcome::Status::OutputFailed:
         case JobOutcome::Status::WriteFailed:
             break;

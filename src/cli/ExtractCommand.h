@@ -27,6 +27,9 @@ class ExtractCommand {
     static std::string FormatText(const AudioFormat& format);
     // "Track 2: aac, 48000 Hz, stereo, language eng, title "Director", default, primary"
     static std::string TrackText(const AudioTrack& track);
+    // What the engine decided about a track's codec delay, in words ("lead 481 samples
+    // taken off"); empty for codecs without one.
+    static std::string LeadText(const AudioTrack& track);
 
   private:
     int Probe(const ExtractArguments& args);

@@ -16,8 +16,9 @@
 // The conversion's only contact with a media decoder: one audio track of a file as
 // PCM, one buffer at a time, from a chosen start time on.
 //
-// Call order for one conversion: OpenAudioStream, PrepareAudioSample, Seek,
-// FillAudioBuffer until it reports the end, Release (the destructor releases too).
+// Call order for one conversion: OpenAudioStream, PrepareAudioSample, Seek, SetEnd
+// (for an exact end), FillAudioBuffer until it reports the end, Release (the destructor
+// releases too).
 class AudioStreamSource {
   public:
     static constexpr size_t AUDIO_BUFFER_SIZE = 5000;
@@ -44,6 +45,10 @@ class AudioStreamSource {
                                    SampleFormat sampleFormat = SampleFormat::Auto) = 0;
     // Later fills start with the sample at rtStart. The result is advisory.
     virtual int Seek(int64_t rtStart) = 0;
+    // Makes the stream end just before the sample frame at rtEnd, picked as Seek picks
+    // the start's; false when the source cannot tell its samples' times (the caller then
+    // counts the frames itself).
+    virtual bool SetEnd(int64_t /*rtEnd*/) { return false; }
     // Places the next decoded bytes at the start of buffer (AUDIO_BUFFER_SIZE bytes)
     // and returns their count, or kEndOfStream. A read failure ends the stream.
     virtual long FillAudioBuffer(uint8_t* buffer) = 0;
@@ -73,6 +78,9 @@ class AudioStreamSource {
     virtual MediaTimeline Timeline() const { return {}; }
     // Samples of a floating-point stream that integer output had to clip so far.
     virtual int64_t ClippedSamples() const { return 0; }
+    // Whether the open stream, as its container tells it, has sound between two media
+    // times: a fill that found none there lost it.
+    virtual bool HasSoundBetween(int64_t /*from*/, int64_t /*to*/) const { return false; }
 
     virtual std::string LastError() const = 0;
 };

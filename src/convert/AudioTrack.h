@@ -4,6 +4,17 @@
 #include <optional>
 #include <string>
 
+// How the engine lines a track's decoded sound up with the file's time. Lossy codecs'
+// decoded sound lags their frames' times by the delay of their filter banks (the lead);
+// which of these holds is read from the stream itself.
+enum class LeadRule {
+    None,      // the codec puts no delay before its sound
+    TakenOff,  // nothing in the file accounts for the delay: the engine takes it off
+    Carried,   // the timestamps already carry it: the sound starts before the picture by it
+    Recorded,  // the file records the delay (an edit list, an info frame, a codec header)
+    Followed,  // sound and picture start apart: their timestamps are followed as they are
+};
+
 // One audio track of a media file, as a user picks it.
 struct AudioTrack {
     int number = 0;       // 1-based, in file order among the audio tracks
@@ -19,4 +30,8 @@ struct AudioTrack {
     // Media time by which the decoded sound lags the container's timestamps (the codec
     // delay that the engine takes off); a player's times are this much ahead.
     int64_t lead = 0;
+    // What was decided about the codec's delay, and its samples: the codec's lead, or
+    // the delay the file records.
+    LeadRule leadRule = LeadRule::None;
+    int leadSamples = 0;
 };

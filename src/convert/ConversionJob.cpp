@@ -1,5 +1,6 @@
 #include "ConversionJob.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
@@ -53,6 +54,14 @@ int64_t ConversionJob::ByteBudget(int64_t rtStart, int64_t rtEnd, uint32_t nAvgB
         return INT64_MAX;
     }
     return static_cast<int64_t>(budget);
+}
+
+int64_t ConversionJob::ExactBudget(int64_t rtStart, int64_t rtEnd, const AudioFormat& format) {
+    const auto frame = [&format](int64_t rt) {
+        return static_cast<int64_t>(std::llround(
+            static_cast<long double>(rt) * format.nSamplesPerSec / MediaTime::kUnitsPerSecond));
+    };
+    return std::max<int64_t>(frame(rtEnd) - frame(rtStart), 0) * format.nBlockAlign;
 }
 
 int ConversionJob::ProgressPosition(int64_t count, int64_t budget) {
@@ -130,6 +139,8 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
 
     int64_t budget = ByteBudget(rtStart, rtEnd, format.nAvgBytesPerSec);
     int64_t progressBudget = budget;
+    // The budget is the end itself, not a count of whole buffers.
+    bool cutExactly = false;
     if (rtEnd == ConversionRequest::kToEndOfStream) {
         // Open-ended: the stream decides where to stop; progress counts against the
         // file's duration when the container knows it.
@@ -137,6 +148,11 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
         const int64_t duration = source.StreamDuration();
         progressBudget =
             duration > rtStart ? ByteBudget(rtStart, duration, format.nAvgBytesPerSec) : 0;
+    } else if (m_request.end == CutEnd::Exact) {
+        // The source ends the stream at the end mark's frame where it can tell its
+        // samples' times; else its frames are counted here.
+        budget = source.SetEnd(rtEnd) ? INT64_MAX : ExactBudget(rtStart, rtEnd, format);
+        cutExactly = budget != INT64_MAX;
     }
 
     const int64_t block = format.nBlockAlign == 0 ? 1 : format.nBlockAlign;
@@ -150,9 +166,12 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
         const bool stop = m_bStop.load() == 1;
         const bool last = stop || writer.DataBytes() + count >= budget;
         size_t n = static_cast<size_t>(count);
+        if (cutExactly) {
+            n = static_cast<size_t>(std::min<int64_t>(count, budget - writer.DataBytes()));
+        }
         if (last) {
             // 5000 bytes need not hold whole sample frames: the data ends on the last one.
-            n -= static_cast<size_t>((writer.DataBytes() + count) % block);
+            n -= static_cast<size_t>((writer.DataBytes() + static_cast<int64_t>(n)) % block);
         }
         const WavWriter::Result w = writer.WriteWavData(buffer.data(), n, format.nBlockAlign);
         if (w == WavWriter::Result::WriteFailed) {
@@ -183,6 +202,11 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
     }
     outcome.clippedSamples = source.ClippedSamples();
     outcome.dataBytes = writer.DataBytes();
+    if (outcome.status == JobOutcome::Status::Completed && outcome.dataBytes == 0 &&
+        source.HasSoundBetween(rtStart, rtEnd)) {
+        // An empty file is the answer only where the stream has no sound to give.
+        outcome.status = JobOutcome::Status::NoSoundRead;
+    }
     if (writer.FinishWavFile(format) != WavWriter::Result::Ok) {
         Notify(JobNotice::Kind::CannotWrite);
         outcome.status = JobOutcome::Status::WriteFailed;

@@ -13,6 +13,15 @@
 #include "SampleFormat.h"
 #include "WavWriter.h"
 
+// Where a cut with an end mark ends.
+enum class CutEnd {
+    // The last buffer is written whole: up to 5000 bytes past the end mark, as the
+    // converter dialog always has.
+    WholeBuffers,
+    // At the end mark's sample frame, picked as the start mark's is.
+    Exact,
+};
+
 // What one conversion is asked to do, copied when the job starts.
 struct ConversionRequest {
     // The end mark that means "to the end of the stream".
@@ -32,6 +41,7 @@ struct ConversionRequest {
     int track = AudioStreamSource::kPrimaryTrack;
     SampleFormat sampleFormat = SampleFormat::Auto;
     WavHeaderKind header = WavHeaderKind::Classic;
+    CutEnd end = CutEnd::WholeBuffers;
 };
 
 struct JobOutcome {
@@ -44,6 +54,7 @@ struct JobOutcome {
         PrepareFailed,  // the stream gives no PCM format
         OutputFailed,   // the output file could not be created
         WriteFailed,    // writing the output failed
+        NoSoundRead,    // nothing could be read between the marks, though the stream has sound
     };
     Status status = Status::Completed;
     std::string reason;     // the decoder's words for OpenFailed/PrepareFailed
@@ -55,8 +66,8 @@ struct JobOutcome {
 };
 
 // One conversion on a worker thread of its own: opens the audio stream, seeks to
-// the start mark, and writes whole buffers until the span between the marks is
-// covered, the stream ends, a write fails or a stop is requested.
+// the start mark, and writes buffers until the span between the marks is covered (in
+// whole buffers, or exactly), the stream ends, a write fails or a stop is requested.
 class ConversionJob {
   public:
     using SourceFactory = AudioSourceFactory;
@@ -86,6 +97,9 @@ class ConversionJob {
     // The buffer budget of a span: (end - start) x 1e-7 x bytes per second, in double
     // precision, truncated toward zero.
     static int64_t ByteBudget(int64_t rtStart, int64_t rtEnd, uint32_t nAvgBytesPerSec);
+    // The bytes of the sample frames from the start mark's up to the end mark's, for a
+    // source that cannot end at a time itself.
+    static int64_t ExactBudget(int64_t rtStart, int64_t rtEnd, const AudioFormat& format);
     // 1000 x count / budget, truncated toward zero, at most 1000.
     static int ProgressPosition(int64_t count, int64_t budget);
 

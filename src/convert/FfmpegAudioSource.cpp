@@ -1,7 +1,5 @@
 #include "FfmpegAudioSource.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -9,30 +7,28 @@
 
 #include "LibavFile.h"
 #include "LibavLimits.h"
-#include "LibavSamples.h"
 #include "MediaTime.h"
+#include "MpegAudioFrame.h"
+#include "StreamLead.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
 
 using LibavFile::DurationOf;
 using LibavFile::ErrorText;
 using LibavFile::kMediaTimeBase;
-using LibavFile::LeadOf;
 using LibavFile::LeadTime;
 using LibavFile::ListTracks;
 using LibavFile::OpenInput;
 using LibavFile::OriginOf;
-using LibavFile::ReadFirstPacket;
 using LibavFile::TimelineOf;
 
 // Invalid data from the demuxer is skipped; this many in a row end the stream.
 static constexpr int kMaxBadReadsInRow = 64;
+// A bisection of the file's bytes stops when the span is this small.
+static constexpr int64_t kByteSearchStep = 64 * 1024;
 
 AudioSourceFactory FfmpegAudioSource::Factory() {
     return [] { return std::make_unique<FfmpegAudioSource>(); };
@@ -90,6 +86,7 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
     m_nStream = r;
     // MPEG audio has a fixed-point and a floating-point decoder; the floating-point one
     // is about twice as fast here and its 16-bit output differs by at most one step.
+    // Either decodes every layer, whatever the probe called the stream.
     const std::string floatName = std::string(codec->name) + "float";
     if (floatName == "mp1float" || floatName == "mp2float" || floatName == "mp3float") {
         if (const AVCodec* faster = avcodec_find_decoder_by_name(floatName.c_str())) {
@@ -119,14 +116,8 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
     if (m_pkt == nullptr || m_frame == nullptr) {
         return Fail(AVERROR(ENOMEM), "out of memory");
     }
-    m_firstPacket = ReadFirstPacket(m_fmt, m_nStream);
     m_rtOrigin = OriginOf(m_fmt);
-    m_nLead = LeadOf(st, m_firstPacket);
-    for (AudioTrack& t : m_tracks) {
-        if (t.streamIndex == m_nStream) {
-            t.lead = LeadTime(m_nLead, st->codecpar->sample_rate);
-        }
-    }
+    DecideLead();
     m_timeline = TimelineOf(path, m_fmt, m_nStream, m_interrupt);
     m_nSegment = 0;
     m_nExpectedPts = AV_NOPTS_VALUE;
@@ -134,65 +125,68 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
     return 0;
 }
 
+void FfmpegAudioSource::DecideLead() {
+    StreamLead lead(m_fmt, m_nStream);
+    for (int reads = 0; lead.WantsMore() && reads < 4096; ++reads) {
+        AVPacket* pkt = av_packet_alloc();
+        if (pkt == nullptr || av_read_frame(m_fmt, pkt) < 0) {
+            av_packet_free(&pkt);
+            break;
+        }
+        if (pkt->stream_index != m_nStream) {
+            av_packet_free(&pkt);
+            continue;
+        }
+        lead.Add(pkt);
+        m_queued.push_back(pkt);
+    }
+    const StreamLead::Decision decision = lead.Decide();
+    m_nLead = decision.shift;
+    m_nSoundEndSample = decision.endSample;
+    if (decision.dropFirstPacket && !m_queued.empty()) {
+        m_nInfoPts = decision.firstPts;
+        av_packet_free(&m_queued.front());
+        m_queued.pop_front();
+    }
+    for (AudioTrack& t : m_tracks) {
+        if (t.streamIndex == m_nStream) {
+            LibavFile::ApplyLead(t, decision);
+        }
+    }
+}
+
 int FfmpegAudioSource::PrepareAudioSample(AudioFormat& format, SampleFormat sampleFormat) {
     if (m_dec == nullptr) {
         m_strError = "no audio stream is open";
         return AVERROR(EINVAL);
     }
-    const int channels = m_dec->ch_layout.nb_channels;
-    m_strError = LibavLimits::AudioStreamRefusal(channels, m_dec->sample_rate);
+    m_strError = m_packer.Configure(m_dec, sampleFormat);
     if (!m_strError.empty()) {
         return AVERROR_INVALIDDATA;
     }
-    const auto in = static_cast<AVSampleFormat>(m_dec->sample_fmt);
-    const LibavSamples::Output chosen =
-        LibavSamples::Choose(in, m_dec->bits_per_raw_sample, sampleFormat);
-    const auto out = static_cast<AVSampleFormat>(chosen.format);
-    const int bits = chosen.bits;
-    const uint16_t tag = chosen.ieeeFloat ? AudioFormat::kIeeeFloat : AudioFormat::kPcm;
-    m_outSampleFormat = out;
-    m_packing = in == out && bits != 24 ? Packing::Copy : Packing::Swr;
-    m_bCountClips = tag == AudioFormat::kPcm && LibavSamples::IsFloatFormat(in);
-    m_nClipped = 0;
-
-    AVChannelLayout layout{};
-    if (m_dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-        // Unnamed channels get the usual positions for their count, as FFmpeg's own
-        // conversions guess them.
-        av_channel_layout_default(&layout, channels);
-    } else {
-        av_channel_layout_copy(&layout, &m_dec->ch_layout);
-    }
-    const AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-
-    m_format = AudioFormat{};
-    m_format.wFormatTag = tag;
-    m_format.nChannels = static_cast<uint16_t>(channels);
-    m_format.nSamplesPerSec = static_cast<uint32_t>(m_dec->sample_rate);
-    m_format.wBitsPerSample = static_cast<uint16_t>(bits);
-    m_format.nBlockAlign = static_cast<uint16_t>(channels * (bits / 8));
-    m_format.nAvgBytesPerSec = m_format.nSamplesPerSec * m_format.nBlockAlign;
-    m_format.cbSize = 0;
-    m_format.channelMask = layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
-    m_format.plainLayout = layout.order != AV_CHANNEL_ORDER_NATIVE ||
-                           av_channel_layout_compare(&layout, &mono) == 0 ||
-                           av_channel_layout_compare(&layout, &stereo) == 0;
-    av_channel_layout_uninit(&layout);
-    format = m_format;
+    format = m_packer.Format();
     m_pending.reserve(1 << 16);
+    m_nEndSample = m_timeline.HasRestarts() ? INT64_MAX : m_nSoundEndSample;
     // Without a seek the sound still starts at time 0, past the codec's lead.
     if (m_nLead > 0) {
-        TrimTo(0);
+        m_nTargetSample = SampleAt(0);
+        m_bTrimming = true;
     }
     return 0;
 }
 
-void FfmpegAudioSource::TrimTo(int64_t rt) {
-    m_nTargetSample =
-        av_rescale_q(m_rtOrigin + rt, kMediaTimeBase, AVRational{1, m_dec->sample_rate}) + m_nLead;
-    m_bTrimming = true;
-    m_bHaveRel = false;
+int64_t FfmpegAudioSource::SampleAt(int64_t rt) const {
+    return av_rescale_q(m_rtOrigin + rt, kMediaTimeBase, AVRational{1, m_dec->sample_rate}) +
+           m_nLead;
+}
+
+bool FfmpegAudioSource::SetEnd(int64_t rtEnd) {
+    if (m_dec == nullptr) {
+        return false;
+    }
+    const int64_t end = SampleAt(std::max<int64_t>(rtEnd, 0));
+    m_nEndSample = std::min(end, m_timeline.HasRestarts() ? INT64_MAX : m_nSoundEndSample);
+    return true;
 }
 
 int FfmpegAudioSource::Seek(int64_t rtStart) {
@@ -200,8 +194,9 @@ int FfmpegAudioSource::Seek(int64_t rtStart) {
         return 0;
     }
     rtStart = std::max<int64_t>(rtStart, 0);
-    TrimTo(rtStart);
-    const int64_t lead = av_rescale(m_nLead, MediaTime::kUnitsPerSecond, m_dec->sample_rate);
+    m_nTargetSample = SampleAt(rtStart);
+    m_bTrimming = true;
+    const int64_t lead = LeadTime(m_nLead, m_dec->sample_rate);
     if (rtStart + lead <= kSeekPreroll) {
         // Close to the start: decoding from here is the warm-up.
         return 0;
@@ -213,22 +208,75 @@ int FfmpegAudioSource::Seek(int64_t rtStart) {
         const int64_t pos = m_timeline.Locate(rtStart + lead - kSeekPreroll).bytePos;
         r = av_seek_frame(m_fmt, -1, pos, AVSEEK_FLAG_BYTE);
         m_nSegment = m_timeline.SegmentAt(pos);
-        m_nExpectedPts = AV_NOPTS_VALUE;
     } else {
         const AVStream* st = m_fmt->streams[m_nStream];
         const int64_t seekPts =
             av_rescale_q(m_rtOrigin + rtStart + lead - kSeekPreroll, kMediaTimeBase, st->time_base);
         r = avformat_seek_file(m_fmt, m_nStream, INT64_MIN, seekPts, seekPts, 0);
+        if (r < 0 && m_fmt->pb != nullptr && (m_fmt->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0) {
+            // libavformat's search can fail part way on some MPEG files (sparse timestamps
+            // in silent stretches), and leave the file anywhere.
+            r = SeekByBytes(seekPts);
+        }
     }
     if (r < 0) {
         // Not seekable (a pipe): decode from the start and drop what lies before the target.
         return r;
     }
-    av_packet_free(&m_firstPacket);
+    Restart();
+    return 0;
+}
+
+int FfmpegAudioSource::SeekByBytes(int64_t pts) {
+    const int64_t size = avio_size(m_fmt->pb);
+    int64_t low = 0;
+    int64_t high = size;
+    while (high - low > kByteSearchStep) {
+        const int64_t middle = low + (high - low) / 2;
+        const int64_t found = FirstPtsFrom(middle);
+        if (found != AV_NOPTS_VALUE && found <= pts) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    // From the start of the file at worst: the target is then reached by decoding.
+    return av_seek_frame(m_fmt, -1, low, AVSEEK_FLAG_BYTE);
+}
+
+int64_t FfmpegAudioSource::FirstPtsFrom(int64_t bytePos) {
+    if (av_seek_frame(m_fmt, -1, bytePos, AVSEEK_FLAG_BYTE) < 0) {
+        return AV_NOPTS_VALUE;
+    }
+    int64_t pts = AV_NOPTS_VALUE;
+    for (int reads = 0; reads < 64 && pts == AV_NOPTS_VALUE; ++reads) {
+        if (av_read_frame(m_fmt, m_pkt) < 0) {
+            break;
+        }
+        if (m_pkt->stream_index == m_nStream) {
+            pts = m_pkt->pts;
+        }
+        av_packet_unref(m_pkt);
+    }
+    return pts;
+}
+
+void FfmpegAudioSource::Restart() {
+    FreeQueued();
     avcodec_flush_buffers(m_dec);
     m_pending.clear();
     m_nPendingPos = 0;
-    return 0;
+    m_nExpectedPts = AV_NOPTS_VALUE;
+    m_bPositioned = false;
+    m_bInputDone = false;
+    m_bPastEnd = false;
+}
+
+void FfmpegAudioSource::FreeQueued() {
+    for (AVPacket*& pkt : m_queued) {
+        av_packet_free(&pkt);
+    }
+    m_queued.clear();
 }
 
 long FfmpegAudioSource::FillAudioBuffer(uint8_t* buffer) {
@@ -258,8 +306,8 @@ bool FfmpegAudioSource::DecodeMore() {
     if (m_dec == nullptr) {
         return false;
     }
-    for (;;) {
-        int r = avcodec_receive_frame(m_dec, m_frame);
+    while (!m_bPastEnd) {
+        const int r = avcodec_receive_frame(m_dec, m_frame);
         if (r == 0) {
             const bool kept = TakeFrame();
             av_frame_unref(m_frame);
@@ -277,30 +325,44 @@ bool FfmpegAudioSource::DecodeMore() {
         if (m_bInputDone) {
             return false;
         }
-        if (m_firstPacket != nullptr) {
-            avcodec_send_packet(m_dec, m_firstPacket);
-            av_packet_free(&m_firstPacket);
-            continue;
-        }
-        r = av_read_frame(m_fmt, m_pkt);
-        if (r < 0) {
-            if (r == AVERROR_INVALIDDATA && ++m_nBadReads < kMaxBadReadsInRow) {
-                continue;
-            }
+        if (!SendNextPacket()) {
             // The end of the file, or a read error that ends the stream: drain the decoder.
             m_bInputDone = true;
             avcodec_send_packet(m_dec, nullptr);
-            continue;
+        }
+    }
+    return false;
+}
+
+bool FfmpegAudioSource::SendNextPacket() {
+    for (;;) {
+        AVPacket* pkt = m_pkt;
+        if (!m_queued.empty()) {
+            pkt = m_queued.front();
+            m_queued.pop_front();
+        } else if (const int r = av_read_frame(m_fmt, m_pkt); r < 0) {
+            if (r == AVERROR_INVALIDDATA && ++m_nBadReads < kMaxBadReadsInRow) {
+                continue;
+            }
+            return false;
         }
         m_nBadReads = 0;
-        if (m_pkt->stream_index == m_nStream) {
+        const bool infoFrame =
+            pkt->pts == m_nInfoPts && m_nInfoPts != AV_NOPTS_VALUE &&
+            MpegAudioFrame::ReadInfo(pkt->data, static_cast<size_t>(pkt->size)).has_value();
+        if (pkt->stream_index == m_nStream && !infoFrame) {
             if (m_timeline.HasRestarts()) {
-                MakeContinuous(m_pkt);
+                MakeContinuous(pkt);
             }
             // A packet the decoder rejects is skipped.
-            avcodec_send_packet(m_dec, m_pkt);
+            avcodec_send_packet(m_dec, pkt);
         }
-        av_packet_unref(m_pkt);
+        if (pkt == m_pkt) {
+            av_packet_unref(pkt);
+        } else {
+            av_packet_free(&pkt);
+        }
+        return true;
     }
 }
 
@@ -328,155 +390,90 @@ void FfmpegAudioSource::MakeContinuous(AVPacket* pkt) {
     }
 }
 
-void FfmpegAudioSource::CountClipped(const AVFrame* f) {
-    m_nClipped += LibavSamples::ClippedIn(f, m_format.wBitsPerSample);
-}
-
 bool FfmpegAudioSource::TakeFrame() {
     const AVFrame* f = m_frame;
-    int64_t skip = 0;
-    if (m_bTrimming) {
+    const int64_t pts =
+        f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+    int64_t pos = m_nNextSample;
+    if (pts != AV_NOPTS_VALUE) {
         const AVRational tb = m_fmt->streams[m_nStream]->time_base;
         const AVRational sampleTb{1, m_dec->sample_rate};
-        const int64_t pts =
-            f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-        int64_t rel = m_nNextRelSample;
-        if (pts != AV_NOPTS_VALUE) {
-            const int64_t fromPts = av_rescale_q(pts, tb, sampleTb) - m_nTargetSample;
-            // Containers that count in milliseconds round every frame's time; within a
-            // tick of where the samples so far put it, counting is the exact measure.
-            const int64_t tick = av_rescale_q(1, tb, sampleTb) + 1;
-            if (!m_bHaveRel || std::llabs(fromPts - m_nNextRelSample) > tick) {
-                rel = fromPts;
-            }
-        } else if (!m_bHaveRel) {
+        const int64_t fromPts = av_rescale_q(pts, tb, sampleTb);
+        // Containers that count in milliseconds round every frame's time; within a tick
+        // of where the samples so far put it, counting is the exact measure.
+        const int64_t tick = av_rescale_q(1, tb, sampleTb) + 1;
+        if (!m_bPositioned || std::llabs(fromPts - m_nNextSample) > tick) {
+            pos = fromPts;
+        }
+    } else if (!m_bPositioned) {
+        if (m_bTrimming || m_nEndSample != INT64_MAX) {
             return false;  // no time yet: cannot tell where the target lies
         }
-        m_bHaveRel = true;
-        m_nNextRelSample = rel + f->nb_samples;
-        if (rel + f->nb_samples <= 0) {
+        return m_packer.Append(f, 0, f->nb_samples, m_pending);
+    }
+    m_bPositioned = true;
+    m_nNextSample = pos + f->nb_samples;
+    int64_t first = 0;
+    if (m_bTrimming) {
+        if (pos + f->nb_samples <= m_nTargetSample) {
             return false;
         }
-        skip = rel < 0 ? -rel : 0;
+        first = std::max<int64_t>(m_nTargetSample - pos, 0);
         m_bTrimming = false;
     }
-    const int samples = f->nb_samples - static_cast<int>(skip);
-    if (samples <= 0) {
-        return false;
-    }
-    if (m_bCountClips) {
-        CountClipped(f);
-    }
-    const size_t frameBytes = static_cast<size_t>(samples) * m_format.nBlockAlign;
-    const size_t base = m_pending.size();
-
-    if (m_packing == Packing::Copy && f->format == m_outSampleFormat &&
-        f->ch_layout.nb_channels == m_format.nChannels) {
-        const int inBlock = av_get_bytes_per_sample(static_cast<AVSampleFormat>(f->format)) *
-                            f->ch_layout.nb_channels;
-        const uint8_t* src = f->extended_data[0] + skip * inBlock;
-        m_pending.insert(m_pending.end(), src, src + frameBytes);
-        return true;
-    }
-    const uint8_t* src = nullptr;
-    int keep = 0;
-    if (m_format.wBitsPerSample == 24 && f->format == AV_SAMPLE_FMT_S32 &&
-        f->ch_layout.nb_channels == m_format.nChannels) {
-        // Already interleaved 32-bit: packed straight from the frame.
-        src = f->extended_data[0] + skip * 4 * m_format.nChannels;
-        keep = samples;
-    } else {
-        if (!ConfigureConverter(f)) {
-            return false;
-        }
-        const AVSampleFormat out = static_cast<AVSampleFormat>(m_outSampleFormat);
-        const int outBlock = av_get_bytes_per_sample(out) * m_format.nChannels;
-        const int capacity = swr_get_out_samples(m_swr, f->nb_samples);
-        if (capacity <= 0) {
-            return false;
-        }
-        m_scratch.resize(static_cast<size_t>(capacity) * outBlock);
-        uint8_t* dst = m_scratch.data();
-        const int got = swr_convert(m_swr, &dst, capacity,
-                                    const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
-        if (got <= static_cast<int>(skip)) {
-            return false;
-        }
-        src = m_scratch.data() + skip * outBlock;
-        keep = got - static_cast<int>(skip);
-        if (m_format.wBitsPerSample != 24) {
-            m_pending.insert(m_pending.end(), src, src + static_cast<size_t>(keep) * outBlock);
-            return true;
+    int64_t count = f->nb_samples - first;
+    if (m_nEndSample != INT64_MAX) {
+        const int64_t room = m_nEndSample - (pos + first);
+        if (room <= count) {
+            m_bPastEnd = true;
+            count = room;
         }
     }
-    // 24-bit samples are the top three bytes of 32-bit ones.
-    const size_t n = static_cast<size_t>(keep) * m_format.nChannels;
-    m_pending.resize(base + n * 3);
-    uint8_t* p = m_pending.data() + base;
-    for (size_t i = 0; i < n; ++i, p += 3, src += 4) {
-        p[0] = src[1];
-        p[1] = src[2];
-        p[2] = src[3];
-    }
-    return true;
+    return count > 0 &&
+           m_packer.Append(f, static_cast<int>(first), static_cast<int>(count), m_pending);
 }
 
-bool FfmpegAudioSource::ConfigureConverter(const AVFrame* f) {
-    if (m_swr != nullptr && f->format == m_swrInFormat && f->sample_rate == m_swrInRate &&
-        f->ch_layout.nb_channels == m_swrInChannels) {
-        return true;
-    }
-    swr_free(&m_swr);
-    AVChannelLayout inLayout{};
-    AVChannelLayout outLayout{};
-    if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-        av_channel_layout_default(&inLayout, f->ch_layout.nb_channels);
-    } else {
-        av_channel_layout_copy(&inLayout, &f->ch_layout);
-    }
-    if (f->ch_layout.nb_channels == m_format.nChannels) {
-        av_channel_layout_copy(&outLayout, &inLayout);
-    } else {
-        av_channel_layout_default(&outLayout, m_format.nChannels);
-    }
-    const int rate =
-        f->sample_rate > 0 ? f->sample_rate : static_cast<int>(m_format.nSamplesPerSec);
-    int r = swr_alloc_set_opts2(&m_swr, &outLayout, static_cast<AVSampleFormat>(m_outSampleFormat),
-                                static_cast<int>(m_format.nSamplesPerSec), &inLayout,
-                                static_cast<AVSampleFormat>(f->format), rate, 0, nullptr);
-    av_channel_layout_uninit(&inLayout);
-    av_channel_layout_uninit(&outLayout);
-    if (r < 0 || swr_init(m_swr) < 0) {
-        swr_free(&m_swr);
+bool FfmpegAudioSource::HasSoundBetween(int64_t from, int64_t to) const {
+    if (m_fmt == nullptr) {
         return false;
     }
-    m_swrInFormat = f->format;
-    m_swrInRate = f->sample_rate;
-    m_swrInChannels = f->ch_layout.nb_channels;
-    return true;
+    const AVStream* st = m_fmt->streams[m_nStream];
+    int64_t start = 0;
+    int64_t end = m_rtDuration;
+    if (!m_timeline.HasRestarts() && st->start_time != AV_NOPTS_VALUE) {
+        start = av_rescale_q(st->start_time, st->time_base, kMediaTimeBase) - m_rtOrigin;
+        if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+            end = start + av_rescale_q(st->duration, st->time_base, kMediaTimeBase);
+        }
+    }
+    // Less than a few frames is no loss worth naming: containers round their durations.
+    constexpr int64_t kMargin = MediaTime::kUnitsPerSecond / 10;
+    return end > 0 && std::max(start, from) + kMargin < std::min(end, to);
 }
 
 void FfmpegAudioSource::Release() {
-    swr_free(&m_swr);
+    FreeQueued();
     av_frame_free(&m_frame);
     av_packet_free(&m_pkt);
-    av_packet_free(&m_firstPacket);
     avcodec_free_context(&m_dec);
     avformat_close_input(&m_fmt);
     m_nStream = -1;
     m_rtDuration = 0;
     m_rtOrigin = 0;
     m_nLead = 0;
+    m_nInfoPts = AV_NOPTS_VALUE;
+    m_nSoundEndSample = INT64_MAX;
     m_timeline = MediaTimeline();
     m_nSegment = 0;
     m_pending.clear();
     m_nPendingPos = 0;
     m_bInputDone = false;
     m_bEnded = false;
+    m_bPastEnd = false;
     m_bTrimming = false;
-    m_bHaveRel = false;
+    m_bPositioned = false;
+    m_nEndSample = INT64_MAX;
     m_nBadReads = 0;
-    m_swrInFormat = -1;
 }
 
 bool FfmpegAudioSource::GetMediaDuration(const std::string& path, int64_t& duration) {

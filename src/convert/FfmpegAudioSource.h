@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "AudioStreamSource.h"
+#include "FramePacker.h"
 #include "LibavLimits.h"
 #include "MediaTimeline.h"
 
@@ -12,17 +14,16 @@ struct AVFormatContext;
 struct AVCodecContext;
 struct AVPacket;
 struct AVFrame;
-struct SwrContext;
 
 // One audio track of a media file, decoded with the FFmpeg libraries to PCM at the
 // stream's own rate and channel count, never resampled or mixed. By default integer
 // PCM keeps its depth and floating-point decoders give 16-bit; a request may ask for
 // 16, 24 or 32-bit integers or 32-bit float, converted as FFmpeg converts them.
 //
-// Time 0 is where the file starts, and a mark means the sample that was encoded at
-// that moment: for codecs whose decoded sound lags the frame times by a fixed delay
-// that the file does not record, the delay is taken off. In MPEG program and transport
-// streams whose timestamps restart (joined files), time runs on through the joins
+// Time 0 is where the file starts. A mark means the sound that plays with the picture at
+// that moment, as the muxer meant them to play together, and for sound alone the sample
+// that was encoded then: StreamLead decides whether the codec's delay is taken off. In MPEG program
+// and transport streams whose timestamps restart (joined files), time runs on through the joins
 // (MediaTimeline): the duration, seeks and cuts all count in that continuous time.
 class FfmpegAudioSource : public AudioStreamSource {
   public:
@@ -38,6 +39,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     int PrepareAudioSample(AudioFormat& format,
                            SampleFormat sampleFormat = SampleFormat::Auto) override;
     int Seek(int64_t rtStart) override;
+    bool SetEnd(int64_t rtEnd) override;
     long FillAudioBuffer(uint8_t* buffer) override;
     void Release() override;
     int64_t StreamDuration() const override { return m_rtDuration; }
@@ -46,7 +48,8 @@ class FfmpegAudioSource : public AudioStreamSource {
     void SetInterrupt(const std::atomic<bool>* flag) override { m_interrupt = flag; }
     std::vector<AudioTrack> Tracks() const override { return m_tracks; }
     MediaTimeline Timeline() const override { return m_timeline; }
-    int64_t ClippedSamples() const override { return m_nClipped; }
+    int64_t ClippedSamples() const override { return m_packer.Clipped(); }
+    bool HasSoundBetween(int64_t from, int64_t to) const override;
     std::string LastError() const override { return m_strError; }
 
     // How long decoding runs ahead of a seek target, so that decoders whose frames
@@ -54,27 +57,33 @@ class FfmpegAudioSource : public AudioStreamSource {
     static constexpr int64_t kSeekPreroll = 10'000'000;
 
   private:
-    enum class Packing { Copy, Swr };
-
     int Fail(int code, const std::string& what);
+    // Reads the stream's first packets, as many as deciding its lead takes; they are
+    // decoded first unless a seek comes before.
+    void DecideLead();
     // Decodes until pending output exists; false at the end of the stream.
     bool DecodeMore();
-    // Converts the frame into pending output, minus the samples before the seek
-    // target; false when nothing of it is kept.
+    // Sends the next packet of the stream to the decoder; false at the end of the input.
+    bool SendNextPacket();
+    // Converts the frame into pending output, minus the samples before the seek target
+    // and from the end on; false when nothing of it is kept.
     bool TakeFrame();
-    bool ConfigureConverter(const AVFrame* frame);
-    // Counts the samples of a floating-point frame that integer output clips.
-    void CountClipped(const AVFrame* frame);
-    // Drops decoded samples up to media time rt (and the codec's lead).
-    void TrimTo(int64_t rt);
+    // The stream sample (time base 1/rate) at media time rt, the lead included.
+    int64_t SampleAt(int64_t rt) const;
     // Moves a packet's timestamps into the timeline's continuous time.
     void MakeContinuous(AVPacket* pkt);
+    // Where a seek lands when libavformat's own search fails: by bisecting the file's
+    // bytes for the stream's timestamps, else at its start.
+    int SeekByBytes(int64_t pts);
+    int64_t FirstPtsFrom(int64_t bytePos);
+    // Forgets what was read and decoded before a seek.
+    void Restart();
+    void FreeQueued();
 
     AVFormatContext* m_fmt = nullptr;
     AVCodecContext* m_dec = nullptr;
     AVPacket* m_pkt = nullptr;
     AVFrame* m_frame = nullptr;
-    SwrContext* m_swr = nullptr;
     int m_nStream = -1;
     int64_t m_rtDuration = 0;
     std::string m_strError;
@@ -82,13 +91,16 @@ class FfmpegAudioSource : public AudioStreamSource {
     const std::atomic<bool>* m_interrupt = nullptr;
     LibavLimits::ReadGuard m_guard;  // checks the open file's reading
 
-    // Media time 0 in stream time (100 ns units), and the samples by which the decoded
-    // sound lags its frame times.
+    // Media time 0 in stream time (100 ns units), and the samples by which the stream's
+    // timestamps are moved (StreamLead).
     int64_t m_rtOrigin = 0;
     int m_nLead = 0;
-    // The first packet, read at open to learn whether the file records the encoder's
-    // delay; decoded first unless a seek comes before.
-    AVPacket* m_firstPacket = nullptr;
+    // The stream's first packets, read at open to decide the lead.
+    std::deque<AVPacket*> m_queued;
+    // An info frame that is never decoded (its timestamp), and where its padding says
+    // the sound ends (stream samples).
+    int64_t m_nInfoPts = INT64_MIN;
+    int64_t m_nSoundEndSample = INT64_MAX;
 
     // Where the timestamps restart, the segment of the last packet read, and where that
     // packet ended (stream time base).
@@ -96,26 +108,19 @@ class FfmpegAudioSource : public AudioStreamSource {
     int m_nSegment = 0;
     int64_t m_nExpectedPts = INT64_MIN;  // none yet (AV_NOPTS_VALUE)
 
-    AudioFormat m_format;
-    int m_outSampleFormat = -1;  // AVSampleFormat of the converter's output
-    Packing m_packing = Packing::Copy;
-    bool m_bCountClips = false;
-    int64_t m_nClipped = 0;
-    int m_swrInFormat = -1;
-    int m_swrInRate = 0;
-    int m_swrInChannels = 0;
-
+    FramePacker m_packer;
     std::vector<uint8_t> m_pending;
-    std::vector<uint8_t> m_scratch;
     size_t m_nPendingPos = 0;
     bool m_bInputDone = false;
     bool m_bEnded = false;
+    bool m_bPastEnd = false;
     int m_nBadReads = 0;
 
-    // Samples before the seek target are dropped: the target as a sample count from
-    // the stream's time 0, and the running position of the next frame relative to it.
+    // Samples are placed by their stream sample numbers: the next frame's first sample,
+    // once known; those before the seek target and from the end sample on are dropped.
+    bool m_bPositioned = false;
+    int64_t m_nNextSample = 0;
     bool m_bTrimming = false;
     int64_t m_nTargetSample = 0;
-    int64_t m_nNextRelSample = 0;
-    bool m_bHaveRel = false;
+    int64_t m_nEndSample = INT64_MAX;
 };

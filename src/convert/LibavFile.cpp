@@ -2,10 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "AudioStreamSource.h"
+#include "StreamLead.h"
 #include "TimelineScanner.h"
 
 extern "C" {
@@ -77,92 +80,17 @@ MediaTimeline TimelineOf(const std::string& path, const AVFormatContext* fmt, in
     return TimelineScanner(path, fmt, stream, OriginOf(fmt), cancel).Scan();
 }
 
-// Vorbis gives no sound for its first packet: the first output is the overlap of the
-// first two short blocks, half a short block long, and carries the second's time.
-static int VorbisLead(const AVCodecParameters* par) {
-    // The identification header: "\x01vorbis", then the blocksize exponents at byte 28.
-    static constexpr uint8_t kId[] = {0x01, 'v', 'o', 'r', 'b', 'i', 's'};
-    const uint8_t* data = par->extradata;
-    const int size = par->extradata_size;
-    for (int i = 0; data != nullptr && i + 29 <= size; ++i) {
-        if (std::memcmp(data + i, kId, sizeof kId) == 0) {
-            const int shortBlock = 1 << (data[i + 28] & 0x0F);
-            return shortBlock / 2;
-        }
-    }
-    return 0;
-}
-
-// The samples by which a codec's decoded sound lags the times of its frames: the delay
-// of its encoder and decoder filter banks together, which a file records only in some
-// containers (MP4 edit lists, MP3 encoder tags, Opus and Ogg headers).
-static int CodecLead(const AVCodecParameters* par) {
-    switch (par->codec_id) {
-        case AV_CODEC_ID_MP1:
-        case AV_CODEC_ID_MP2:
-            return 481;  // the polyphase analysis and synthesis filters, 512 - 32 + 1
-        case AV_CODEC_ID_MP3:
-            return 1105;  // the usual encoder's 576 and the decoder's 529
-        case AV_CODEC_ID_AC3:
-        case AV_CODEC_ID_EAC3:
-            return 256;  // one transform block
-        case AV_CODEC_ID_AAC:
-            return par->profile == FF_PROFILE_AAC_LOW ? 1024 : 0;
-        case AV_CODEC_ID_VORBIS:
-            return VorbisLead(par);
-        case AV_CODEC_ID_WMAV1:
-        case AV_CODEC_ID_WMAV2: {
-            // One frame, whose length follows from the sample rate.
-            const int rate = par->sample_rate;
-            const bool v1 = par->codec_id == AV_CODEC_ID_WMAV1;
-            if (rate <= 16000) {
-                return 512;
-            }
-            return rate <= 22050 || (v1 && rate <= 32000) ? 1024 : 2048;
-        }
-        default:
-            return 0;
-    }
-}
-
-// The lead to take off for this file: none when the file records the delay itself,
-// as padding in the stream's parameters, as samples to skip in its first packet, or
-// by starting the stream's first packet before the stream's start.
-int LeadOf(const AVStream* st, const AVPacket* first) {
-    if (st->codecpar->initial_padding > 0) {
-        return 0;
-    }
-    if (first != nullptr && av_packet_get_side_data(first, AV_PKT_DATA_SKIP_SAMPLES, nullptr)) {
-        return 0;
-    }
-    if (first != nullptr && first->pts != AV_NOPTS_VALUE && st->start_time != AV_NOPTS_VALUE &&
-        first->pts < st->start_time) {
-        return 0;
-    }
-    return CodecLead(st->codecpar);
-}
-
 int64_t LeadTime(int lead, int rate) {
     return rate > 0 ? av_rescale(lead, MediaTime::kUnitsPerSecond, rate) : 0;
 }
 
-// Reads up to the first packet of the stream; the other streams are discarded.
-AVPacket* ReadFirstPacket(AVFormatContext* fmt, int stream) {
-    AVPacket* pkt = av_packet_alloc();
-    if (pkt == nullptr) {
-        return nullptr;
+void ApplyLead(AudioTrack& track, const StreamLead::Decision& lead) {
+    track.lead = LeadTime(lead.shift, track.sampleRate);
+    track.leadRule = lead.rule;
+    track.leadSamples = lead.samples;
+    if (!lead.codecName.empty()) {
+        track.codec = lead.codecName;
     }
-    for (int tries = 0; tries < 256; ++tries) {
-        if (av_read_frame(fmt, pkt) < 0) {
-            break;
-        }
-        if (pkt->stream_index == stream) {
-            return pkt;
-        }
-        av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
-    return nullptr;
 }
 
 // The container's duration. It counts from the file's start, as the preview does.
@@ -256,31 +184,35 @@ int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* can
             info.frameDuration = av_rescale(MediaTime::kUnitsPerSecond, rate.den, rate.num);
         }
     }
-    // Each track's lead needs its first packet: read until every audio track has shown one.
+    // Each track's lead is decided from its first packets: read until every audio track
+    // has shown enough.
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         fmt->streams[i]->discard = fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO
                                        ? AVDISCARD_DEFAULT
                                        : AVDISCARD_ALL;
     }
-    std::vector<bool> seen(fmt->nb_streams, false);
-    size_t missing = info.tracks.size();
+    std::vector<std::unique_ptr<StreamLead>> leads(fmt->nb_streams);
+    for (const AudioTrack& t : info.tracks) {
+        leads[t.streamIndex] = std::make_unique<StreamLead>(fmt, t.streamIndex);
+    }
+    const auto wanting = [&leads] {
+        return std::any_of(leads.begin(), leads.end(),
+                           [](const auto& lead) { return lead && lead->WantsMore(); });
+    };
     AVPacket* pkt = av_packet_alloc();
-    for (int reads = 0; pkt != nullptr && missing > 0 && reads < 4096; ++reads) {
+    for (int reads = 0; pkt != nullptr && wanting() && reads < 4096; ++reads) {
         if (av_read_frame(fmt, pkt) < 0) {
             break;
         }
         const int index = pkt->stream_index;
-        if (index >= 0 && index < static_cast<int>(seen.size()) && !seen[index]) {
-            seen[index] = true;
-            --missing;
-            for (AudioTrack& t : info.tracks) {
-                if (t.streamIndex == index) {
-                    const AVStream* st = fmt->streams[index];
-                    t.lead = LeadTime(LeadOf(st, pkt), st->codecpar->sample_rate);
-                }
-            }
+        if (index >= 0 && index < static_cast<int>(leads.size()) && leads[index] &&
+            leads[index]->WantsMore()) {
+            leads[index]->Add(pkt);
         }
         av_packet_unref(pkt);
+    }
+    for (AudioTrack& t : info.tracks) {
+        ApplyLead(t, leads[t.streamIndex]->Decide());
     }
     av_packet_free(&pkt);
     avformat_close_input(&fmt);

@@ -9,6 +9,7 @@
 #include "MediaInfo.h"
 #include "MediaTime.h"
 #include "MediaTimeline.h"
+#include "StreamLead.h"
 
 extern "C" {
 #include <libavutil/rational.h>
@@ -36,11 +37,10 @@ int64_t OriginOf(const AVFormatContext* fmt);
 // The timeline of a stream of a file opened from path: the identity for standard input.
 MediaTimeline TimelineOf(const std::string& path, const AVFormatContext* fmt, int stream,
                          const std::atomic<bool>* cancel);
-// The samples of codec delay to take off the stream, given its first packet; as time.
-int LeadOf(const AVStream* st, const AVPacket* first);
+// Samples at a rate as media time.
 int64_t LeadTime(int lead, int rate);
-// Reads up to the first packet of the stream; null when there is none.
-AVPacket* ReadFirstPacket(AVFormatContext* fmt, int stream);
+// What a track reports of its lead decision.
+void ApplyLead(AudioTrack& track, const StreamLead::Decision& lead);
 // The container's duration, from the file's start.
 int64_t DurationOf(const AVFormatContext* fmt);
 // The audio tracks in file order, numbered from 1; `primary` is the stream index.

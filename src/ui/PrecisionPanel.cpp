@@ -102,10 +102,15 @@ PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
     formatLabel->setBuddy(m_formatBox);
     m_modernBox = new QCheckBox(tr("Large and multichannel WAV (RF64/extensible)"), this);
     m_modernBox->setObjectName("modernHeaderBox");
+    m_exactEndBox = new QCheckBox(tr("End exactly at the End mark"), this);
+    m_exactEndBox->setObjectName("exactEndBox");
+    m_exactEndBox->setToolTip(
+        tr("Without it the last buffer is written whole, up to 52 ms past the End mark"));
     choices->addWidget(trackLabel, 0, 0);
     choices->addWidget(m_trackBox, 0, 1, 1, 2);
     choices->addWidget(formatLabel, 1, 0);
     choices->addWidget(m_formatBox, 1, 1);
+    choices->addWidget(m_exactEndBox, 1, 2);
     choices->addWidget(m_modernBox, 2, 1, 1, 2);
     choices->setColumnStretch(2, 1);
     layout->addLayout(choices);
@@ -113,6 +118,7 @@ PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
     connect(m_trackBox, &QComboBox::activated, this, &PrecisionPanel::trackChosen);
     connect(m_formatBox, &QComboBox::activated, this, &PrecisionPanel::formatChosen);
     connect(m_modernBox, &QCheckBox::toggled, this, &PrecisionPanel::modernHeaderToggled);
+    connect(m_exactEndBox, &QCheckBox::toggled, this, &PrecisionPanel::exactEndToggled);
 
     SetMediaEnabled(false);
 }
@@ -169,6 +175,11 @@ void PrecisionPanel::ShowFormat(int index) {
 void PrecisionPanel::ShowModernHeader(bool on) {
     const QSignalBlocker quiet(m_modernBox);
     m_modernBox->setChecked(on);
+}
+
+void PrecisionPanel::ShowExactEnd(bool on) {
+    const QSignalBlocker quiet(m_exactEndBox);
+    m_exactEndBox->setChecked(on);
 }
 
 void PrecisionPanel::ShowLooping(bool on) {

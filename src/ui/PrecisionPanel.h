@@ -36,6 +36,7 @@ class PrecisionPanel final : public QWidget {
     void ShowTracks(const QStringList& tracks, int chosen);
     void ShowFormat(int index);
     void ShowModernHeader(bool on);
+    void ShowExactEnd(bool on);
     void ShowLooping(bool on);
     // Everything that needs an open file.
     void SetMediaEnabled(bool enabled);
@@ -59,6 +60,7 @@ class PrecisionPanel final : public QWidget {
     void trackChosen(int index);
     void formatChosen(int index);
     void modernHeaderToggled(bool on);
+    void exactEndToggled(bool on);
 
   private:
     QPushButton* MakeButton(const QString& text, const char* name);
@@ -70,6 +72,7 @@ class PrecisionPanel final : public QWidget {
     QComboBox* m_trackBox = nullptr;
     QComboBox* m_formatBox = nullptr;
     QCheckBox* m_modernBox = nullptr;
+    QCheckBox* m_exactEndBox = nullptr;
     QList<QWidget*> m_mediaWidgets;
     bool m_mediaEnabled = false;
 };

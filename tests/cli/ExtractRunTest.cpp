@@ -101,18 +101,49 @@ TEST_F(ExtractRunTest, ConvertsTheWholeStreamToTheDefaultOutputName) {
     EXPECT_EQ(wav.Samples16(), s_flacSamples);
 }
 
-TEST_F(ExtractRunTest, MarksCutTheSpanInWholeBuffers) {
-    const std::string out = Scratch("cut.wav");
-    const ChildProcess::Result r = Extract({"-q", "-s", "0.5", "-e", "0:01.5", s_flac, out});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const WavFile wav = WavFile::Read(out);
-    ASSERT_TRUE(wav.Valid());
-    // One second at 176,400 bytes/s, rounded up to whole 5000-byte buffers.
-    EXPECT_EQ(wav.DataBytes(), 180'000u);
-    const std::vector<int16_t> samples = wav.Samples16();
-    const size_t first = 22050 * 2;  // the sample at 0.5 s, both channels
-    ASSERT_GE(s_flacSamples.size(), first + samples.size());
-    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), s_flacSamples.begin() + first));
+TEST_F(ExtractRunTest, MarksCutTheSpanExactlyOrInWholeBuffers) {
+    // A mono 48 kHz stream, where a whole last buffer runs furthest past the end mark.
+    const std::string mono =
+        m_dir->Make("mono.flac", "-f lavfi -i sine=f=700:r=48000:d=26 -c:a flac -sample_fmt s16");
+    const std::vector<int16_t> monoSamples = TestMedia::DecodeS16(mono);
+    const struct {
+        std::vector<std::string> args;
+        const std::string* input;
+        const std::vector<int16_t>* samples;
+        size_t first;  // the sample frame at the start mark, all channels
+        uint32_t bytes;
+    } rows[] = {
+        // Exactly the frames from the start mark's up to the end mark's.
+        {{"-s", "0.5", "-e", "0:01.5"}, &s_flac, &s_flacSamples, 22050 * 2, 176'400},
+        {{"-s", "19.5", "-e", "25.25"}, &mono, &monoSamples, 19 * 48000 + 24000, 552'000},
+        // As the dialog does: rounded up to whole 5000-byte buffers.
+        {{"--whole-buffers", "-s", "0.5", "-e", "0:01.5"},
+         &s_flac,
+         &s_flacSamples,
+         22050 * 2,
+         180'000},
+        {{"--whole-buffers", "-s", "19.5", "-e", "25.25"},
+         &mono,
+         &monoSamples,
+         19 * 48000 + 24000,
+         555'000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[0] + " " + row.args.back());
+        const std::string out = Scratch("cut.wav");
+        std::vector<std::string> args = {"-q", "-y"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        args.push_back(*row.input);
+        args.push_back(out);
+        const ChildProcess::Result r = Extract(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const WavFile wav = WavFile::Read(out);
+        ASSERT_TRUE(wav.Valid());
+        EXPECT_EQ(wav.DataBytes(), row.bytes);
+        const std::vector<int16_t> samples = wav.Samples16();
+        ASSERT_GE(row.samples->size(), row.first + samples.size());
+        EXPECT_TRUE(std::equal(samples.begin(), samples.end(), row.samples->begin() + row.first));
+    }
 }
 
 TEST_F(ExtractRunTest, StartMarkAfterTheEndGivesAnEmptyWavAndAWarning) {
@@ -527,7 +558,7 @@ TEST_F(ExtractRunTest, JoinedMpegFilesAreProbedAndCutInOneTimeline) {
     ASSERT_EQ(cut.status, 0) << cut.err;
     EXPECT_EQ(cut.err, "");
     const WavFile wav = WavFile::Read(out);
-    ASSERT_EQ(wav.DataBytes(), 180'000u);  // 2 s of mono at 88,200 bytes/s, whole buffers
+    ASSERT_EQ(wav.DataBytes(), 176'400u);  // 2 s of mono at 88,200 bytes/s
     const std::vector<int16_t> s = wav.Samples16();
     int crossings = 0;
     for (size_t i = 1; i < 88200; ++i) {

@@ -146,7 +146,10 @@ TEST(Faults, BrokenInputIsSkippedNotFatal) {
     const std::string half = media.Make("half.mp2", TestMedia::Tones(6, 44100) + " -c:a mp2");
     ASSERT_EQ(truncate(half.c_str(), static_cast<off_t>(std::filesystem::file_size(half) / 2)), 0);
 
-    for (const std::string& in : {ps, mp2, half}) {
+    // The raw streams' sound lags its frames by MPEG audio's 481 samples of filter delay;
+    // in the program stream FFmpeg's muxer starts the sound that much before the picture,
+    // so there its timestamps carry the delay.
+    for (const auto& [in, lead] : {std::pair{ps, 0}, std::pair{mp2, 481}, std::pair{half, 481}}) {
         SCOPED_TRACE(in);
         Conversion c;
         c.Run(in, in + ".wav");
@@ -155,14 +158,15 @@ TEST(Faults, BrokenInputIsSkippedNotFatal) {
         const WavFile f = WavFile::Read(in + ".wav");
         ASSERT_TRUE(f.Valid());
         // Only the damaged part is missing: what ffmpeg's own decode of the same file
-        // holds past MPEG audio's 481 samples of filter delay, to one step (the engine
-        // decodes MPEG audio in floating point).
+        // holds past the delay, to one step (the engine decodes MPEG audio in floating
+        // point).
         const std::vector<int16_t> ours = f.Samples16();
         const std::vector<int16_t> theirs = TestMedia::DecodeS16(in);
-        ASSERT_EQ(ours.size() + 481 * 2, theirs.size());
+        const size_t skip = static_cast<size_t>(lead) * 2;
+        ASSERT_EQ(ours.size() + skip, theirs.size());
         int worst = 0;
         for (size_t i = 0; i < ours.size(); ++i) {
-            worst = std::max(worst, std::abs(ours[i] - theirs[i + 481 * 2]));
+            worst = std::max(worst, std::abs(ours[i] - theirs[i + skip]));
         }
         EXPECT_LE(worst, 1);
         EXPECT_GT(ours.size(), 2u * 44100 * 2);

@@ -111,7 +111,9 @@ TEST(FfmpegAudioSource, LossyCutsMatchDecodingFromTheStart) {
         int rate;
         bool sameAsFfmpegSeek;
         // Samples of ffmpeg's decode before the encoded sound begins: the codec's delay,
-        // which these containers do not record and the engine takes off.
+        // which these containers do not record and the engine takes off. FFmpeg's
+        // program stream muxer starts the sound before the picture by it instead: there
+        // the timestamps carry it, and the decode is the cut.
         size_t lead;
     };
     const std::string tones48 = TestMedia::Tones(8, 48000);
@@ -119,7 +121,7 @@ TEST(FfmpegAudioSource, LossyCutsMatchDecodingFromTheStart) {
     for (const Case& c : {
              Case{"ps.mpg",
                   "-f lavfi -i testsrc=d=8:s=160x120:r=25 -c:v mpeg1video -c:a mp2 -b:a 192k",
-                  44100, true, 481},
+                  44100, true, 0},
              Case{"ac3.ac3", "-c:a ac3", 48000, true, 256},
              Case{"aac.mp4", "-c:a aac", 48000, false, 0},
              Case{"mp3.mp3", "-c:a libmp3lame", 44100, false, 0},

@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 
 #include "DialogTestFixture.h"
 #include "GatedSource.h"
+#include "PrecisionPanel.h"
 #include "QMessageBoxMessages.h"
 #include "TestMedia.h"
 #include "WaitFor.h"
@@ -157,33 +159,6 @@ TEST_F(ConvertCommand, ReplaceAnsweredYesReplacesTheFile) {
 
 TEST_F(ConvertCommand, WritesTheSameWavAsTheCommandLine) {
     ReadyDialog(kSecond / 2, 3 * kSecond / 2);
-    QSignalSpy progress(Control<QProgressBar>(1026), &QProgressBar::valueChanged);
-    Convert();
-    ASSERT_TRUE(WaitForEnd());
-    EXPECT_EQ(lastOutcome.status, JobOutcome::Status::Completed);
-    EXPECT_EQ(ConvertButton()->text(), "Convert");
-    EXPECT_EQ(Control<QProgressBar>(1026)->value(), 0);
-    EXPECT_TRUE(messages.records.empty());
-
-    const WavFile wav = WavFile::Read(output);
-    ASSERT_TRUE(wav.Valid());
-    EXPECT_EQ(wav.channels, 2);
-    EXPECT_EQ(wav.rate, 44100u);
-    // One second of 16-bit stereo, in whole 5000-byte buffers.
-    EXPECT_EQ(wav.DataBytes(), 180000u);
-    // Sample-exact from the start mark on.
-    const std::vector<int16_t> expected = TestMedia::DecodeS16(tone, "-ss 0.5");
-    const std::vector<int16_t> got = wav.Samples16();
-    ASSERT_GE(expected.size(), got.size());
-    EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin()));
-
-    // Progress reached the bar only as changes, and ended at 0.
-    ASSERT_GE(progress.count(), 2);
-    for (int i = 1; i < progress.count(); ++i) {
-        EXPECT_NE(progress[i][0].toInt(), progress[i - 1][0].toInt());
-    }
-    EXPECT_EQ(progress.last()[0].toInt(), 0);
-
     // The tests are built into the same bin folder as the programs.
     const char* binDir = std::getenv("ORVANE_BIN_DIR");
     const std::string cli =
@@ -191,14 +166,57 @@ TEST_F(ConvertCommand, WritesTheSameWavAsTheCommandLine) {
                            : QCoreApplication::applicationDirPath().toStdString()) +
         "/orvane-extract";
     ASSERT_TRUE(std::filesystem::exists(cli)) << cli;
-    const std::string cliOutput = media.Path("cli.wav");
-    std::string log;
-    ASSERT_EQ(RunCommand(ShellQuote(cli) + " -q -s 0.5 -e 1.5 " + ShellQuote(tone) + " " +
-                             ShellQuote(cliOutput) + " 2>&1",
-                         &log),
-              0)
-        << log;
-    EXPECT_EQ(ReadAll(output), ReadAll(cliOutput));
+    // The dialog ends in whole buffers unless the panel's box says otherwise; the command
+    // ends exactly unless told otherwise. One second of 16-bit stereo either way.
+    const struct {
+        bool exactBox;
+        const char* cliOption;
+        uint32_t bytes;
+    } rows[] = {{false, "--whole-buffers", 180000u}, {true, "", 176400u}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.exactBox);
+        auto* exactBox = Dialog().Panel()->findChild<QCheckBox*>("exactEndBox");
+        ASSERT_NE(exactBox, nullptr);
+        if (exactBox->isChecked() != row.exactBox) {
+            exactBox->click();
+        }
+        std::filesystem::remove(output);
+        ended = 0;
+        QSignalSpy progress(Control<QProgressBar>(1026), &QProgressBar::valueChanged);
+        Convert();
+        ASSERT_TRUE(WaitForEnd());
+        EXPECT_EQ(lastOutcome.status, JobOutcome::Status::Completed);
+        EXPECT_EQ(ConvertButton()->text(), "Convert");
+        EXPECT_EQ(Control<QProgressBar>(1026)->value(), 0);
+        EXPECT_TRUE(messages.records.empty());
+
+        const WavFile wav = WavFile::Read(output);
+        ASSERT_TRUE(wav.Valid());
+        EXPECT_EQ(wav.channels, 2);
+        EXPECT_EQ(wav.rate, 44100u);
+        EXPECT_EQ(wav.DataBytes(), row.bytes);
+        // Sample-exact from the start mark on.
+        const std::vector<int16_t> expected = TestMedia::DecodeS16(tone, "-ss 0.5");
+        const std::vector<int16_t> got = wav.Samples16();
+        ASSERT_GE(expected.size(), got.size());
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin()));
+
+        // Progress reached the bar only as changes, and ended at 0.
+        ASSERT_GE(progress.count(), 2);
+        for (int i = 1; i < progress.count(); ++i) {
+            EXPECT_NE(progress[i][0].toInt(), progress[i - 1][0].toInt());
+        }
+        EXPECT_EQ(progress.last()[0].toInt(), 0);
+
+        const std::string cliOutput = media.Path("cli.wav");
+        std::string log;
+        ASSERT_EQ(RunCommand(ShellQuote(cli) + " -q -y " + row.cliOption + " -s 0.5 -e 1.5 " +
+                                 ShellQuote(tone) + " " + ShellQuote(cliOutput) + " 2>&1",
+                             &log),
+                  0)
+            << log;
+        EXPECT_EQ(ReadAll(output), ReadAll(cliOutput));
+    }
 }
 
 TEST_F(ConvertCommand, LongPathsWork) {

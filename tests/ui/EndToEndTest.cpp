@@ -120,11 +120,12 @@ TEST_F(EndToEnd, MarksFromThePlayingPreviewCutTheStreamsSamples) {
     const int64_t budget = (end - start) * 176'400 / kSecond;
     EXPECT_EQ(static_cast<int64_t>(wav.DataBytes()), (budget + 4999) / 5000 * 5000);
 
-    // The stream's own samples from the start mark on: ffmpeg's decode keeps the 481
-    // samples of MPEG audio's filter delay before the sound, which the marks do not count.
+    // The stream's own samples from the start mark on: FFmpeg's muxer starts the sound
+    // before the picture by MPEG audio's filter delay, so its timestamps carry the delay
+    // and ffmpeg's decode is the sound that plays with the picture.
     const std::vector<int16_t> whole = TestMedia::DecodeS16(clip);
     const size_t first =
-        static_cast<size_t>(std::llround(static_cast<double>(start) / kSecond * kRate) + 481) * 2;
+        static_cast<size_t>(std::llround(static_cast<double>(start) / kSecond * kRate)) * 2;
     const std::vector<int16_t> got = wav.Samples16();
     ASSERT_GE(whole.size(), first + got.size());
     size_t worst = 0;
@@ -207,11 +208,11 @@ TEST_F(EndToEnd, MarksTakenInTheSecondPartOfAJoinedFileCutThatPartsSound) {
         crossings += (got[i - 1] < 0) != (got[i] < 0) ? 1 : 0;
     }
     EXPECT_NEAR(crossings / 2.0 / (static_cast<double>(got.size()) / kRate), 500, 10);
-    // ...and the whole decode's samples from the start mark on (481 samples of MPEG
-    // audio's filter delay in each part, the first one's before the marks' time 0).
+    // ...and the whole decode's samples from the start mark on (each part's timestamps
+    // carry MPEG audio's filter delay, the sound starting that much before the picture).
     const std::vector<int16_t> whole = TestMedia::DecodeS16(clip);
     const size_t first =
-        static_cast<size_t>(std::llround(static_cast<double>(start) / kSecond * kRate) + 481);
+        static_cast<size_t>(std::llround(static_cast<double>(start) / kSecond * kRate));
     ASSERT_GE(whole.size(), first + got.size());
     int worstDiff = 0;
     for (size_t i = 0; i < got.size(); ++i) {
