@@ -158,7 +158,14 @@ int ExtractCommand::Probe(const ExtractArguments& args) {
         return kExitFailed;
     }
     const int64_t duration = source->StreamDuration();
-    const std::vector<AudioTrack> tracks = source->Tracks();
+    // Every track with what was decided about its lead, which the open stream knows only
+    // of itself.
+    std::vector<AudioTrack> tracks = source->Tracks();
+    MediaInfo info;
+    if (input != AudioStreamSource::kStandardInput && m_factory()->ProbeMedia(input, info) &&
+        info.tracks.size() == tracks.size()) {
+        tracks = info.tracks;
+    }
     const std::vector<int64_t> starts = SegmentStarts(source->Timeline());
     int primary = 0;
     int chosen = args.track;

@@ -268,6 +268,7 @@ void FfmpegAudioSource::Restart() {
     m_nPendingPos = 0;
     m_nExpectedPts = AV_NOPTS_VALUE;
     m_bPositioned = false;
+    m_deviations.clear();
     m_bInputDone = false;
     m_bPastEnd = false;
 }
@@ -399,11 +400,16 @@ bool FfmpegAudioSource::TakeFrame() {
         const AVRational tb = m_fmt->streams[m_nStream]->time_base;
         const AVRational sampleTb{1, m_dec->sample_rate};
         const int64_t fromPts = av_rescale_q(pts, tb, sampleTb);
-        // Containers that count in milliseconds round every frame's time; within a tick
-        // of where the samples so far put it, counting is the exact measure.
+        // Containers that count in milliseconds round every frame's time, and some muxers
+        // stamp a few ticks either way; near where the samples so far put it, counting is
+        // the exact measure.
+        const bool coarse = av_cmp_q(tb, sampleTb) > 0;
         const int64_t tick = av_rescale_q(1, tb, sampleTb) + 1;
-        if (!m_bPositioned || std::llabs(fromPts - m_nNextSample) > tick) {
+        if (!m_bPositioned || std::llabs(fromPts - m_nNextSample) > (coarse ? 4 * tick : tick)) {
             pos = fromPts;
+            m_deviations.clear();
+        } else if (coarse) {
+            m_deviations.push_back(fromPts - pos);
         }
     } else if (!m_bPositioned) {
         if (m_bTrimming || m_nEndSample != INT64_MAX) {
@@ -412,15 +418,28 @@ bool FfmpegAudioSource::TakeFrame() {
         return m_packer.Append(f, 0, f->nb_samples, m_pending);
     }
     m_bPositioned = true;
-    m_nNextSample = pos + f->nb_samples;
     int64_t first = 0;
     if (m_bTrimming) {
         if (pos + f->nb_samples <= m_nTargetSample) {
+            m_nNextSample = pos + f->nb_samples;
             return false;
+        }
+        if (!m_deviations.empty()) {
+            // Rounded times place the first frame up to a tick off; the frames run in
+            // before the target place the count by the middle of their roundings.
+            std::nth_element(m_deviations.begin(), m_deviations.begin() + m_deviations.size() / 2,
+                             m_deviations.end());
+            pos += m_deviations[m_deviations.size() / 2];
+            m_deviations.clear();
+            if (pos + f->nb_samples <= m_nTargetSample) {
+                m_nNextSample = pos + f->nb_samples;
+                return false;
+            }
         }
         first = std::max<int64_t>(m_nTargetSample - pos, 0);
         m_bTrimming = false;
     }
+    m_nNextSample = pos + f->nb_samples;
     int64_t count = f->nb_samples - first;
     if (m_nEndSample != INT64_MAX) {
         const int64_t room = m_nEndSample - (pos + first);

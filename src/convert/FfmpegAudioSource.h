@@ -120,6 +120,8 @@ class FfmpegAudioSource : public AudioStreamSource {
     // once known; those before the seek target and from the end sample on are dropped.
     bool m_bPositioned = false;
     int64_t m_nNextSample = 0;
+    // How far rounded timestamps lie from the counted places, while running in.
+    std::vector<int64_t> m_deviations;
     bool m_bTrimming = false;
     int64_t m_nTargetSample = 0;
     int64_t m_nEndSample = INT64_MAX;

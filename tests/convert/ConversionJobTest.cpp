@@ -70,8 +70,10 @@ struct JobRun {
         job = std::make_unique<ConversionJob>(
             [this] { return std::make_unique<BorrowedSource>(scripted); }, observer);
     }
-    void Run(int64_t rtStart, int64_t rtEnd) {
-        ASSERT_TRUE(job->Start({"in.mpg", output, rtStart, rtEnd}));
+    void Run(int64_t rtStart, int64_t rtEnd, CutEnd end = CutEnd::WholeBuffers) {
+        ConversionRequest request{"in.mpg", output, rtStart, rtEnd};
+        request.end = end;
+        ASSERT_TRUE(job->Start(request));
         ASSERT_TRUE(observer.WaitFinished());
         job->Join();
     }
@@ -175,6 +177,45 @@ TEST(ConversionJob, NoDataGivesAnEmptyValidFileWithTheStreamsFormat) {
     EXPECT_EQ(f.bytes.size(), 44u);
     EXPECT_EQ(f.rate, 48000u);
     EXPECT_EQ(run.observer.positions, std::vector<int>{0});
+}
+
+TEST(ConversionJob, AnExactEndWritesTheFramesBetweenTheMarks) {
+    // A source that cannot end at a time itself: the job counts the frames, from the start
+    // mark's to the end mark's, each picked as the nearest to its mark.
+    const struct {
+        int64_t start;
+        int64_t end;
+        uint32_t bytes;
+    } rows[] = {
+        {0, 10'000'000, 176'400},          // a second: not the whole buffers' 180,000
+        {2'500'000, 12'500'000, 176'400},  // from a quarter second on
+        {0, 333'333, 1'470 * 4},           // 1/30 s: 1470 frames
+        {1, 100, 0},                       // less than half a frame: nothing
+        {10'000'000, 10'000'227, 4},       // a frame's width apart: one frame
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.end);
+        JobRun run;
+        run.source->fills = {ScriptedSource::kForever};
+        run.Run(row.start, row.end, CutEnd::Exact);
+        const WavFile f = WavFile::Read(run.output);
+        ASSERT_TRUE(f.Valid());
+        EXPECT_EQ(f.dataSize, row.bytes);
+        EXPECT_EQ(run.observer.outcome.status, JobOutcome::Status::Completed);
+    }
+}
+
+TEST(ConversionJob, NothingReadWhereTheStreamHasSoundIsAFailure) {
+    for (const bool sound : {false, true}) {
+        JobRun run;
+        run.source->fills = {};
+        run.source->soundBetweenMarks = sound;
+        run.Run(20'000'000, 40'000'000);
+        EXPECT_TRUE(WavFile::Read(run.output).Valid());
+        // Past the end of the sound an empty file is the answer; before it, sound was lost.
+        EXPECT_EQ(run.observer.outcome.status,
+                  sound ? JobOutcome::Status::NoSoundRead : JobOutcome::Status::Completed);
+    }
 }
 
 TEST(ConversionJob, FailuresBeforeWritingLeaveNoFile) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "ConversionJob.h"
+#include "ForeignTools.h"
 #include "TestMedia.h"
 #include "WavFile.h"
 
@@ -162,6 +163,22 @@ TEST(FfmpegAudioSource, LossyCutsMatchDecodingFromTheStart) {
             EXPECT_LE(MaxDifference(cut, theirsPastLead, theirsPastLead.size() - 2 * 4096), 1);
         }
     }
+}
+
+TEST(FfmpegAudioSource, AnInfoFrameInAnyContainerGivesItsDelayAndPadding) {
+    if (const std::string missing = MissingTool({"lame", "mkvmerge"}); !missing.empty()) {
+        GTEST_SKIP() << missing << " is not installed";
+    }
+    // mkvmerge keeps LAME's info frame as a packet; FFmpeg's reader of MP3 files takes its
+    // delay and padding off. The engine reads them in any container: the same samples.
+    TestMedia media;
+    media.Make("tones.wav", TestMedia::Tones(3, 44100) + " -bitexact");
+    RunInFolder(media, "lame --quiet -b 192 tones.wav a.mp3 && mkvmerge -q -o a.mka a.mp3");
+    const std::vector<int16_t> theirs = TestMedia::DecodeS16(media.Path("a.mp3"));
+    const std::vector<int16_t> ours = AsS16(DecodeAll(media.Path("a.mka")).bytes);
+    ASSERT_EQ(ours.size(), theirs.size());
+    EXPECT_EQ(ours.size(), 3u * 44100 * 2);
+    EXPECT_LE(MaxDifference(ours, theirs, theirs.size()), 1);
 }
 
 TEST(FfmpegAudioSource, FilesWithoutUsableAudioFailToOpen) {

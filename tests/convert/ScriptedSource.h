@@ -17,6 +17,7 @@ class ScriptedSource : public AudioStreamSource {
     std::vector<long> fills;  // counts in order; kEndOfStream or any negative ends
     std::function<void(int fillIndex)> onFill;
     int64_t duration = 0;
+    bool soundBetweenMarks = false;  // what HasSoundBetween says
 
     int seeks = 0;
     int64_t seekTarget = -1;
@@ -53,6 +54,7 @@ class ScriptedSource : public AudioStreamSource {
     }
     void Release() override { released = true; }
     int64_t StreamDuration() const override { return duration; }
+    bool HasSoundBetween(int64_t, int64_t) const override { return soundBetweenMarks; }
     bool GetMediaDuration(const std::string&, int64_t& d) override {
         d = duration;
         return true;
@@ -72,6 +74,10 @@ class BorrowedSource : public AudioStreamSource {
         return m_source.PrepareAudioSample(f, sampleFormat);
     }
     int Seek(int64_t rt) override { return m_source.Seek(rt); }
+    bool SetEnd(int64_t rt) override { return m_source.SetEnd(rt); }
+    bool HasSoundBetween(int64_t from, int64_t to) const override {
+        return m_source.HasSoundBetween(from, to);
+    }
     long FillAudioBuffer(uint8_t* buffer) override { return m_source.FillAudioBuffer(buffer); }
     void Release() override { m_source.Release(); }
     int64_t StreamDuration() const override { return m_source.StreamDuration(); }

@@ -9,12 +9,13 @@
 
 #include "FfmpegAudioSource.h"
 
-// The engine's 16-bit samples of a file's primary track from rtStart on: count of them, or
-// all, interleaved.
+// The engine's 16-bit samples of a file's track (the primary one unless named) from rtStart
+// on: count of them, or all, interleaved.
 inline std::vector<int16_t> EngineSamples(const std::string& path, int64_t rtStart,
-                                          size_t count = SIZE_MAX) {
+                                          size_t count = SIZE_MAX,
+                                          int track = AudioStreamSource::kPrimaryTrack) {
     FfmpegAudioSource source;
-    EXPECT_EQ(source.OpenAudioStream(path), 0) << source.LastError();
+    EXPECT_EQ(source.OpenAudioStream(path, track), 0) << source.LastError();
     AudioFormat format;
     EXPECT_EQ(source.PrepareAudioSample(format), 0);
     source.Seek(rtStart);
