@@ -19,5 +19,5 @@ BUILD_DIR=build-tsan BUILD_TARGETS="$(./scripts/check-suites.sh --list threaded)
 # The codec sweeps convert file after file through the same two threads as any other
 # conversion: under this sanitizer they add a minute and no new hand-over between threads.
 # They run in the plain and the AddressSanitizer builds.
-sweeps='^(CutAlignment\.EveryLossy|FormatSweep\.EveryNamed|OutputFormat\.EveryFormatAndHeader|JoinedTimeline\.CutsAnywhere|FfmpegAudioSource\.LossyCuts)'
+sweeps='^(Encoders/CutAlignment\.|Muxers/AvSync\.|FormatSweep\.EveryNamed|OutputFormat\.EveryFormatAndHeader|JoinedTimeline\.CutsAnywhere|FfmpegAudioSource\.LossyCuts)'
 ctest --test-dir build-tsan --output-on-failure --no-tests=error -j2 -L threaded -E "$sweeps"

@@ -219,12 +219,15 @@ TEST_F(PrecisionPanelTest, OutputChoicesAreRememberedAndWritten) {
     format->setCurrentIndex(2);
     emit format->activated(2);
     Find<QCheckBox>("modernHeaderBox")->setChecked(true);
+    EXPECT_FALSE(Find<QCheckBox>("exactEndBox")->isChecked());
+    Find<QCheckBox>("exactEndBox")->setChecked(true);
     ASSERT_TRUE(CloseDialog());
 
     MakeMediaDialog();
     EXPECT_TRUE(Dialog().IsPanelOpen());
     EXPECT_EQ(Find<QComboBox>("formatBox")->currentText(), "24-bit");
     EXPECT_TRUE(Find<QCheckBox>("modernHeaderBox")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>("exactEndBox")->isChecked());
 
     TestMedia media;
     const std::string in = media.Make("cd.wav", TestMedia::Tones(0.5, 44100) + " -c:a pcm_s16le");
