@@ -21,7 +21,7 @@
 #include "MediaTime.h"
 #include "MpvPlaybackEngine.h"
 #include "PanelController.h"
-#include "PreviewController.h"
+#include "PreviewPlayer.h"
 #include "ProfileSettings.h"
 #include "QFileDialogChoosers.h"
 #include "ThreadedMediaProber.h"
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
     const double openLarge = meter.StopMs();
 
     // 2. Twenty seeks across it while it plays.
-    session.Preview().OnPlay();
+    session.Preview().Play();
     meter.Start();
     const int64_t duration = session.Media().Info().duration;
     for (int i = 0; i < 20; ++i) {
@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const qint64 wholeWaveform = sinceOpen.elapsed();
-    session.Preview().OnStopPreview();
+    session.Preview().Stop();
 
     // 4. A slow file: two seconds before its probe reads anything.
     slow = true;

@@ -7,14 +7,16 @@
 #include "HelpLauncher.h"
 #include "MediaController.h"
 #include "PanelController.h"
-#include "PreviewController.h"
+#include "PreviewPlayer.h"
+#include "PreviewWindow.h"
+#include "WindowOrder.h"
 
 ConverterSession::ConverterSession(const ConverterServices& services, QObject* parent)
     : QObject(parent),
       m_dialog(std::make_unique<ConverterDialog>(services.sliderDragging)),
       m_previewMessages(std::make_unique<DialogPreviewMessages>(services.messages)) {
     m_preview =
-        std::make_unique<PreviewController>(m_dialog.get(), services.engines, *m_previewMessages);
+        std::make_unique<PreviewPlayer>(m_dialog.get(), services.engines, *m_previewMessages);
     m_media =
         std::make_unique<MediaController>(*m_dialog, *m_preview, services.prober, services.choosers,
                                           services.messages, services.sliderDragging);
@@ -23,18 +25,19 @@ ConverterSession::ConverterSession(const ConverterServices& services, QObject* p
                                                           services.sources);
     m_panel = std::make_unique<PanelController>(*m_dialog, *m_media, *m_preview, services.settings,
                                                 services.messages, services.sources);
+    m_windows = std::make_unique<WindowOrder>(m_dialog.get());
     ConverterDialog* dialog = m_dialog.get();
     MediaController* media = m_media.get();
-    PreviewController* preview = m_preview.get();
+    PreviewPlayer* preview = m_preview.get();
     ConversionController* conversion = m_conversion.get();
     connect(dialog, &ConverterDialog::openMediaClicked, media, &MediaController::OnOpenMediaFile);
     connect(dialog, &ConverterDialog::fileDropped, media, &MediaController::OpenMediaFile);
     connect(dialog, &ConverterDialog::startTimeClicked, media, &MediaController::OnStartTime);
     connect(dialog, &ConverterDialog::endTimeClicked, media, &MediaController::OnEndTime);
     connect(dialog, &ConverterDialog::sliderReleased, media, &MediaController::OnSliderReleased);
-    connect(dialog, &ConverterDialog::playClicked, preview, &PreviewController::OnPlay);
-    connect(dialog, &ConverterDialog::pauseClicked, preview, &PreviewController::OnPause);
-    connect(dialog, &ConverterDialog::stopClicked, preview, &PreviewController::OnStopPreview);
+    connect(dialog, &ConverterDialog::playClicked, preview, &PreviewPlayer::Play);
+    connect(dialog, &ConverterDialog::pauseClicked, preview, &PreviewPlayer::Pause);
+    connect(dialog, &ConverterDialog::stopClicked, preview, &PreviewPlayer::Stop);
     connect(dialog, &ConverterDialog::convertClicked, conversion, &ConversionController::OnConvert);
     connect(dialog, &ConverterDialog::browseClicked, conversion, &ConversionController::OnBrowse);
     connect(dialog, &ConverterDialog::helpRequested, this, &ConverterSession::OnHelp);
@@ -42,6 +45,13 @@ ConverterSession::ConverterSession(const ConverterServices& services, QObject* p
     connect(dialog, &ConverterDialog::aboutRequested, this, &ConverterSession::OnAbout);
     connect(dialog, &ConverterDialog::closeRequested, this, &ConverterSession::OnCloseRequested);
     connect(conversion, &ConversionController::idle, this, &ConverterSession::FinishClose);
+    WindowOrder* windows = m_windows.get();
+    connect(preview, &PreviewPlayer::pictureClicked, windows, [windows, preview](bool fullScreen) {
+        windows->OnPictureClicked(preview->Window(), fullScreen);
+    });
+    connect(preview, &PreviewPlayer::fullScreenChanged, windows,
+            [windows, preview](bool on) { windows->OnFullScreenChanged(preview->Window(), on); });
+    connect(preview, &PreviewPlayer::menuClosed, windows, &WindowOrder::OnMenuClosed);
     m_conversion->InitOutputPath();
 }
 

@@ -15,9 +15,10 @@ class FileChoosers;
 class MediaController;
 class MediaProber;
 class PanelController;
-class PreviewController;
+class PreviewPlayer;
 class ProfileSettings;
 class UserMessages;
+class WindowOrder;
 
 // What the converter needs from outside: the real program passes the desktop's and the
 // libraries' own, tests pass fakes.
@@ -49,9 +50,10 @@ class ConverterSession final : public QObject {
 
     ConverterDialog& Dialog() const { return *m_dialog; }
     MediaController& Media() const { return *m_media; }
-    PreviewController& Preview() const { return *m_preview; }
+    PreviewPlayer& Preview() const { return *m_preview; }
     ConversionController& Conversion() const { return *m_conversion; }
     PanelController& PanelWork() const { return *m_panel; }
+    WindowOrder& Windows() const { return *m_windows; }
 
     void OnHelp();
     void OnHomepage();
@@ -66,10 +68,11 @@ class ConverterSession final : public QObject {
 
     std::unique_ptr<ConverterDialog> m_dialog;
     std::unique_ptr<DialogPreviewMessages> m_previewMessages;
-    std::unique_ptr<PreviewController> m_preview;
+    std::unique_ptr<PreviewPlayer> m_preview;
     std::unique_ptr<MediaController> m_media;
     std::unique_ptr<ConversionController> m_conversion;
     std::unique_ptr<PanelController> m_panel;
+    std::unique_ptr<WindowOrder> m_windows;
     bool m_closing = false;
     int m_result = 0;
 };

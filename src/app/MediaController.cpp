@@ -14,7 +14,7 @@
 #include "MediaProber.h"
 #include "MediaTime.h"
 #include "PositionSlider.h"
-#include "PreviewController.h"
+#include "PreviewPlayer.h"
 #include "UserMessages.h"
 
 namespace {
@@ -42,7 +42,7 @@ bool CanOpenForReading(const QString& path) {
 
 }  // namespace
 
-MediaController::MediaController(ConverterDialog& dialog, PreviewController& preview,
+MediaController::MediaController(ConverterDialog& dialog, PreviewPlayer& preview,
                                  MediaProber& prober, FileChoosers& choosers,
                                  UserMessages& messages, int& sliderDragging, QObject* parent)
     : QObject(parent),
@@ -52,10 +52,9 @@ MediaController::MediaController(ConverterDialog& dialog, PreviewController& pre
       m_choosers(choosers),
       m_messages(messages),
       m_sliderDragging(sliderDragging) {
-    connect(&m_preview, &PreviewController::positionReport, this,
-            &MediaController::OnPositionReport);
-    connect(&m_preview, &PreviewController::opened, this, &MediaController::OnPreviewOpened);
-    connect(&m_preview, &PreviewController::closeRequested, this, &MediaController::OnClosePreview);
+    connect(&m_preview, &PreviewPlayer::positionReport, this, &MediaController::OnPositionReport);
+    connect(&m_preview, &PreviewPlayer::opened, this, &MediaController::OnPreviewOpened);
+    connect(&m_preview, &PreviewPlayer::closeRequested, this, &MediaController::OnClosePreview);
 }
 
 MediaController::~MediaController() {
@@ -153,14 +152,14 @@ void MediaController::OnClosePreview() {
 void MediaController::OnStartTime() {
     if (m_preview.IsOpen()) {
         // Asked of the player now: the last report may be up to a second old.
-        m_start = m_preview.CurrentPosition();
+        m_start = m_preview.Position();
         ShowMarks();
     }
 }
 
 void MediaController::OnEndTime() {
     if (m_preview.IsOpen()) {
-        m_end = m_preview.CurrentPosition();
+        m_end = m_preview.Position();
         ShowMarks();
     }
 }

@@ -11,7 +11,7 @@
 class ConverterDialog;
 class FileChoosers;
 class MediaProber;
-class PreviewController;
+class PreviewPlayer;
 class UserMessages;
 
 // The open media file and the time marks: opening (the probe runs off the GUI thread),
@@ -19,7 +19,7 @@ class UserMessages;
 class MediaController final : public QObject {
     Q_OBJECT
   public:
-    MediaController(ConverterDialog& dialog, PreviewController& preview, MediaProber& prober,
+    MediaController(ConverterDialog& dialog, PreviewPlayer& preview, MediaProber& prober,
                     FileChoosers& choosers, UserMessages& messages, int& sliderDragging,
                     QObject* parent = nullptr);
     // A probe still under way answers no more.
@@ -82,7 +82,7 @@ class MediaController final : public QObject {
     const AudioTrack* ChosenTrack() const;
 
     ConverterDialog& m_dialog;
-    PreviewController& m_preview;
+    PreviewPlayer& m_preview;
     MediaProber& m_prober;
     FileChoosers& m_choosers;
     UserMessages& m_messages;

@@ -9,7 +9,7 @@
 #include "MediaController.h"
 #include "MediaTime.h"
 #include "PrecisionPanel.h"
-#include "PreviewController.h"
+#include "PreviewPlayer.h"
 #include "ProfileSettings.h"
 #include "SampleFormat.h"
 #include "UserMessages.h"
@@ -48,7 +48,7 @@ QString TrackText(const AudioTrack& track) {
 }  // namespace
 
 PanelController::PanelController(ConverterDialog& dialog, MediaController& media,
-                                 PreviewController& preview, ProfileSettings& settings,
+                                 PreviewPlayer& preview, ProfileSettings& settings,
                                  UserMessages& messages, AudioSourceFactory sources,
                                  QObject* parent)
     : QObject(parent),
@@ -74,12 +74,12 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
             StartWaveform();
         }
     });
-    connect(&m_preview, &PreviewController::playheadMoved, panel, &PrecisionPanel::ShowPlayhead);
+    connect(&m_preview, &PreviewPlayer::positionChanged, panel, &PrecisionPanel::ShowPlayhead);
     // A stop or a seek, from the dialog or the preview window, ends a loop in the player:
-    // the Loop button follows at the next report rather than stay down.
+    // the Loop button follows rather than stay down.
     const auto showLooping = [this] { m_dialog.Panel()->ShowLooping(m_preview.IsLooping()); };
-    connect(&m_preview, &PreviewController::playheadMoved, this, showLooping);
-    connect(&m_preview, &PreviewController::positionReport, this, showLooping);
+    connect(&m_preview, &PreviewPlayer::stateChanged, this, showLooping);
+    connect(&m_preview, &PreviewPlayer::positionReport, this, showLooping);
 
     connect(panel, &PrecisionPanel::markProposed, this, &PanelController::OnMarkProposed);
     connect(panel, &PrecisionPanel::markTextRejected, this, &PanelController::OnMarkTextRejected);
@@ -257,11 +257,11 @@ void PanelController::SetLooping(bool on) {
     }
     // The pass under way plays to the end of the selection and holds there. Marks moved
     // out of order meanwhile leave nothing to play.
-    const int64_t now = std::max(m_preview.CurrentPosition(), start);
+    const int64_t now = std::max(m_preview.Position(), start);
     if (start < end && now < end) {
         Audition(now, end, false);
     } else {
-        m_preview.OnPause();
+        m_preview.Pause();
     }
 }
 

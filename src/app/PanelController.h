@@ -12,7 +12,7 @@
 
 class ConverterDialog;
 class MediaController;
-class PreviewController;
+class PreviewPlayer;
 class ProfileSettings;
 class UserMessages;
 class WaveformBuilder;
@@ -24,7 +24,7 @@ class WaveformPyramid;
 class PanelController final : public QObject {
     Q_OBJECT
   public:
-    PanelController(ConverterDialog& dialog, MediaController& media, PreviewController& preview,
+    PanelController(ConverterDialog& dialog, MediaController& media, PreviewPlayer& preview,
                     ProfileSettings& settings, UserMessages& messages, AudioSourceFactory sources,
                     QObject* parent = nullptr);
     // Stops the waveform's computation and waits for its thread.
@@ -65,7 +65,7 @@ class PanelController final : public QObject {
 
     ConverterDialog& m_dialog;
     MediaController& m_media;
-    PreviewController& m_preview;
+    PreviewPlayer& m_preview;
     ProfileSettings& m_settings;
     UserMessages& m_messages;
     std::unique_ptr<WaveformBuilder> m_builder;

@@ -119,8 +119,7 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
     m_rtOrigin = OriginOf(m_fmt);
     DecideLead();
     m_timeline = TimelineOf(path, m_fmt, m_nStream, m_interrupt);
-    m_nSegment = 0;
-    m_nExpectedPts = AV_NOPTS_VALUE;
+    m_stamps = ContinuousStamps(m_timeline);
     m_rtDuration = m_timeline.HasRestarts() ? m_timeline.Duration() : DurationOf(m_fmt);
     return 0;
 }
@@ -207,7 +206,7 @@ int FfmpegAudioSource::Seek(int64_t rtStart) {
         // place in the file.
         const int64_t pos = m_timeline.Locate(rtStart + lead - kSeekPreroll).bytePos;
         r = av_seek_frame(m_fmt, -1, pos, AVSEEK_FLAG_BYTE);
-        m_nSegment = m_timeline.SegmentAt(pos);
+        m_stamps.Restart(m_timeline.SegmentAt(pos));
     } else {
         const AVStream* st = m_fmt->streams[m_nStream];
         const int64_t seekPts =
@@ -266,7 +265,6 @@ void FfmpegAudioSource::Restart() {
     avcodec_flush_buffers(m_dec);
     m_pending.clear();
     m_nPendingPos = 0;
-    m_nExpectedPts = AV_NOPTS_VALUE;
     m_bPositioned = false;
     m_deviations.clear();
     m_bInputDone = false;
@@ -352,9 +350,7 @@ bool FfmpegAudioSource::SendNextPacket() {
             pkt->pts == m_nInfoPts && m_nInfoPts != AV_NOPTS_VALUE &&
             MpegAudioFrame::ReadInfo(pkt->data, static_cast<size_t>(pkt->size)).has_value();
         if (pkt->stream_index == m_nStream && !infoFrame) {
-            if (m_timeline.HasRestarts()) {
-                MakeContinuous(pkt);
-            }
+            m_stamps.Apply(pkt);
             // A packet the decoder rejects is skipped.
             avcodec_send_packet(m_dec, pkt);
         }
@@ -364,30 +360,6 @@ bool FfmpegAudioSource::SendNextPacket() {
             av_packet_free(&pkt);
         }
         return true;
-    }
-}
-
-void FfmpegAudioSource::MakeContinuous(AVPacket* pkt) {
-    int segment = m_nSegment;
-    const int count = static_cast<int>(m_timeline.Segments().size());
-    if (pkt->pos >= 0) {
-        segment = m_timeline.SegmentAt(pkt->pos);
-    } else if (m_nExpectedPts != AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE &&
-               segment + 1 < count &&
-               MediaTimeline::IsRestart(m_nExpectedPts, pkt->pts, m_timeline.TimeBaseNum(),
-                                        m_timeline.TimeBaseDen())) {
-        ++segment;  // a frame split off a packet: where it lies shows in its time alone
-    }
-    if (pkt->pts != AV_NOPTS_VALUE) {
-        m_nExpectedPts = pkt->pts + pkt->duration;
-    }
-    m_nSegment = segment;
-    const int64_t offset = m_timeline.Offset(segment);
-    if (pkt->pts != AV_NOPTS_VALUE) {
-        pkt->pts += offset;
-    }
-    if (pkt->dts != AV_NOPTS_VALUE) {
-        pkt->dts += offset;
     }
 }
 
@@ -483,7 +455,7 @@ void FfmpegAudioSource::Release() {
     m_nInfoPts = AV_NOPTS_VALUE;
     m_nSoundEndSample = INT64_MAX;
     m_timeline = MediaTimeline();
-    m_nSegment = 0;
+    m_stamps = ContinuousStamps();
     m_pending.clear();
     m_nPendingPos = 0;
     m_bInputDone = false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AudioStreamSource.h"
+#include "ContinuousStamps.h"
 #include "FramePacker.h"
 #include "LibavLimits.h"
 #include "MediaTimeline.h"
@@ -47,7 +48,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     bool ProbeMedia(const std::string& path, MediaInfo& info) override;
     void SetInterrupt(const std::atomic<bool>* flag) override { m_interrupt = flag; }
     std::vector<AudioTrack> Tracks() const override { return m_tracks; }
-    MediaTimeline Timeline() const override { return m_timeline; }
+    MediaTimeline Timeline() const override { return m_stamps.Timeline(); }
     int64_t ClippedSamples() const override { return m_packer.Clipped(); }
     bool HasSoundBetween(int64_t from, int64_t to) const override;
     std::string LastError() const override { return m_strError; }
@@ -70,8 +71,6 @@ class FfmpegAudioSource : public AudioStreamSource {
     bool TakeFrame();
     // The stream sample (time base 1/rate) at media time rt, the lead included.
     int64_t SampleAt(int64_t rt) const;
-    // Moves a packet's timestamps into the timeline's continuous time.
-    void MakeContinuous(AVPacket* pkt);
     // Where a seek lands when libavformat's own search fails: by bisecting the file's
     // bytes for the stream's timestamps, else at its start.
     int SeekByBytes(int64_t pts);
@@ -102,11 +101,9 @@ class FfmpegAudioSource : public AudioStreamSource {
     int64_t m_nInfoPts = INT64_MIN;
     int64_t m_nSoundEndSample = INT64_MAX;
 
-    // Where the timestamps restart, the segment of the last packet read, and where that
-    // packet ended (stream time base).
+    // Where the timestamps restart, and the packets' moves onto one continuous time.
     MediaTimeline m_timeline;
-    int m_nSegment = 0;
-    int64_t m_nExpectedPts = INT64_MIN;  // none yet (AV_NOPTS_VALUE)
+    ContinuousStamps m_stamps;
 
     FramePacker m_packer;
     std::vector<uint8_t> m_pending;

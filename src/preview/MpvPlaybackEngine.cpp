@@ -1,9 +1,6 @@
 #include "MpvPlaybackEngine.h"
 
-#include <vector>
-
 #include <mpv/client.h>
-#include <mpv/stream_cb.h>
 
 #include <unistd.h>
 
@@ -12,14 +9,8 @@
 #include <QOpenGLContext>
 #include <QSocketNotifier>
 
-#include <cctype>
 #include <charconv>
 #include <clocale>
-#include <cstdlib>
-#include <cstring>
-#include <map>
-#include <memory>
-#include <mutex>
 
 #include "MediaTime.h"
 #include "MpvGlVideoWidget.h"
@@ -30,9 +21,18 @@
 
 namespace {
 
-// reply_userdata of the property and command replies the engine asks for.
-constexpr uint64_t kEofReached = 1;
-constexpr uint64_t kLoadReply = 2;
+// reply_userdata of the observed properties, the replies asked for at load and the
+// commands whose replies matter. Seeks are numbered from kSeekReply up.
+enum : uint64_t {
+    kEofReached = 1,
+    kTimePos,
+    kDuration,
+    kVideoWidth,
+    kVideoHeight,
+    kLoadReply,
+    kFacts = 100,
+    kSeekReply = 1000,
+};
 // A local file that libmpv cannot open within this time is treated as unplayable.
 constexpr int kLoadTimeoutMs = 20'000;
 // Once loaded, the first picture follows at once; a clip slow to show it still plays.
@@ -54,7 +54,13 @@ struct SecondsText {
 MpvPlaybackEngine::MpvPlaybackEngine(Options options) : m_options(std::move(options)) {
     m_loadTimer.setSingleShot(true);
     QObject::connect(&m_loadTimer, &QTimer::timeout, &m_context, [this] {
-        FinishLoad(m_fileLoaded);
+        if (m_facts.Complete()) {
+            FinishLoad(m_fileLoaded);
+        } else if (!m_fileLoaded) {
+            FinishLoad(false);
+        } else {
+            m_pictureShown = true;  // no picture yet: the facts decide once they are in
+        }
         DispatchEvents();
     });
 }
@@ -69,13 +75,10 @@ MpvPlaybackEngine::~MpvPlaybackEngine() {
     // The wake-up pipe is libmpv's and goes with it: stop watching it first.
     delete m_wakeNotifier;
     if (m_mpv != nullptr) {
-        // Nothing of this engine is reached from the core's threads (its only callbacks
-        // read streams that own what they need), so it may go down on its own while this
-        // engine is gone.
-        MpvReaper::Instance().Destroy(m_mpv);
-    }
-    if (m_restampedFile != 0) {
-        RestampedFiles::Instance().Remove(m_restampedFile);
+        // Nothing of this engine is reached from the core's threads but the file it
+        // serves, which goes down with the core.
+        MpvReaper::Instance().Destroy(m_mpv,
+                                      std::shared_ptr<RestampedFiles>(std::move(m_restamped)));
     }
 }
 
@@ -136,11 +139,26 @@ EngineResult MpvPlaybackEngine::Initialize() {
         return {rc, "mpv_initialize()"};
     }
     // Without the protocol a file whose timestamps restart plays in its own times.
-    m_restampable = RestampedFiles::Register(m_mpv);
-    // With keep-open the end of a clip is no event of its own; the flag turns true.
-    rc = mpv_observe_property(m_mpv, kEofReached, "eof-reached", MPV_FORMAT_FLAG);
-    if (rc < 0) {
-        return {rc, "mpv_observe_property(\"eof-reached\")"};
+    m_restamped = std::make_unique<RestampedFiles>();
+    if (!m_restamped->Register(m_mpv)) {
+        m_restamped.reset();
+    }
+    // What playback tells as it goes. With keep-open the end of a clip is no event of its
+    // own: the flag turns true.
+    const struct {
+        uint64_t id;
+        const char* name;
+        mpv_format format;
+    } observed[] = {
+        {kEofReached, "eof-reached", MPV_FORMAT_FLAG}, {kTimePos, "time-pos", MPV_FORMAT_DOUBLE},
+        {kDuration, "duration", MPV_FORMAT_DOUBLE},    {kVideoWidth, "dwidth", MPV_FORMAT_INT64},
+        {kVideoHeight, "dheight", MPV_FORMAT_INT64},
+    };
+    for (const auto& p : observed) {
+        rc = mpv_observe_property(m_mpv, p.id, p.name, p.format);
+        if (rc < 0) {
+            return {rc, std::string("mpv_observe_property(\"") + p.name + "\")"};
+        }
     }
     // libmpv writes to this pipe whenever events wait; the GUI thread reads them then.
     const int wakeFd = mpv_get_wakeup_pipe(m_mpv);
@@ -189,10 +207,8 @@ EngineResult MpvPlaybackEngine::Load(const std::string& path, const MediaTimelin
     }
     std::string url = path;
     // A file that the reader cannot take plays as it is, in the times it holds.
-    if (m_restampable && m_restampedFile == 0 && RestampedStream::Needed(timeline) &&
-        RestampedStream(timeline).Open(path)) {
-        m_restampedFile = RestampedFiles::Instance().Add({path, timeline});
-        url = RestampedFiles::Url(m_restampedFile, path);
+    if (m_restamped && RestampedStream::Needed(timeline) && RestampedStream(timeline).Open(path)) {
+        url = m_restamped->Serve({path, timeline});
     }
     const char* command[] = {"loadfile", url.c_str(), nullptr};
     const int rc = mpv_command_async(m_mpv, kLoadReply, command);
@@ -201,6 +217,7 @@ EngineResult MpvPlaybackEngine::Load(const std::string& path, const MediaTimelin
     }
     m_loadState = LoadState::Loading;
     m_fileLoaded = false;
+    m_pictureShown = false;
     m_loadTimer.start(kLoadTimeoutMs);
     return {};
 }
@@ -210,13 +227,17 @@ void MpvPlaybackEngine::FinishLoad(bool ok) {
         return;
     }
     m_loadTimer.stop();
-    int64_t track = 0;
-    if (ok && !HasVideo() &&
-        mpv_get_property(m_mpv, "current-tracks/audio/id", MPV_FORMAT_INT64, &track) < 0) {
-        ok = false;  // nothing in the file to see or hear
-    }
+    ok = ok && (m_facts.video || m_facts.audio);  // nothing in the file to see or hear
     m_loadState = ok ? LoadState::Loaded : LoadState::Idle;
-    m_events.push_back(ok ? EngineEvent::Loaded : EngineEvent::LoadFailed);
+    EngineEvent event = EngineEvent::Of(
+        ok ? EngineEvent::Kind::Loaded : EngineEvent::Kind::LoadFailed, m_facts.duration);
+    event.video = m_facts.video;
+    event.size = m_facts.Size();
+    Push(event);
+}
+
+void MpvPlaybackEngine::Push(EngineEvent event) {
+    m_events.push_back(event);
 }
 
 EngineResult MpvPlaybackEngine::SetFlag(const char* name, bool on) {
@@ -224,15 +245,14 @@ EngineResult MpvPlaybackEngine::SetFlag(const char* name, bool on) {
         return {MPV_ERROR_UNINITIALIZED, name};
     }
     int flag = on ? 1 : 0;
-    const int rc = mpv_set_property(m_mpv, name, MPV_FORMAT_FLAG, &flag);
-    return {rc, std::string("mpv_set_property(\"") + name + "\")"};
+    const int rc = mpv_set_property_async(m_mpv, 0, name, MPV_FORMAT_FLAG, &flag);
+    return {rc, std::string("mpv_set_property_async(\"") + name + "\")"};
 }
 
 EngineResult MpvPlaybackEngine::Run() {
     EngineResult result = SetFlag("pause", false);
     if (result.Ok()) {
         m_running = true;
-        m_heldAtSeek = false;
     }
     return result;
 }
@@ -252,8 +272,8 @@ EngineResult MpvPlaybackEngine::SetRate(double rate) {
     if (m_mpv == nullptr) {
         return {MPV_ERROR_UNINITIALIZED, "speed"};
     }
-    const int rc = mpv_set_property(m_mpv, "speed", MPV_FORMAT_DOUBLE, &rate);
-    return {rc, "mpv_set_property(\"speed\")"};
+    const int rc = mpv_set_property_async(m_mpv, 0, "speed", MPV_FORMAT_DOUBLE, &rate);
+    return {rc, "mpv_set_property_async(\"speed\")"};
 }
 
 EngineResult MpvPlaybackEngine::Seek(int64_t target) {
@@ -262,10 +282,10 @@ EngineResult MpvPlaybackEngine::Seek(int64_t target) {
     }
     const SecondsText seconds(target);
     const char* command[] = {"seek", seconds.text, "absolute+exact", nullptr};
-    const int rc = mpv_command_async(m_mpv, 0, command);
+    const int rc = mpv_command_async(m_mpv, kSeekReply + m_seeksSent + 1, command);
     if (rc >= 0) {
-        m_seekPending = true;
-        m_seekTarget = target;
+        ++m_seeksSent;
+        m_seekLanding = false;
     }
     return {rc, "seek"};
 }
@@ -275,8 +295,9 @@ EngineResult MpvPlaybackEngine::SetTime(const char* name, int64_t value, const c
         return {MPV_ERROR_UNINITIALIZED, name};
     }
     const SecondsText seconds(value);
-    const int rc = mpv_set_property_string(m_mpv, name, value < 0 ? none : seconds.text);
-    return {rc, std::string("mpv_set_property(\"") + name + "\")"};
+    const char* text = value < 0 ? none : seconds.text;
+    const int rc = mpv_set_property_async(m_mpv, 0, name, MPV_FORMAT_STRING, &text);
+    return {rc, std::string("mpv_set_property_async(\"") + name + "\")"};
 }
 
 EngineResult MpvPlaybackEngine::SetPlayEnd(int64_t end) {
@@ -296,64 +317,8 @@ EngineResult MpvPlaybackEngine::SelectAudioTrack(int number) {
         return {MPV_ERROR_UNINITIALIZED, "aid"};
     }
     int64_t id = number;
-    const int rc = mpv_set_property(m_mpv, "aid", MPV_FORMAT_INT64, &id);
-    return {rc, "mpv_set_property(\"aid\")"};
-}
-
-EngineResult MpvPlaybackEngine::GetTime(const char* name, int64_t* value) {
-    if (m_mpv == nullptr) {
-        return {MPV_ERROR_UNINITIALIZED, name};
-    }
-    double seconds = 0;
-    const int rc = mpv_get_property(m_mpv, name, MPV_FORMAT_DOUBLE, &seconds);
-    if (rc < 0) {
-        return {rc, std::string("mpv_get_property(\"") + name + "\")"};
-    }
-    *value = MediaTime::FromSeconds(seconds);
-    return {};
-}
-
-EngineResult MpvPlaybackEngine::GetCurrentPosition(int64_t* position) {
-    if (m_seekPending || m_heldAtSeek) {
-        // Until the seek lands "time-pos" still tells the old place; the target is
-        // where the clip is about to be. Held after an exact seek, the clip is at the
-        // target too, where "time-pos" of a sound-only clip can be off by its audio
-        // buffer (the end of the file near it, 0.2 s before it once the clip has ended).
-        *position = m_seekTarget;
-        return {};
-    }
-    return GetTime("time-pos", position);
-}
-
-EngineResult MpvPlaybackEngine::GetStopPosition(int64_t* position) {
-    return GetTime("duration", position);
-}
-
-bool MpvPlaybackEngine::HasVideo() {
-    int64_t track = 0;
-    return m_mpv != nullptr &&
-           mpv_get_property(m_mpv, "current-tracks/video/id", MPV_FORMAT_INT64, &track) >= 0;
-}
-
-bool MpvPlaybackEngine::GetVideoSize(QSize* size) {
-    if (m_mpv == nullptr) {
-        return false;
-    }
-    int64_t w = 0;
-    int64_t h = 0;
-    // The stream's own size is known as soon as the file is loaded; the decoded size
-    // only after the first frame.
-    if ((mpv_get_property(m_mpv, "current-tracks/video/demux-w", MPV_FORMAT_INT64, &w) < 0 ||
-         mpv_get_property(m_mpv, "current-tracks/video/demux-h", MPV_FORMAT_INT64, &h) < 0) &&
-        (mpv_get_property(m_mpv, "dwidth", MPV_FORMAT_INT64, &w) < 0 ||
-         mpv_get_property(m_mpv, "dheight", MPV_FORMAT_INT64, &h) < 0)) {
-        return false;
-    }
-    if (w <= 0 || h <= 0) {
-        return false;
-    }
-    *size = QSize(static_cast<int>(w), static_cast<int>(h));
-    return true;
+    const int rc = mpv_set_property_async(m_mpv, 0, "aid", MPV_FORMAT_INT64, &id);
+    return {rc, "mpv_set_property_async(\"aid\")"};
 }
 
 bool MpvPlaybackEngine::GetEvent(EngineEvent* event) {
@@ -400,11 +365,25 @@ void MpvPlaybackEngine::HandleEvent(const mpv_event& event) {
         case MPV_EVENT_COMMAND_REPLY:
             if (event.reply_userdata == kLoadReply && event.error < 0) {
                 FinishLoad(false);
+            } else if (event.reply_userdata == kSeekReply + m_seeksSent) {
+                // The last seek sent is taken; the next start of playback is its landing.
+                // One libmpv refused lands at once, where the clip is.
+                m_seeksTaken = m_seeksSent;
+                m_seekLanding = event.error >= 0;
+                if (event.error < 0) {
+                    Push(EngineEvent::Of(EngineEvent::Kind::SeekLanded));
+                }
+            }
+            break;
+        case MPV_EVENT_GET_PROPERTY_REPLY:
+            if (m_facts.Take(event) && m_facts.Complete() && m_pictureShown) {
+                FinishLoad(true);
             }
             break;
         case MPV_EVENT_FILE_LOADED:
             m_fileLoaded = true;
             if (m_loadState == LoadState::Loading) {
+                m_facts.Ask(m_mpv, kFacts);
                 m_loadTimer.start(kFirstPictureGraceMs);
             }
             break;
@@ -416,24 +395,56 @@ void MpvPlaybackEngine::HandleEvent(const mpv_event& event) {
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
-            // Seeks sent close together may land one by one: a held clip stays at the
-            // last target until it runs again, whichever landing comes first.
-            m_heldAtSeek = !m_running && (m_seekPending || m_heldAtSeek);
-            m_seekPending = false;
-            ++m_restarts;
+            if (m_seekLanding && m_seeksTaken == m_seeksSent) {
+                m_seekLanding = false;
+                Push(EngineEvent::Of(EngineEvent::Kind::SeekLanded));
+            }
             // The first picture after the load: waited for, so that this restart is
             // never taken for the landing of a seek that follows the open.
-            if (m_fileLoaded) {
-                FinishLoad(true);
+            if (m_fileLoaded && m_loadState == LoadState::Loading) {
+                m_pictureShown = true;
+                if (m_facts.Complete()) {
+                    FinishLoad(true);
+                }
             }
             break;
-        case MPV_EVENT_PROPERTY_CHANGE: {
-            const auto* property = static_cast<const mpv_event_property*>(event.data);
+        case MPV_EVENT_PROPERTY_CHANGE:
+            HandleProperty(event.reply_userdata, event.data);
+            break;
+        default:
+            break;
+    }
+}
+
+void MpvPlaybackEngine::HandleProperty(uint64_t id, const void* data) {
+    const auto* property = static_cast<const mpv_event_property*>(data);
+    if (property->format == MPV_FORMAT_NONE || m_loadState != LoadState::Loaded) {
+        // Briefly unknown around the end of a file, and meaningless before the clip has
+        // loaded: the last value stands.
+        return;
+    }
+    switch (id) {
+        case kEofReached:
             // Only an end reached while playing ends the clip; a seek to the end of a
             // paused clip just shows its last frame.
-            if (event.reply_userdata == kEofReached && property->format == MPV_FORMAT_FLAG &&
-                *static_cast<const int*>(property->data) != 0 && m_running) {
-                m_events.push_back(EngineEvent::EndOfClip);
+            if (*static_cast<const int*>(property->data) != 0 && m_running) {
+                Push(EngineEvent::Of(EngineEvent::Kind::EndOfClip));
+            }
+            break;
+        case kTimePos:
+        case kDuration:
+            Push(EngineEvent::Of(
+                id == kTimePos ? EngineEvent::Kind::Position : EngineEvent::Kind::Duration,
+                MediaTime::FromSeconds(*static_cast<const double*>(property->data))));
+            break;
+        case kVideoWidth:
+        case kVideoHeight: {
+            const int64_t value = *static_cast<const int64_t*>(property->data);
+            (id == kVideoWidth ? m_facts.width : m_facts.height) = value;
+            if (m_facts.Size().isValid()) {
+                EngineEvent event = EngineEvent::Of(EngineEvent::Kind::VideoSize);
+                event.size = m_facts.Size();
+                Push(event);
             }
             break;
         }

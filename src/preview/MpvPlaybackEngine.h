@@ -6,20 +6,24 @@
 #include <QWidget>
 
 #include <deque>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "MpvClipFacts.h"
 #include "PlaybackEngine.h"
 
 class QSocketNotifier;
+class RestampedFiles;
 struct mpv_handle;
 struct mpv_event;
 
 // The real engine: libmpv, with its picture in a render-API widget (OpenGL or software)
 // or, where nothing can be shown, with no video output at all. Nothing here waits for
-// libmpv: commands go out asynchronously and the outcomes come back as events, read
-// when libmpv's wake-up pipe says there are some.
+// libmpv: commands and property changes go out asynchronously, the playback position and
+// the clip's facts come back as observed properties and replies, read when libmpv's
+// wake-up pipe says there are some.
 class MpvPlaybackEngine final : public PlaybackEngine {
   public:
     enum class VideoOutput {
@@ -56,27 +60,19 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     EngineResult SetPlayEnd(int64_t end) override;
     EngineResult SetLoop(int64_t from, int64_t to) override;
     EngineResult SelectAudioTrack(int number) override;
-    EngineResult GetCurrentPosition(int64_t* position) override;
-    EngineResult GetStopPosition(int64_t* position) override;
-    bool HasVideo() override;
-    bool GetVideoSize(QSize* size) override;
     bool GetEvent(EngineEvent* event) override;
     void SetEventNotify(std::function<void()> notify) override;
     std::string ErrorText(int code) const override;
 
-    // How many times playback has (re)started after a load or a seek; lets a caller wait
-    // until a seek has landed.
-    int PlaybackRestarts() const { return m_restarts; }
-
   private:
     enum class LoadState { Idle, Loading, Loaded };
-
     void OnWakeup();
     void DispatchEvents();
     void HandleEvent(const mpv_event& event);
+    void HandleProperty(uint64_t id, const void* property);
     void FinishLoad(bool ok);
+    void Push(EngineEvent event);
     EngineResult SetFlag(const char* name, bool on);
-    EngineResult GetTime(const char* name, int64_t* value);
     // Sets a time property ("end", "ab-loop-a", ...); a negative time sets `none`.
     EngineResult SetTime(const char* name, int64_t value, const char* none);
 
@@ -91,12 +87,16 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     bool m_running = false;  // Run called and not paused or stopped since
     LoadState m_loadState = LoadState::Idle;
     bool m_fileLoaded = false;
-    int m_restarts = 0;
-    // Whether libmpv took the protocol that serves files with continuous timestamps, and
-    // the number under which this engine's file is served (0: none).
-    bool m_restampable = false;
-    uint64_t m_restampedFile = 0;
-    bool m_seekPending = false;
-    int64_t m_seekTarget = 0;
-    bool m_heldAtSeek = false;  // paused where the last seek landed
+    bool m_pictureShown = false;  // the first playback start after the load
+    // What the loaded clip holds, as the replies asked at the load and the observed
+    // properties since tell it.
+    MpvClipFacts m_facts;
+    // The file served with continuous timestamps, when the clip needs it; libmpv reads it
+    // on its own threads until the core is gone.
+    std::unique_ptr<RestampedFiles> m_restamped;
+    // Seeks go out numbered: a seek has landed once libmpv has taken the last one sent
+    // and playback has started again after it.
+    uint64_t m_seeksSent = 0;
+    uint64_t m_seeksTaken = 0;
+    bool m_seekLanding = false;
 };

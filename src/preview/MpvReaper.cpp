@@ -18,9 +18,9 @@ MpvReaper::~MpvReaper() {
     }
 }
 
-void MpvReaper::Destroy(mpv_handle* mpv) {
+void MpvReaper::Destroy(mpv_handle* mpv, std::shared_ptr<void> keep) {
     std::lock_guard lock(m_mutex);
-    m_queue.push_back(mpv);
+    m_queue.emplace_back(mpv, std::move(keep));
     if (!m_thread.joinable()) {
         m_thread = std::thread(&MpvReaper::Run, this);
     }
@@ -39,11 +39,12 @@ void MpvReaper::Run() {
         if (m_queue.empty()) {
             return;  // quitting, with nothing left to take down
         }
-        mpv_handle* mpv = m_queue.front();
+        auto [mpv, keep] = std::move(m_queue.front());
         m_queue.pop_front();
         ++m_busy;
         lock.unlock();
         mpv_terminate_destroy(mpv);
+        keep.reset();
         lock.lock();
         --m_busy;
         m_changed.notify_all();

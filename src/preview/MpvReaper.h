@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -16,8 +17,9 @@ class MpvReaper final {
     // The one reaper of the process.
     static MpvReaper& Instance();
 
-    // Takes over the core: nothing else may use it from now on.
-    void Destroy(mpv_handle* mpv);
+    // Takes over the core: nothing else may use it from now on. `keep` (what the core's
+    // callbacks reach) lives until the core is gone.
+    void Destroy(mpv_handle* mpv, std::shared_ptr<void> keep = {});
     // Waits until every core handed over so far is gone.
     void Drain();
 
@@ -31,7 +33,7 @@ class MpvReaper final {
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<mpv_handle*> m_queue;
+    std::deque<std::pair<mpv_handle*, std::shared_ptr<void>>> m_queue;
     int m_busy = 0;  // cores being taken down right now
     bool m_quit = false;
     std::thread m_thread;

@@ -20,16 +20,37 @@ struct EngineResult {
     bool Ok() const { return code >= 0; }
 };
 
-// What the engine reports back to the player, one event at a time.
-enum class EngineEvent {
-    Loaded,      // the clip can play: paused at its start, its first picture shown
-    LoadFailed,  // the clip cannot be played
-    EndOfClip,   // playback reached the end of the clip
-    Other,
+// What the engine reports back to the player, one event at a time: what the playback
+// core's events and observed properties say. Times are the core's own, from the start of
+// the file.
+struct EngineEvent {
+    enum class Kind {
+        Loaded,      // the clip can play, paused at its start: video, size and time (its
+                     // duration, 0 when unknown) tell what it holds
+        LoadFailed,  // the clip cannot be played
+        EndOfClip,   // playback reached the end of the clip, or the end set by SetPlayEnd
+        Position,    // time: where playback is now
+        Duration,    // time: the clip's length changed
+        SeekLanded,  // the last seek sent has landed; positions from now on are after it
+        VideoSize,   // size: the picture's size became known or changed
+    };
+    Kind kind = Kind::Position;
+    int64_t time = 0;
+    bool video = false;
+    QSize size;
+
+    static EngineEvent Of(Kind kind, int64_t time = 0) {
+        EngineEvent event;
+        event.kind = kind;
+        event.time = time;
+        return event;
+    }
 };
 
 // The playback library under the preview player. The player holds the play-state logic;
-// an engine only carries out the calls. Every call runs on the GUI thread.
+// an engine only carries out the calls and reports what happens. Every call runs on the
+// GUI thread and returns at once: once a clip has loaded, nothing waits for the core and
+// nothing asks it a question, since every answer comes as an event.
 class PlaybackEngine {
   public:
     virtual ~PlaybackEngine() = default;
@@ -39,10 +60,10 @@ class PlaybackEngine {
     // Puts the video output inside `parent` (which owns the widget it makes). An engine
     // without a picture makes no widget; `*view` is then null.
     virtual EngineResult AttachVideo(QWidget* parent, QWidget** view) = 0;
-    // Starts loading the clip and returns at once; Loaded or LoadFailed follows as an
-    // event. A failure here means the load could not even start. Where the timeline has
-    // restarts, the engine plays the clip in its continuous time: positions, the
-    // duration, seeks and ends all count in it.
+    // Starts loading the clip; Loaded or LoadFailed follows as an event. A failure here
+    // means the load could not even start. Where the timeline has restarts, the engine
+    // plays the clip in its continuous time: positions, the duration, seeks and ends all
+    // count in it.
     virtual EngineResult Load(const std::string& path, const MediaTimeline& timeline) = 0;
 
     virtual EngineResult Run() = 0;
@@ -50,11 +71,10 @@ class PlaybackEngine {
     // Halts playback; the position stays where it is.
     virtual EngineResult Stop() = 0;
     virtual EngineResult SetRate(double rate) = 0;
-    // Absolute seek to media time (100 ns units from the start of the file).
+    // Absolute seek to a time of the clip; SeekLanded follows.
     virtual EngineResult Seek(int64_t target) = 0;
-
-    // Playback pauses at `end` (media time) and reports EndOfClip there; a negative end
-    // plays to the end of the clip again.
+    // Playback pauses at `end` and reports EndOfClip there; a negative end plays to the end
+    // of the clip again.
     virtual EngineResult SetPlayEnd(int64_t end) = 0;
     // Playback jumps back to `from` whenever it reaches `to`; a negative `from` ends the
     // loop.
@@ -62,15 +82,6 @@ class PlaybackEngine {
     // Plays the audio track of this number (1-based, in file order among the audio
     // tracks).
     virtual EngineResult SelectAudioTrack(int number) = 0;
-
-    // The position now, read from the playback core at the call.
-    virtual EngineResult GetCurrentPosition(int64_t* position) = 0;
-    virtual EngineResult GetStopPosition(int64_t* position) = 0;
-
-    // True when the clip has a picture to show.
-    virtual bool HasVideo() = 0;
-    // Native size of the picture in pixels; false when it is not known.
-    virtual bool GetVideoSize(QSize* size) = 0;
 
     // A failure's code in words, for the boxes that quote it; empty when unknown.
     virtual std::string ErrorText(int /*code*/) const { return {}; }

@@ -3,23 +3,12 @@
 #include <QScreen>
 #include <QWindow>
 
-#include "PlaybackEngine.h"
 #include "PreviewGeometry.h"
 #include "PreviewWindow.h"
-
-bool PreviewScreen::s_dialogOnTop = true;
 
 namespace {
 
 constexpr uint32_t kPointerIdleMs = 100'000;
-
-// Changes the stay-on-top flag on the native window directly: the widget's own
-// setWindowFlag() would hide the window, and hiding a dialog ends its exec().
-void SetStaysOnTop(QWidget* widget, bool on) {
-    if (QWindow* handle = widget->windowHandle()) {
-        handle->setFlag(Qt::WindowStaysOnTopHint, on);
-    }
-}
 
 }  // namespace
 
@@ -58,13 +47,23 @@ void PreviewScreen::Close() {
     m_window.StopPointerTimer();
 }
 
-void PreviewScreen::OnMenuClosed() {
-    m_clickHidesDialog = true;
+void PreviewScreen::SetVideo(bool video, const QSize& size) {
+    m_video = video;
+    m_videoSize = size;
+    OnWindowResized();
+}
+
+bool PreviewScreen::VideoSize(QSize& size) const {
+    if (!m_video || !m_videoSize.isValid() || m_videoSize.isEmpty()) {
+        return false;
+    }
+    size = m_videoSize;
+    return true;
 }
 
 void PreviewScreen::PlaceForVideo() {
     QSize video;
-    if (!m_engine || !m_engine->HasVideo() || !m_engine->GetVideoSize(&video)) {
+    if (!VideoSize(video)) {
         return;
     }
     QScreen* screen = m_dialog ? m_dialog->screen() : m_window.screen();
@@ -88,7 +87,7 @@ void PreviewScreen::PlaceForVideo() {
 
 void PreviewScreen::SizeToVideo() {
     QSize video;
-    if (!m_engine || !m_engine->HasVideo() || !m_engine->GetVideoSize(&video)) {
+    if (!VideoSize(video)) {
         // No picture, or its size is not known: the window keeps its size and the
         // picture is scaled into it.
         return;
@@ -99,13 +98,10 @@ void PreviewScreen::SizeToVideo() {
 }
 
 bool PreviewScreen::Enter() {
-    if (!m_engine) {
-        return false;
-    }
     // Without a known picture size the window is left as it is, rather than restyled
     // into a full screen that nothing could leave.
     QSize video;
-    if (!m_engine->GetVideoSize(&video)) {
+    if (!VideoSize(video)) {
         return false;
     }
     QScreen* screen = m_window.screen();
@@ -125,14 +121,10 @@ bool PreviewScreen::Enter() {
     }
     m_lastMouseTime = m_clock();
     m_window.StartPointerTimer();
-    m_clickHidesDialog = true;
     return true;
 }
 
 bool PreviewScreen::Leave() {
-    if (!m_engine) {
-        return false;
-    }
     m_fullScreen = false;
     m_window.showNormal();
     m_window.setGeometry(m_restoreRect);
@@ -141,9 +133,6 @@ bool PreviewScreen::Leave() {
     m_window.StopPointerTimer();
     ShowPointer();
     m_lastMouseTime = m_clock();
-    if (m_dialog) {
-        m_dialog->raise();
-    }
     if (m_videoShown) {
         m_window.raise();
     }
@@ -172,46 +161,6 @@ void PreviewScreen::OnMouseActivity() {
     }
 }
 
-void PreviewScreen::OnLeftClick() {
-    OnMouseActivity();
-    if (!m_engine || !m_dialog) {
-        return;
-    }
-    QWidget* dialog = m_dialog.data();
-    const auto dialogInFront = [dialog] {
-        SetStaysOnTop(dialog, true);
-        dialog->show();
-        dialog->raise();
-    };
-    const auto windowInFront = [this] {
-        m_window.raise();
-        m_window.activateWindow();
-    };
-    if (m_fullScreen) {
-        if (m_clickHidesDialog) {
-            // Behind the full-screen video rather than hidden: hiding a modal dialog
-            // would end it.
-            SetStaysOnTop(dialog, false);
-            dialog->lower();
-            windowInFront();
-        } else {
-            dialogInFront();
-            dialog->activateWindow();
-        }
-        m_clickHidesDialog = !m_clickHidesDialog;
-    } else {
-        if (s_dialogOnTop) {
-            SetStaysOnTop(dialog, false);
-            dialog->show();
-            m_window.show();
-            windowInFront();
-        } else {
-            dialogInFront();
-        }
-        s_dialogOnTop = !s_dialogOnTop;
-    }
-}
-
 void PreviewScreen::OnEscape() {
     if (m_fullScreen) {
         Leave();
@@ -233,7 +182,7 @@ void PreviewScreen::OnWindowResized() {
         return;
     }
     QSize video;
-    if (m_fullScreen && m_engine && m_engine->GetVideoSize(&video)) {
+    if (m_fullScreen && VideoSize(video)) {
         view->setGeometry(PreviewGeometry::FullScreenVideoRect(m_window.size(), video));
     } else {
         view->setGeometry(m_window.rect());

@@ -8,17 +8,17 @@
 #include <cstdint>
 #include <functional>
 
-class PlaybackEngine;
 class PreviewWindow;
 
-// How the preview window stands on the screen: windowed at the picture's size or full
-// screen, the pointer hidden after a while in full screen, and what a left click does
-// with the dialog. It asks the engine only for the picture's size.
+// How the preview window stands on the screen: windowed at the picture's size, clear of
+// the dialog, or full screen, with the pointer hidden after a while in full screen. The
+// player tells it what the clip's picture is.
 class PreviewScreen final {
   public:
     PreviewScreen(PreviewWindow& window, QWidget* dialog, std::function<uint32_t()> clock);
 
-    void SetEngine(PlaybackEngine* engine) { m_engine = engine; }
+    // Whether the clip has a picture, and its size (invalid while unknown).
+    void SetVideo(bool video, const QSize& size);
     bool IsFullScreen() const { return m_fullScreen; }
     bool IsPointerHidden() const { return m_cursorCount < 0; }
 
@@ -32,16 +32,9 @@ class PreviewScreen final {
 
     // Input from the window.
     void OnMouseActivity();
-    void OnLeftClick();
-    // After the context menu: the next full-screen click hides the dialog again.
-    void OnMenuClosed();
     void OnEscape();
     void OnPointerTimer();
     void OnWindowResized();
-
-    // What the next left click on a windowed preview does with the dialog; kept for the
-    // whole run of the program, across previews.
-    static bool s_dialogOnTop;
 
   private:
     bool Enter();
@@ -51,14 +44,16 @@ class PreviewScreen final {
     void PlaceForVideo();
     void ShowPointer();
     void HidePointer();
+    // The picture's size; false without a picture or while its size is not known.
+    bool VideoSize(QSize& size) const;
 
     PreviewWindow& m_window;
     QPointer<QWidget> m_dialog;
     std::function<uint32_t()> m_clock;
-    PlaybackEngine* m_engine = nullptr;
+    bool m_video = false;
+    QSize m_videoSize;
     bool m_fullScreen = false;
     bool m_videoShown = false;
-    bool m_clickHidesDialog = true;
     uint32_t m_lastMouseTime = 0;
     int m_cursorCount = 0;  // negative while the pointer is hidden
     QRect m_restoreRect;    // the window's geometry before full screen

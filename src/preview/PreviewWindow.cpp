@@ -6,8 +6,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "CPreviewPlayer.h"
-
 PreviewWindow::PreviewWindow()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -38,13 +36,10 @@ PreviewWindow::PreviewWindow()
 
     m_pointerTimer.setInterval(kPointerTimerMs);
     connect(&m_pointerTimer, &QTimer::timeout, this, &PreviewWindow::pointerTimerFired);
-    m_pollTimer.setInterval(kPollTimerMs);
-    connect(&m_pollTimer, &QTimer::timeout, this, &PreviewWindow::pollTimerFired);
 }
 
 PreviewWindow::~PreviewWindow() {
     m_pointerTimer.stop();
-    m_pollTimer.stop();
 }
 
 QAction* PreviewWindow::AddAction(const QString& text, const char* name,
@@ -66,13 +61,13 @@ void PreviewWindow::SetVideoView(QWidget* view) {
     }
 }
 
-void PreviewWindow::PopupMenu(const QPoint& position, bool fullScreen, int state) {
+void PreviewWindow::PopupMenu(const QPoint& position, bool fullScreen, PlayState state) {
     m_fullScreenAction->setChecked(fullScreen);
     m_fullScreenAction->setEnabled(true);
     m_normalSizeAction->setEnabled(true);
-    m_playAction->setEnabled(state != Running);
-    m_pauseAction->setEnabled(state != Stopped && state != Paused);
-    m_stopAction->setEnabled(state != Stopped);
+    m_playAction->setEnabled(state != PlayState::Running);
+    m_pauseAction->setEnabled(state != PlayState::Stopped && state != PlayState::Paused);
+    m_stopAction->setEnabled(state != PlayState::Stopped);
     m_closeAction->setEnabled(true);
     m_menu->popup(mapToGlobal(position));
 }

@@ -3,12 +3,14 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "PlayState.h"
+
 class QAction;
 class QMenu;
 
-// The preview's top-level window: holds the video, the context menu and the two timers.
-// It knows nothing of the player: its input goes out as requests, and the player tells
-// it what to show.
+// The preview's top-level window: holds the video, the context menu and the pointer's
+// timer. It knows nothing of the player: its input goes out as requests, and the player
+// tells it what to show.
 class PreviewWindow final : public QWidget {
     Q_OBJECT
   public:
@@ -19,18 +21,13 @@ class PreviewWindow final : public QWidget {
     QWidget* VideoView() const { return m_video; }
 
     // Shows the context menu at a point of the window, greyed and checked for the
-    // player's state (a PlayState), without waiting for a choice.
-    void PopupMenu(const QPoint& position, bool fullScreen, int state);
-
-    void StartPollTimer() { m_pollTimer.start(); }
-    void StopPollTimer() { m_pollTimer.stop(); }
-    bool IsPolling() const { return m_pollTimer.isActive(); }
+    // player's state, without waiting for a choice.
+    void PopupMenu(const QPoint& position, bool fullScreen, PlayState state);
     void StartPointerTimer() { m_pointerTimer.start(); }
     void StopPointerTimer() { m_pointerTimer.stop(); }
     bool IsWatchingPointer() const { return m_pointerTimer.isActive(); }
 
     static constexpr int kPointerTimerMs = 50'000;
-    static constexpr int kPollTimerMs = 1000;
 
   signals:
     // The menu's commands; queued, so that none runs inside the menu's own event handling.
@@ -47,7 +44,6 @@ class PreviewWindow final : public QWidget {
     void mouseActivity();
     void resized();
     void pointerTimerFired();  // full screen only: time to look at the idle pointer
-    void pollTimerFired();     // time to poll the position
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -69,6 +65,5 @@ class PreviewWindow final : public QWidget {
     QAction* m_stopAction = nullptr;
     QAction* m_closeAction = nullptr;
     QTimer m_pointerTimer;
-    QTimer m_pollTimer;
     QWidget* m_video = nullptr;
 };

@@ -4,8 +4,6 @@
 #include <mpv/stream_cb.h>
 
 #include <cctype>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "RestampedStream.h"
@@ -61,11 +59,9 @@ void CloseRestamped(void* cookie) {
     delete static_cast<RestampedCookie*>(cookie);
 }
 
-int OpenRestamped(void* /*userData*/, char* uri, mpv_stream_cb_info* info) {
-    const char* number = std::strstr(uri, "://");
+int OpenRestamped(void* userData, char* /*uri*/, mpv_stream_cb_info* info) {
     RestampedFiles::File file;
-    if (number == nullptr ||
-        !RestampedFiles::Instance().Find(std::strtoull(number + 3, nullptr, 10), file)) {
+    if (!static_cast<RestampedFiles*>(userData)->Served(file)) {
         return MPV_ERROR_LOADING_FAILED;
     }
     auto cookie = std::make_unique<RestampedCookie>(std::move(file.timeline));
@@ -82,37 +78,23 @@ int OpenRestamped(void* /*userData*/, char* uri, mpv_stream_cb_info* info) {
 
 }  // namespace
 
-RestampedFiles& RestampedFiles::Instance() {
-    static auto* files = new RestampedFiles;
-    return *files;
+bool RestampedFiles::Register(mpv_handle* mpv) {
+    return mpv_stream_cb_add_ro(mpv, kRestampedProtocol, this, &OpenRestamped) >= 0;
 }
 
-uint64_t RestampedFiles::Add(File file) {
+std::string RestampedFiles::Serve(File file) {
+    const std::string url = std::string(kRestampedProtocol) + "://clip" + ExtensionOf(file.path);
     const std::lock_guard<std::mutex> lock(m_mutex);
-    m_files.emplace(++m_last, std::move(file));
-    return m_last;
+    m_file = std::move(file);
+    m_serving = true;
+    return url;
 }
 
-void RestampedFiles::Remove(uint64_t number) {
+bool RestampedFiles::Served(File& file) {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    m_files.erase(number);
-}
-
-bool RestampedFiles::Find(uint64_t number, File& file) {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_files.find(number);
-    if (found == m_files.end()) {
+    if (!m_serving) {
         return false;
     }
-    file = found->second;
+    file = m_file;
     return true;
-}
-
-bool RestampedFiles::Register(mpv_handle* mpv) {
-    return mpv_stream_cb_add_ro(mpv, kRestampedProtocol, nullptr, &OpenRestamped) >= 0;
-}
-
-std::string RestampedFiles::Url(uint64_t number, const std::string& path) {
-    return std::string(kRestampedProtocol) + "://" + std::to_string(number) + "/clip" +
-           ExtensionOf(path);
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 
@@ -9,11 +7,11 @@
 
 struct mpv_handle;
 
-// The files libmpv reads through a protocol of ours, from a reader that makes restarting
-// timestamps continuous ("orvanerestamped://<number>/clip.mpg"), by number. libmpv opens
-// and reads them on its own threads, and a core may outlive its engine (the reaper
-// destroys it later): the table is never destroyed, and each open stream holds a copy of
-// what it reads.
+// The file one libmpv core reads through a protocol of ours, from a reader that makes
+// restarting timestamps continuous ("orvanerestamped://clip.mpg"). libmpv opens and reads
+// it on its own threads, reaching this object through the protocol's user data: it must
+// live until the core is gone (the reaper keeps it that long), and each open stream holds
+// a copy of what it reads.
 class RestampedFiles {
   public:
     struct File {
@@ -21,18 +19,15 @@ class RestampedFiles {
         MediaTimeline timeline;
     };
 
-    static RestampedFiles& Instance();
-    uint64_t Add(File file);
-    void Remove(uint64_t number);
-    bool Find(uint64_t number, File& file);
-
-    // Lets a core open the protocol's URLs; false when libmpv refuses.
-    static bool Register(mpv_handle* mpv);
-    // What libmpv loads for the file added as `number`, with the original's extension.
-    static std::string Url(uint64_t number, const std::string& path);
+    // Lets the core open the protocol's URL; false when libmpv refuses.
+    bool Register(mpv_handle* mpv);
+    // Serves the file; returns what libmpv loads, with the original's extension.
+    std::string Serve(File file);
+    // The file served; false when none is.
+    bool Served(File& file);
 
   private:
     std::mutex m_mutex;
-    std::map<uint64_t, File> m_files;
-    uint64_t m_last = 0;
+    File m_file;
+    bool m_serving = false;
 };

@@ -9,11 +9,11 @@
 #include <fstream>
 #include <string>
 
-#include "CPreviewPlayer.h"
 #include "DialogTestFixture.h"
 #include "MpvPlaybackEngine.h"
 #include "MpvReaper.h"
 #include "PreviewMessages.h"
+#include "PreviewPlayer.h"
 #include "TestMedia.h"
 #include "WaitFor.h"
 #include "WavFile.h"
@@ -161,7 +161,7 @@ TEST_F(Load, TwoHundredPreviewsOpenedAndClosed) {
     MemoryTrace memory;
     for (int cycle = 0; cycle < 200; ++cycle) {
         memory.AtCycle(cycle);
-        CPreviewPlayer player(
+        PreviewPlayer player(
             &dialog,
             [] {
                 MpvPlaybackEngine::Options options;
@@ -170,17 +170,15 @@ TEST_F(Load, TwoHundredPreviewsOpenedAndClosed) {
                 return std::make_unique<MpvPlaybackEngine>(options);
             },
             boxes);
-        ASSERT_TRUE(player.OpenMedia(clip)) << cycle;
+        ASSERT_TRUE(player.Open(clip, 0)) << cycle;
         // Most are closed while they are still loading; some play for a moment first.
         if (cycle % 10 == 0) {
-            ASSERT_TRUE(WaitFor([&] { return !player.isLoading(); })) << cycle;
+            ASSERT_TRUE(WaitFor([&] { return !player.IsLoading(); })) << cycle;
             player.Play();
-            ASSERT_TRUE(WaitFor([&] {
-                return player.PollPosition() == 0 && player.position() > 0;
-            })) << cycle;
+            ASSERT_TRUE(WaitFor([&] { return player.Position() > 0; })) << cycle;
         }
-        player.CloseMedia();
-        ASSERT_EQ(player.state(), Closed);
+        player.Close();
+        ASSERT_EQ(player.State(), PlayState::Closed);
     }
     const long growth = memory.Finish("200 previews");
     if (!kSanitized) {

@@ -9,14 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "CPreviewPlayer.h"
+#include "PreviewPlayer.h"
 #include "PreviewScreen.h"
 #include "PreviewWindow.h"
 #include "RecordingMessages.h"
 #include "ScriptedEngine.h"
 #include "WaitFor.h"
-
-using Calls = std::vector<std::string>;
 
 // A player on a scripted engine, with a plain widget standing in for the dialog.
 class PlayerFixture : public ::testing::Test {
@@ -25,29 +23,29 @@ class PlayerFixture : public ::testing::Test {
         dialog.setWindowTitle("dialog");
         dialog.setGeometry(300, 500, 400, 200);
         dialog.show();
-        PreviewScreen::s_dialogOnTop = true;
+        player =
+            std::make_unique<PreviewPlayer>(&dialog, ScriptedEngine::Factory(script), messages);
     }
 
-    // Opens a player on the clip and waits until the open has ended; true when it plays.
-    bool Open(const std::string& path = "/media/clips/a.mpg") {
-        player =
-            std::make_unique<CPreviewPlayer>(&dialog, ScriptedEngine::Factory(script), messages);
+    // Opens the clip and waits until the open has ended; true when it plays.
+    bool Open(const std::string& path = "/media/clips/a.mpg", int64_t lead = 0) {
         bool ended = false;
         bool ok = false;
-        QObject::connect(player.get(), &CPreviewPlayer::opened, [&](bool result) {
-            ended = true;
-            ok = result;
-        });
-        if (!player->OpenMedia(path)) {
-            script->TakeCalls();
-            return false;
+        const auto connection =
+            QObject::connect(player.get(), &PreviewPlayer::opened, [&](bool result) {
+                ended = true;
+                ok = result;
+            });
+        const bool started = player->Open(path, lead);
+        if (started) {
+            WaitFor([&] { return ended; }, 5000);
         }
-        WaitFor([&] { return ended; }, 5000);
-        script->TakeCalls();
-        return ok;
+        QObject::disconnect(connection);
+        return started && ok;
     }
+    // Lets the engine's events reach the player.
+    void Settle() { ProcessEventsFor(20); }
 
-    ScriptedEngine& Engine() { return *static_cast<ScriptedEngine*>(player->Engine()); }
     PreviewWindow& Window() { return *player->Window(); }
     QAction* Action(const char* name) { return Window().findChild<QAction*>(name); }
     QMenu* Menu() { return Window().findChild<QMenu*>(); }
@@ -56,5 +54,5 @@ class PlayerFixture : public ::testing::Test {
     QWidget dialog;
     std::shared_ptr<EngineScript> script = std::make_shared<EngineScript>();
     RecordingMessages messages;
-    std::unique_ptr<CPreviewPlayer> player;
+    std::unique_ptr<PreviewPlayer> player;
 };

@@ -1,28 +1,29 @@
+#include <QSignalSpy>
+
 #include "PlayerFixture.h"
 #include "WaitFor.h"
 
 namespace {
 
-const EngineResult kFailed{-20, "mpv_set_property(\"pause\")"};
+constexpr int64_t kSecond = 10'000'000;
+const EngineResult kFailed{-20, "mpv_set_property_async(\"pause\")"};
 
 class PlayerStateTest : public PlayerFixture {};
 
 TEST_F(PlayerStateTest, OpenLoadsTheClipStoppedWithoutPlaying) {
-    player = std::make_unique<CPreviewPlayer>(&dialog, ScriptedEngine::Factory(script), messages);
-    EXPECT_EQ(player->state(), Closed);
-    ASSERT_TRUE(player->OpenMedia("/media/clips/a.mpg"));
-
+    EXPECT_EQ(player->State(), PlayState::Closed);
+    ASSERT_TRUE(player->Open("/media/clips/a.mpg", 0));
     // The load goes on without the caller waiting; the window shows once it has ended.
-    EXPECT_EQ(script->TakeCalls(), (Calls{"Initialize", "AttachVideo", "Load"}));
     EXPECT_EQ(script->loadedPath, "/media/clips/a.mpg");
-    EXPECT_TRUE(player->isLoading());
+    EXPECT_TRUE(player->IsLoading());
     EXPECT_FALSE(Window().isVisible());
-    ASSERT_TRUE(WaitFor([&] { return !player->isLoading(); }));
-    EXPECT_EQ(player->state(), Stopped);
-    EXPECT_TRUE(player->hasVideo());
+    ASSERT_TRUE(WaitFor([&] { return !player->IsLoading(); }));
+    EXPECT_EQ(player->State(), PlayState::Stopped);
+    EXPECT_TRUE(script->paused);
+    EXPECT_TRUE(player->HasVideo());
+    EXPECT_EQ(player->Duration(), 600'000'000);
     EXPECT_TRUE(Window().isVisible());
     EXPECT_EQ(Title(), "a.mpg  ");
-    EXPECT_TRUE(Window().IsPolling());
     EXPECT_TRUE(messages.boxes.empty());
     // Sized to the picture.
     EXPECT_EQ(Window().size(), QSize(160, 120));
@@ -30,182 +31,219 @@ TEST_F(PlayerStateTest, OpenLoadsTheClipStoppedWithoutPlaying) {
 }
 
 TEST_F(PlayerStateTest, SoundOnlyClipKeepsTheWindowHiddenAndRefusesFullScreen) {
-    script->hasVideo = false;
+    script->video = false;
     ASSERT_TRUE(Open());
-    EXPECT_FALSE(player->hasVideo());
+    EXPECT_FALSE(player->HasVideo());
     EXPECT_FALSE(Window().isVisible());
     EXPECT_FALSE(player->SwitchFullScreen());
-    EXPECT_FALSE(player->isFullScreen());
+    EXPECT_FALSE(player->IsFullScreen());
     EXPECT_FALSE(Window().isVisible());
-
     player->Play();
-    EXPECT_EQ(player->state(), Running);
+    EXPECT_EQ(player->State(), PlayState::Running);
+    EXPECT_FALSE(script->paused);
 }
 
 TEST_F(PlayerStateTest, TransportFollowsTheStateTable) {
     ASSERT_TRUE(Open());
-
-    // A stopped clip cannot be paused.
-    player->Pause();
-    EXPECT_EQ(script->TakeCalls(), Calls{});
-    EXPECT_EQ(player->state(), Stopped);
-    EXPECT_EQ(Title(), "a.mpg  ");
-
-    player->Play();
-    EXPECT_EQ(script->TakeCalls(), (Calls{"Run", "SetRate 1.000000"}));
-    EXPECT_EQ(player->state(), Running);
-    EXPECT_EQ(Title(), "a.mpg  ");
-
-    // Play while running only sets the rate again.
-    player->Play();
-    EXPECT_EQ(script->TakeCalls(), (Calls{"SetRate 1.000000"}));
-    EXPECT_EQ(player->state(), Running);
-
-    player->Pause();
-    EXPECT_EQ(script->TakeCalls(), (Calls{"Pause"}));
-    EXPECT_EQ(player->state(), Paused);
-    EXPECT_EQ(Title(), "a.mpg  (Paused)");
-
-    player->Pause();
-    EXPECT_EQ(script->TakeCalls(), Calls{});
-    EXPECT_EQ(player->state(), Paused);
-
-    player->Play();
-    EXPECT_EQ(script->TakeCalls(), (Calls{"Run", "SetRate 1.000000"}));
-    EXPECT_EQ(player->state(), Running);
-    EXPECT_EQ(Title(), "a.mpg  ");
+    using Command = void (PreviewPlayer::*)();
+    const struct {
+        const char* name;
+        Command command;
+        PlayState state;
+        const char* title;
+    } steps[] = {
+        // A stopped clip cannot be paused.
+        {"pause when stopped", &PreviewPlayer::Pause, PlayState::Stopped, "a.mpg  "},
+        {"play", &PreviewPlayer::Play, PlayState::Running, "a.mpg  "},
+        {"play again", &PreviewPlayer::Play, PlayState::Running, "a.mpg  "},
+        {"pause", &PreviewPlayer::Pause, PlayState::Paused, "a.mpg  (Paused)"},
+        {"pause again", &PreviewPlayer::Pause, PlayState::Paused, "a.mpg  (Paused)"},
+        {"play on", &PreviewPlayer::Play, PlayState::Running, "a.mpg  "},
+        {"stop", &PreviewPlayer::Stop, PlayState::Stopped, "a.mpg  "},
+        {"stop again", &PreviewPlayer::Stop, PlayState::Stopped, "a.mpg  "},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        (player.get()->*step.command)();
+        EXPECT_EQ(player->State(), step.state);
+        EXPECT_EQ(script->paused, step.state != PlayState::Running);
+        EXPECT_EQ(Title(), step.title);
+    }
 }
 
 TEST_F(PlayerStateTest, StopRewindsAndHoldsTheFirstFrame) {
     ASSERT_TRUE(Open());
-    script->current = 30'000'000;
-
-    player->Play();
-    script->TakeCalls();
-    player->Stop();
-    EXPECT_EQ(script->TakeCalls(), (Calls{"Stop", "Seek 0", "Pause"}));
-    EXPECT_EQ(player->state(), Stopped);
-    EXPECT_EQ(script->current, 0);
-
-    // From paused, too.
-    player->Play();
-    player->Pause();
-    script->current = 20'000'000;
-    script->TakeCalls();
-    player->Stop();
-    EXPECT_EQ(script->TakeCalls(), (Calls{"Stop", "Seek 0", "Pause"}));
-    EXPECT_EQ(player->state(), Stopped);
-    EXPECT_EQ(Title(), "a.mpg  ");
-
+    for (const bool pausedFirst : {false, true}) {
+        SCOPED_TRACE(pausedFirst);
+        player->Play();
+        script->Report(30 * kSecond);
+        Settle();
+        if (pausedFirst) {
+            player->Pause();
+        }
+        ASSERT_EQ(player->Position(), 30 * kSecond);
+        player->Stop();
+        EXPECT_EQ(player->State(), PlayState::Stopped);
+        EXPECT_EQ(player->Position(), 0);
+        EXPECT_EQ(script->position, 0);
+        EXPECT_TRUE(script->paused);
+    }
     // A stopped clip stays where it is.
-    script->current = 10'000'000;
+    player->SeekTo(10 * kSecond);
+    Settle();
     player->Stop();
-    EXPECT_EQ(script->TakeCalls(), Calls{});
-    EXPECT_EQ(script->current, 10'000'000);
+    EXPECT_EQ(player->Position(), 10 * kSecond);
 }
 
 TEST_F(PlayerStateTest, FailedRunOrPauseKeepsTheState) {
     ASSERT_TRUE(Open());
     script->run = kFailed;
     player->Play();
-    EXPECT_EQ(player->state(), Stopped);
+    EXPECT_EQ(player->State(), PlayState::Stopped);
 
     script->run = {};
     player->Play();
-    ASSERT_EQ(player->state(), Running);
+    ASSERT_EQ(player->State(), PlayState::Running);
     script->pause = kFailed;
     player->Pause();
-    EXPECT_EQ(player->state(), Running);
+    EXPECT_EQ(player->State(), PlayState::Running);
     EXPECT_EQ(Title(), "a.mpg  ");
     EXPECT_TRUE(messages.boxes.empty());
 }
 
 TEST_F(PlayerStateTest, EndOfClipWhilePlayingStopsAndRewinds) {
+    script->duration = 50 * kSecond;
     ASSERT_TRUE(Open());
     player->Play();
-    script->current = 49'000'000;
-    script->TakeCalls();
-
-    Engine().Post(EngineEvent::EndOfClip);
-    EXPECT_EQ(script->TakeCalls(), (Calls{"Stop", "Seek 0", "Pause"}));
-    EXPECT_EQ(player->state(), Stopped);
-
-    player->PollPosition();
-    EXPECT_EQ(player->position(), 0);
-
-    // Other events are taken and dropped.
-    Engine().Post(EngineEvent::Other);
-    EXPECT_EQ(script->TakeCalls(), Calls{});
-    EXPECT_EQ(player->state(), Stopped);
+    script->Advance(49 * kSecond);
+    Settle();
+    EXPECT_EQ(player->Position(), 49 * kSecond);
+    script->Advance(2 * kSecond);
+    Settle();
+    EXPECT_EQ(player->State(), PlayState::Stopped);
+    EXPECT_EQ(player->Position(), 0);
+    EXPECT_EQ(script->position, 0);
+    EXPECT_TRUE(script->paused);
 }
 
-TEST_F(PlayerStateTest, SeekClampsNegativeTargetsAndKeepsStateAndTitle) {
-    ASSERT_TRUE(Open());
+// Where the player is comes from what the engine observes, in media time (the engine's
+// times less the track's lead); held after a seek it is where it was sent.
+TEST_F(PlayerStateTest, ThePositionIsObservedAndExactWhileHeld) {
+    const int64_t lead = 240'000;
+    ASSERT_TRUE(Open("/media/clips/a.mpg", lead));
+    QSignalSpy changes(player.get(), &PreviewPlayer::positionChanged);
     player->Play();
+    script->Report(10 * kSecond + lead);
+    Settle();
+    EXPECT_EQ(player->Position(), 10 * kSecond);
+    ASSERT_FALSE(changes.isEmpty());
+    EXPECT_EQ(changes.last()[0].toLongLong(), 10 * kSecond);
+    // The engine's start lies before the sound's by the lead: still time 0.
+    script->Report(lead / 2);
+    Settle();
+    EXPECT_EQ(player->Position(), 0);
+
+    // A seek tells its target at once, and sends the engine ahead by the lead.
     player->Pause();
-    script->TakeCalls();
-
-    EXPECT_EQ(player->SeekTo(-5), 0);
-    EXPECT_EQ(script->TakeCalls(), (Calls{"Seek 0"}));
-    EXPECT_EQ(player->SeekTo(12'345'678), 0);
-    EXPECT_EQ(script->TakeCalls(), (Calls{"Seek 12345678"}));
-    EXPECT_EQ(player->state(), Paused);
-    EXPECT_EQ(Title(), "a.mpg  (Paused)");
+    script->seeksLand = false;
+    EXPECT_TRUE(player->SeekTo(25 * kSecond));
+    EXPECT_EQ(player->Position(), 25 * kSecond);
+    EXPECT_EQ(script->seeks.back(), 25 * kSecond + lead);
+    // Until it lands, the engine's reports are of the old place.
+    script->Report(3 * kSecond);
+    Settle();
+    EXPECT_EQ(player->Position(), 25 * kSecond);
+    // Landed and held, it is where it was sent, though a sound-only core reads its audio
+    // buffer's worth off there.
+    script->Post(EngineEvent::Of(EngineEvent::Kind::SeekLanded));
+    script->Report(25 * kSecond + lead - 2'000'000);
+    Settle();
+    EXPECT_EQ(player->Position(), 25 * kSecond);
+    // Playing again, it follows the engine.
+    player->Play();
+    script->Report(26 * kSecond + lead);
+    Settle();
+    EXPECT_EQ(player->Position(), 26 * kSecond);
+    // Negative targets go to 0.
+    player->Pause();
+    player->SeekTo(-5);
+    EXPECT_EQ(player->Position(), 0);
+    EXPECT_EQ(script->seeks.back(), lead);
 }
 
-TEST_F(PlayerStateTest, PollReportsPositionsQueuedAndKeepsThemOnFailure) {
+TEST_F(PlayerStateTest, ReportsComeOnceASecondFromTheOpenOn) {
+    QSignalSpy reports(player.get(), &PreviewPlayer::positionReport);
     ASSERT_TRUE(Open());
-    int reports = 0;
-    QObject::connect(player.get(), &CPreviewPlayer::positionReport, [&] { ++reports; });
-    script->current = 10'000'000;
-    script->stop = 30'000'000;
-
-    EXPECT_EQ(player->PollPosition(), 0);
-    EXPECT_EQ(player->position(), 10'000'000);
-    EXPECT_EQ(player->duration(), 30'000'000);
-    // Queued like a posted message: it arrives from the event loop.
-    EXPECT_EQ(reports, 0);
-    ASSERT_TRUE(WaitFor([&] { return reports >= 1; }));
-    const int sent = reports;
-
-    // The position is unknown for a moment: the last values stay and nothing is sent.
-    script->current = 20'000'000;
-    script->currentRead = {-10, "mpv_get_property(\"time-pos\")"};
-    EXPECT_LT(player->PollPosition(), 0);
-    script->currentRead = {};
-    script->stopRead = {-10, "mpv_get_property(\"duration\")"};
-    EXPECT_LT(player->PollPosition(), 0);
-    ProcessEventsFor(50);
-    EXPECT_EQ(reports, sent);
-    EXPECT_EQ(player->position(), 10'000'000);
-    EXPECT_EQ(player->duration(), 30'000'000);
+    // The first comes with the open: a seek right after it needs the duration.
+    ASSERT_GE(reports.count(), 1);
+    EXPECT_EQ(reports[0][1].toLongLong(), 600'000'000);
+    player->Play();
+    script->Report(7 * kSecond);
+    ASSERT_TRUE(WaitFor([&] { return reports.count() >= 2; }, 3000));
+    EXPECT_EQ(reports.last()[0].toLongLong(), 7 * kSecond);
+    player->Close();
+    const int sent = reports.count();
+    ProcessEventsFor(1200);
+    EXPECT_EQ(reports.count(), sent);
 }
 
-TEST_F(PlayerStateTest, PollTimerDrivesTheReports) {
-    ASSERT_TRUE(Open());
-    int reports = 0;
-    QObject::connect(player.get(), &CPreviewPlayer::positionReport, [&] { ++reports; });
-    script->current = 7'000'000;
-    ASSERT_TRUE(WaitFor([&] { return reports >= 1; }, 3000));
-    EXPECT_EQ(player->position(), 7'000'000);
-}
+// Play selection, Play start and end, and Loop: each clears what the one before set, a
+// range holds at its end, a loop goes on until something else is played, a seek or Stop
+// ends either.
+TEST_F(PlayerStateTest, RangesPlayHoldAndLoopUntilReleased) {
+    const int64_t lead = 100'000;
+    ASSERT_TRUE(Open("/media/clips/a.mpg", lead));
+    ASSERT_TRUE(player->PlayRange(10 * kSecond, 20 * kSecond, true));
+    EXPECT_EQ(player->State(), PlayState::Running);
+    EXPECT_TRUE(player->IsLooping());
+    EXPECT_EQ(script->loopFrom, 10 * kSecond + lead);
+    EXPECT_EQ(script->loopTo, 20 * kSecond + lead);
+    EXPECT_EQ(script->playEnd, -1);
+    Settle();
+    script->Advance(15 * kSecond);  // wraps back into the loop
+    Settle();
+    EXPECT_EQ(player->State(), PlayState::Running);
+    EXPECT_LT(player->Position(), 20 * kSecond);
 
-TEST_F(PlayerStateTest, NoReportOnceTheDialogIsGone) {
-    auto lateDialog = std::make_unique<QWidget>();
-    player = std::make_unique<CPreviewPlayer>(lateDialog.get(), ScriptedEngine::Factory(script),
-                                              messages);
-    ASSERT_TRUE(player->OpenMedia("a.mpg"));
-    ASSERT_TRUE(WaitFor([&] { return !player->isLoading(); }));
-    int reports = 0;
-    QObject::connect(player.get(), &CPreviewPlayer::positionReport, [&] { ++reports; });
-    lateDialog.reset();
-    EXPECT_EQ(player->PollPosition(), 0);
-    ProcessEventsFor(50);
-    EXPECT_EQ(reports, 0);
+    // Released: the rest of the pass plays to the end and holds there, and never wraps.
+    const int64_t now = player->Position();
+    ASSERT_TRUE(player->PlayRange(now, 20 * kSecond, false));
+    EXPECT_FALSE(player->IsLooping());
+    EXPECT_TRUE(player->IsPlayingRange());
+    EXPECT_EQ(script->loopFrom, -1);
+    EXPECT_EQ(script->playEnd, 20 * kSecond + lead);
+    Settle();
+    script->Advance(30 * kSecond);
+    Settle();
+    EXPECT_EQ(player->State(), PlayState::Paused);
+    EXPECT_EQ(player->Position(), 20 * kSecond);
+    EXPECT_FALSE(player->IsPlayingRange());
+    EXPECT_EQ(script->playEnd, -1);
+    // Play goes on past it.
+    player->Play();
+    script->Advance(kSecond);
+    Settle();
+    EXPECT_EQ(player->Position(), 21 * kSecond);
+
+    // A seek or Stop ends a range and a loop in the engine too.
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop);
+        ASSERT_TRUE(player->PlayRange(kSecond, 2 * kSecond, true));
+        if (stop) {
+            player->Stop();
+        } else {
+            player->SeekTo(5 * kSecond);
+        }
+        EXPECT_FALSE(player->IsLooping());
+        EXPECT_EQ(script->loopFrom, -1);
+        EXPECT_EQ(script->playEnd, -1);
+    }
+    EXPECT_FALSE(player->PlayRange(3 * kSecond, 3 * kSecond, false));
+    EXPECT_FALSE(player->PlayRange(-1, 3 * kSecond, false));
 }
 
 TEST_F(PlayerStateTest, UnplayableFileGivesOneErrorBoxAndReleasesEverything) {
-    // The load fails at once, or later, once libmpv has looked at the file.
+    // The load fails at once, or later, once the core has looked at the file.
     for (bool later : {false, true}) {
         SCOPED_TRACE(later);
         messages.boxes.clear();
@@ -219,12 +257,11 @@ TEST_F(PlayerStateTest, UnplayableFileGivesOneErrorBoxAndReleasesEverything) {
             "Cannot play the file.  The file is either corrupt or\nthe player does not support "
             "the format you are trying to play.\nIf you want more decoders, please visit our "
             "website.");
-        EXPECT_EQ(player->state(), Closed);
+        EXPECT_EQ(player->State(), PlayState::Closed);
         EXPECT_EQ(player->Window(), nullptr);
-        EXPECT_EQ(player->Engine(), nullptr);
-        EXPECT_FALSE(script->engineAlive);
+        EXPECT_EQ(script->enginesAlive, 0);
         EXPECT_FALSE(script->viewAlive);
-        EXPECT_TRUE(player->clipPath().empty());
+        EXPECT_TRUE(player->ClipPath().empty());
     }
 }
 
@@ -234,8 +271,8 @@ TEST_F(PlayerStateTest, OtherOpenFailuresNameTheCallAndItsCode) {
     ASSERT_EQ(messages.boxes.size(), 1u);
     EXPECT_EQ(messages.boxes[0].caption, "Message");
     EXPECT_EQ(messages.boxes[0].text, "FAILED(hr=0xffffffff) in mpv_create()\n");
-    EXPECT_EQ(player->state(), Closed);
-    EXPECT_FALSE(script->engineAlive);
+    EXPECT_EQ(player->State(), PlayState::Closed);
+    EXPECT_EQ(script->enginesAlive, 0);
 
     messages.boxes.clear();
     script->initialize = {};
@@ -245,57 +282,44 @@ TEST_F(PlayerStateTest, OtherOpenFailuresNameTheCallAndItsCode) {
     EXPECT_EQ(messages.boxes[0].text,
               "FAILED(hr=0xffffffec) in mpv_render_context_create(MPV_RENDER_API_TYPE_OPENGL)\n");
     EXPECT_EQ(player->Window(), nullptr);
+
+    // No engine at all.
+    messages.boxes.clear();
+    player = std::make_unique<PreviewPlayer>(&dialog, PlaybackEngineFactory{}, messages);
+    EXPECT_FALSE(Open());
+    ASSERT_EQ(messages.boxes.size(), 1u);
+    EXPECT_EQ(messages.boxes[0].caption, "Message");
 }
 
-TEST_F(PlayerStateTest, CloseMediaReleasesEverythingAndDisablesTransport) {
+TEST_F(PlayerStateTest, CloseReleasesEverythingAndDisablesTransport) {
     ASSERT_TRUE(Open());
     player->Play();
-    player->CloseMedia();
-    EXPECT_EQ(player->state(), Closed);
-    EXPECT_FALSE(player->hasVideo());
-    EXPECT_TRUE(player->clipPath().empty());
+    player->Close();
+    EXPECT_EQ(player->State(), PlayState::Closed);
+    EXPECT_FALSE(player->HasVideo());
+    EXPECT_TRUE(player->ClipPath().empty());
     EXPECT_EQ(player->Window(), nullptr);
-    EXPECT_FALSE(script->engineAlive);
+    EXPECT_EQ(script->enginesAlive, 0);
     EXPECT_FALSE(script->viewAlive);
-
     // Nothing to control any more.
-    script->TakeCalls();
     player->Play();
     player->Pause();
     player->Stop();
-    EXPECT_EQ(player->SeekTo(100), 0);
-    EXPECT_EQ(player->PollPosition(), 0);
-    EXPECT_EQ(player->state(), Closed);
-}
-
-TEST_F(PlayerStateTest, AGivenEngineServesOneOpen) {
-    player = std::make_unique<CPreviewPlayer>(&dialog, std::make_unique<ScriptedEngine>(script),
-                                              messages);
-    ASSERT_TRUE(player->OpenMedia("b.mpg"));
-    ASSERT_TRUE(WaitFor([&] { return !player->isLoading(); }));
-    player->CloseMedia();
-    EXPECT_FALSE(script->engineAlive);
-    // No engine is left for a second clip: refused with a message, not a crash.
-    EXPECT_FALSE(player->OpenMedia("b.mpg"));
-    ASSERT_EQ(messages.boxes.size(), 1u);
-    EXPECT_EQ(messages.boxes[0].caption, "Message");
-    EXPECT_EQ(player->state(), Closed);
-}
-
-TEST_F(PlayerStateTest, DestroyingAnOpenPlayerClosesIt) {
+    EXPECT_FALSE(player->SeekTo(100));
+    EXPECT_FALSE(player->PlayRange(0, 100, false));
+    EXPECT_EQ(player->State(), PlayState::Closed);
+    // And a destroyed player takes its clip along.
     ASSERT_TRUE(Open());
     player.reset();
-    EXPECT_FALSE(script->engineAlive);
+    EXPECT_EQ(script->enginesAlive, 0);
     EXPECT_FALSE(script->viewAlive);
 }
 
 TEST_F(PlayerStateTest, ClosingTheWindowAsksTheOwnerWhoMayDestroyThePlayer) {
     ASSERT_TRUE(Open());
     bool asked = false;
-    QObject::connect(player.get(), &CPreviewPlayer::closeRequested, &dialog, [&] {
+    QObject::connect(player.get(), &PreviewPlayer::closeRequested, &dialog, [&] {
         asked = true;
-        // What the dialog's close-media command does.
-        player->CloseMedia();
         player.reset();
     });
     Window().close();
@@ -304,12 +328,13 @@ TEST_F(PlayerStateTest, ClosingTheWindowAsksTheOwnerWhoMayDestroyThePlayer) {
     EXPECT_TRUE(Window().isVisible());
     ASSERT_TRUE(WaitFor([&] { return asked; }));
     EXPECT_EQ(player, nullptr);
-    EXPECT_FALSE(script->engineAlive);
+    EXPECT_EQ(script->enginesAlive, 0);
 
     // The menu's Close item takes the same way.
+    player = std::make_unique<PreviewPlayer>(&dialog, ScriptedEngine::Factory(script), messages);
     ASSERT_TRUE(Open());
     asked = false;
-    QObject::connect(player.get(), &CPreviewPlayer::closeRequested, &dialog, [&] { asked = true; });
+    QObject::connect(player.get(), &PreviewPlayer::closeRequested, &dialog, [&] { asked = true; });
     Action("closeAction")->trigger();
     ASSERT_TRUE(WaitFor([&] { return asked; }));
 }

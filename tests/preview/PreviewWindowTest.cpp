@@ -7,6 +7,7 @@
 #include "PlayerFixture.h"
 #include "PreviewGeometry.h"
 #include "WaitFor.h"
+#include "WindowOrder.h"
 
 namespace {
 
@@ -120,20 +121,30 @@ class PreviewWindowTest : public PlayerFixture {
     }
     bool DialogOnTop() { return dialog.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint); }
     QSize ScreenSize() { return Window().screen()->geometry().size(); }
+    // Which of the dialog and the picture is in front, wired as the program wires it.
+    void Order() {
+        QObject::connect(player.get(), &PreviewPlayer::pictureClicked, &order,
+                         [this](bool full) { order.OnPictureClicked(player->Window(), full); });
+        QObject::connect(player.get(), &PreviewPlayer::fullScreenChanged, &order,
+                         [this](bool on) { order.OnFullScreenChanged(player->Window(), on); });
+        QObject::connect(player.get(), &PreviewPlayer::menuClosed, &order,
+                         &WindowOrder::OnMenuClosed);
+    }
+
+    WindowOrder order{&dialog};
 };
 
 TEST_F(PreviewWindowTest, WindowIsCreatedAboveTheDialogWithItsFirstTitle) {
     // The window exists as soon as the load has started, hidden until it has ended.
     script->holdLoad = true;
-    player = std::make_unique<CPreviewPlayer>(&dialog, ScriptedEngine::Factory(script), messages);
-    ASSERT_TRUE(player->OpenMedia("/media/clips/a.mpg"));
+    ASSERT_TRUE(player->Open("/media/clips/a.mpg", 0));
     EXPECT_EQ(Window().windowTitle(), "Video Window");
     EXPECT_FALSE(Window().isVisible());
     const QRect expected =
         FirstPreviewRect(dialog.screen()->availableGeometry(), dialog.frameGeometry());
     EXPECT_EQ(Window().pos(), expected.topLeft());
     EXPECT_EQ(Window().size(), expected.size());
-    player->CloseMedia();
+    player->Close();
     EXPECT_EQ(player->Window(), nullptr);
 }
 
@@ -174,15 +185,15 @@ TEST_F(PreviewWindowTest, ContextMenuHasItsEntriesAndGreysByState) {
 TEST_F(PreviewWindowTest, MenuCommandsReachThePlayer) {
     ASSERT_TRUE(Open());
     Action("playAction")->trigger();
-    ASSERT_TRUE(WaitFor([&] { return player->state() == Running; }));
+    ASSERT_TRUE(WaitFor([&] { return player->State() == PlayState::Running; }));
     Action("pauseAction")->trigger();
-    ASSERT_TRUE(WaitFor([&] { return player->state() == Paused; }));
+    ASSERT_TRUE(WaitFor([&] { return player->State() == PlayState::Paused; }));
     Action("stopAction")->trigger();
-    ASSERT_TRUE(WaitFor([&] { return player->state() == Stopped; }));
+    ASSERT_TRUE(WaitFor([&] { return player->State() == PlayState::Stopped; }));
     Action("fullScreenAction")->trigger();
-    ASSERT_TRUE(WaitFor([&] { return player->isFullScreen(); }));
+    ASSERT_TRUE(WaitFor([&] { return player->IsFullScreen(); }));
     Action("normalSizeAction")->trigger();
-    ASSERT_TRUE(WaitFor([&] { return !player->isFullScreen(); }));
+    ASSERT_TRUE(WaitFor([&] { return !player->IsFullScreen(); }));
 }
 
 TEST_F(PreviewWindowTest, FullScreenPlacesTheVideoAndEscapeRestores) {
@@ -192,17 +203,17 @@ TEST_F(PreviewWindowTest, FullScreenPlacesTheVideoAndEscapeRestores) {
 
     // Esc in a window does nothing.
     PressEscape();
-    EXPECT_FALSE(player->isFullScreen());
+    EXPECT_FALSE(player->IsFullScreen());
     EXPECT_EQ(Window().geometry(), windowed);
 
     ASSERT_TRUE(player->SwitchFullScreen());
-    EXPECT_TRUE(player->isFullScreen());
+    EXPECT_TRUE(player->IsFullScreen());
     EXPECT_TRUE(Window().IsWatchingPointer());
     ProcessEventsFor(20);
     EXPECT_EQ(Window().VideoView()->geometry(), FullScreenVideoRect(ScreenSize(), {352, 288}));
 
     PressEscape();
-    EXPECT_FALSE(player->isFullScreen());
+    EXPECT_FALSE(player->IsFullScreen());
     EXPECT_FALSE(Window().IsWatchingPointer());
     ProcessEventsFor(20);
     EXPECT_EQ(Window().geometry(), windowed);
@@ -214,16 +225,16 @@ TEST_F(PreviewWindowTest, NormalSizeLeavesFullScreenAndSizesToTheVideo) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(player->SwitchFullScreen());
     player->ShowNormalSize();
-    EXPECT_FALSE(player->isFullScreen());
+    EXPECT_FALSE(player->IsFullScreen());
     EXPECT_EQ(Window().size(), QSize(160, 120));
 }
 
 TEST_F(PreviewWindowTest, FullScreenWithoutAKnownPictureSizeChangesNothing) {
-    script->videoSizeKnown = false;
+    script->videoSize = QSize();
     ASSERT_TRUE(Open());
     const QRect windowed = Window().geometry();
     EXPECT_FALSE(player->SwitchFullScreen());
-    EXPECT_FALSE(player->isFullScreen());
+    EXPECT_FALSE(player->IsFullScreen());
     EXPECT_EQ(Window().geometry(), windowed);
 }
 
@@ -235,81 +246,85 @@ TEST_F(PreviewWindowTest, PointerHidesOnlyAfterMoreThan100SecondsIdleInFullScree
     // In a window the pointer is never hidden.
     now += 500'000;
     emit Window().pointerTimerFired();
-    EXPECT_FALSE(player->isPointerHidden());
+    EXPECT_FALSE(player->IsPointerHidden());
 
     ASSERT_TRUE(player->SwitchFullScreen());
     now += 100'000;
     emit Window().pointerTimerFired();
-    EXPECT_FALSE(player->isPointerHidden());
+    EXPECT_FALSE(player->IsPointerHidden());
     EXPECT_FALSE(Window().testAttribute(Qt::WA_SetCursor));
 
     now += 1;
     emit Window().pointerTimerFired();
-    EXPECT_TRUE(player->isPointerHidden());
+    EXPECT_TRUE(player->IsPointerHidden());
     EXPECT_EQ(Window().cursor().shape(), Qt::BlankCursor);
 
     // Any mouse move shows it again and restarts the idle time.
     MoveMouse();
-    EXPECT_FALSE(player->isPointerHidden());
+    EXPECT_FALSE(player->IsPointerHidden());
     EXPECT_NE(Window().cursor().shape(), Qt::BlankCursor);
     now += 60'000;
     emit Window().pointerTimerFired();
-    EXPECT_FALSE(player->isPointerHidden());
+    EXPECT_FALSE(player->IsPointerHidden());
 
     // After Stop in full screen nothing hides it any more.
     player->Play();
     player->Stop();
-    EXPECT_TRUE(player->isFullScreen());
+    EXPECT_TRUE(player->IsFullScreen());
     EXPECT_FALSE(Window().IsWatchingPointer());
 
     // Leaving full screen shows a hidden pointer.
     now += 200'000;
     emit Window().pointerTimerFired();
-    EXPECT_TRUE(player->isPointerHidden());
+    EXPECT_TRUE(player->IsPointerHidden());
     PressEscape();
-    EXPECT_FALSE(player->isPointerHidden());
+    EXPECT_FALSE(player->IsPointerHidden());
     EXPECT_NE(Window().cursor().shape(), Qt::BlankCursor);
 }
 
 TEST_F(PreviewWindowTest, LeftClicksInAWindowAlternateTheDialogsPlace) {
+    Order();
     ASSERT_TRUE(Open());
-    ASSERT_TRUE(PreviewScreen::s_dialogOnTop);
+    ASSERT_TRUE(order.DialogOnTop());
     Click(Qt::LeftButton);
-    EXPECT_FALSE(PreviewScreen::s_dialogOnTop);
+    EXPECT_FALSE(order.DialogOnTop());
     EXPECT_FALSE(DialogOnTop());
     EXPECT_TRUE(dialog.isVisible());
     Click(Qt::LeftButton);
-    EXPECT_TRUE(PreviewScreen::s_dialogOnTop);
+    EXPECT_TRUE(order.DialogOnTop());
     EXPECT_TRUE(DialogOnTop());
     Click(Qt::LeftButton);
     EXPECT_FALSE(DialogOnTop());
 
-    // The flag outlives the preview.
-    player->CloseMedia();
+    // The choice outlives the preview.
+    player->Close();
     ASSERT_TRUE(Open());
-    EXPECT_FALSE(PreviewScreen::s_dialogOnTop);
+    EXPECT_FALSE(order.DialogOnTop());
     Click(Qt::LeftButton);
     EXPECT_TRUE(DialogOnTop());
     EXPECT_TRUE(dialog.isVisible());
 }
 
 TEST_F(PreviewWindowTest, LeftClicksInFullScreenHideAndShowTheDialog) {
+    Order();
     ASSERT_TRUE(Open());
     ASSERT_TRUE(player->SwitchFullScreen());
     Click(Qt::LeftButton);  // behind the video
     EXPECT_FALSE(DialogOnTop());
     Click(Qt::LeftButton);  // above the video
     EXPECT_TRUE(DialogOnTop());
-    Click(Qt::LeftButton);
+    Click(Qt::LeftButton);  // behind again; the next would bring it back
 
     // After the context menu the next click hides the dialog again.
     Click(Qt::RightButton);
     EXPECT_TRUE(Menu()->isVisible());
     Menu()->close();
+    Click(Qt::LeftButton);
+    EXPECT_FALSE(DialogOnTop());
     // The dialog is never really hidden: that would end a modal dialog.
     EXPECT_TRUE(dialog.isVisible());
-    // Windowed clicks do not touch the full-screen flag.
-    EXPECT_TRUE(PreviewScreen::s_dialogOnTop);
+    // Full-screen clicks do not touch the windowed choice.
+    EXPECT_TRUE(order.DialogOnTop());
 }
 
 TEST_F(PreviewWindowTest, RightClickOpensTheMenuWithCurrentStates) {
@@ -325,10 +340,10 @@ TEST_F(PreviewWindowTest, RightClickOpensTheMenuWithCurrentStates) {
 TEST_F(PreviewWindowTest, ClosingInFullScreenRestoresBeforeDestroying) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(player->SwitchFullScreen());
-    player->CloseMedia();
-    EXPECT_FALSE(player->isFullScreen());
+    player->Close();
+    EXPECT_FALSE(player->IsFullScreen());
     EXPECT_EQ(player->Window(), nullptr);
-    EXPECT_FALSE(player->isPointerHidden());
+    EXPECT_FALSE(player->IsPointerHidden());
 }
 
 }  // namespace

@@ -42,7 +42,7 @@
 #include "PanelController.h"
 #include "PositionSlider.h"
 #include "PrecisionPanel.h"
-#include "PreviewController.h"
+#include "PreviewPlayer.h"
 #include "PreviewWindow.h"
 #include "TestMedia.h"
 #include "ThreadedMediaProber.h"
@@ -419,8 +419,8 @@ QWidget* SoakRig::Control(int id) const {
     return m_session->Dialog().Control(id);
 }
 
-CPreviewPlayer* SoakRig::Player() const {
-    return m_session->Preview().Player();
+PreviewPlayer* SoakRig::Player() const {
+    return m_session->Preview().IsOpen() ? &m_session->Preview() : nullptr;
 }
 
 PreviewWindow* SoakRig::VisibleWindow() const {
@@ -450,7 +450,7 @@ int64_t SoakRig::ExpectedPositionMs() const {
     if (m.media < 0 || !m.positionKnown || m.looping || m.rangeToMs == kAnyEnd) {
         return -1;
     }
-    if (m.preview != Running) {
+    if (m.preview != PlayState::Running) {
         return m.positionMs;
     }
     const int64_t end =
@@ -585,7 +585,7 @@ void SoakRig::DoOpen(const SoakAction& action) {
     m_model.media = action.a;
     m_model.start = 0;
     m_model.end = m_model.duration = -1;
-    m_model.preview = Stopped;
+    m_model.preview = PlayState::Stopped;
     m_model.fullScreen = false;
     m_model.positionMs = 0;
     m_model.positionKnown = true;
@@ -599,9 +599,9 @@ void SoakRig::DoTransport(const SoakAction& action) {
                    : action.kind == Kind::Pause ? D::IDC_PAUSE
                                                 : D::IDC_STOP;
     if (Control(id)->isEnabled()) {
-        PlayInModel(action.kind == Kind::Play    ? Running
-                    : action.kind == Kind::Pause ? Paused
-                                                 : Stopped);
+        PlayInModel(action.kind == Kind::Play    ? PlayState::Running
+                    : action.kind == Kind::Pause ? PlayState::Paused
+                                                 : PlayState::Stopped);
     }
     Click(id);
 }
@@ -615,19 +615,21 @@ void SoakRig::PlayInModel(PlayState next) {
     const int64_t ran =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
             .count();
-    if (next == Running && (m.preview == Stopped || m.preview == Paused)) {
+    if (next == PlayState::Running &&
+        (m.preview == PlayState::Stopped || m.preview == PlayState::Paused)) {
         m.playedFromMs = m.positionMs;
         m.runningSince = Clock::now();
-        m.preview = Running;
-    } else if (next == Paused && m.preview == Running) {
+        m.preview = PlayState::Running;
+    } else if (next == PlayState::Paused && m.preview == PlayState::Running) {
         m.positionMs = std::min(length, m.playedFromMs + ran);
-        m.preview = Paused;
-    } else if (next == Stopped && (m.preview == Running || m.preview == Paused)) {
+        m.preview = PlayState::Paused;
+    } else if (next == PlayState::Stopped &&
+               (m.preview == PlayState::Running || m.preview == PlayState::Paused)) {
         m.positionMs = 0;
-        m.preview = Stopped;
+        m.preview = PlayState::Stopped;
     }
     // Stop ends an audition, and with it the loop.
-    if (next == Stopped) {
+    if (next == PlayState::Stopped) {
         m.looping = false;
         m.rangeToMs = -1;
         m.positionKnown = true;
@@ -636,24 +638,24 @@ void SoakRig::PlayInModel(PlayState next) {
 
 void SoakRig::NoteEndOfPlay(PlayState state) {
     Model& m = m_model;
-    if (m.preview != Running || m.media < 0) {
+    if (m.preview != PlayState::Running || m.media < 0) {
         return;
     }
     const int64_t ran =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m.runningSince)
             .count();
-    if (state == Paused && m.rangeToMs != -1) {
+    if (state == PlayState::Paused && m.rangeToMs != -1) {
         // An audition holds at the end of its part.
         if (m.rangeToMs == kAnyEnd || ran >= m.rangeToMs - m.playedFromMs - 1000) {
-            m.preview = Paused;
+            m.preview = PlayState::Paused;
             m.positionMs = std::max<int64_t>(m.rangeToMs, 0);
             m.positionKnown = m.rangeToMs >= 0;
             m.rangeToMs = -1;
         }
-    } else if (state == Stopped) {
+    } else if (state == PlayState::Stopped) {
         // The clip may have played to its end, which stops it.
         if (ran >= Files()[static_cast<size_t>(m.media)].lengthMs - m.playedFromMs - 1000) {
-            m.preview = Stopped;
+            m.preview = PlayState::Stopped;
             m.positionMs = 0;
             m.positionKnown = true;
         }
@@ -859,8 +861,8 @@ void SoakRig::DoAudition(int which) {
     if (loopOff) {
         // The pass under way plays to the end of the selection and holds there.
         m.looping = false;
-        if (m.preview != Stopped) {
-            m.preview = Running;
+        if (m.preview != PlayState::Stopped) {
+            m.preview = PlayState::Running;
             m.rangeToMs = kAnyEnd;
         }
         return;
@@ -873,7 +875,7 @@ void SoakRig::DoAudition(int which) {
     constexpr int64_t kEdge = 2 * kPerSecond;
     const int64_t from = which == 3 ? std::max(m.end - kEdge, m.start) : m.start;
     const int64_t to = which == 2 ? std::min(m.start + kEdge, m.end) : m.end;
-    m.preview = Running;
+    m.preview = PlayState::Running;
     m.looping = which == 1;
     m.rangeToMs = m.looping ? -1 : to / kPerMs;
     m.positionMs = m.playedFromMs = from / kPerMs;
@@ -965,7 +967,7 @@ void SoakRig::DoConvert(const SoakAction& action) {
 void SoakRig::ClosePreviewInModel() {
     m_model.media = -1;
     m_model.start = m_model.end = m_model.duration = 0;
-    m_model.preview = Closed;
+    m_model.preview = PlayState::Closed;
     m_model.fullScreen = false;
     m_model.looping = false;
     m_model.track = 0;
@@ -1005,10 +1007,16 @@ void SoakRig::DoPreview(const SoakAction& action) {
         return;
     }
     const PlayState state = m_model.preview;
-    const bool enabled[] = {true, true, state != Running, state == Running, state != Stopped, true};
+    const bool enabled[] = {true,
+                            true,
+                            state != PlayState::Running,
+                            state == PlayState::Running,
+                            state != PlayState::Stopped,
+                            true};
     if (m_model.exact && item->isEnabled() != enabled[action.a]) {
         Fail(std::string("the preview menu's ") + kItems[action.a] + " is " +
-             (item->isEnabled() ? "enabled" : "greyed") + " in state " + std::to_string(state));
+             (item->isEnabled() ? "enabled" : "greyed") + " in state " +
+             std::to_string(static_cast<int>(state)));
     }
     if (item->isEnabled()) {
         item->trigger();
@@ -1020,13 +1028,13 @@ void SoakRig::DoPreview(const SoakAction& action) {
                 m_model.fullScreen = false;
                 break;
             case 2:
-                PlayInModel(Running);
+                PlayInModel(PlayState::Running);
                 break;
             case 3:
-                PlayInModel(Paused);
+                PlayInModel(PlayState::Paused);
                 break;
             case 4:
-                PlayInModel(Stopped);
+                PlayInModel(PlayState::Stopped);
                 break;
             default:
                 ClosePreviewInModel();
@@ -1261,10 +1269,10 @@ std::vector<std::string> SoakRig::Check() {
     };
     ConverterDialog& dialog = m_session->Dialog();
     const MediaController& media = m_session->Media();
-    CPreviewPlayer* player = Player();
+    PreviewPlayer* player = Player();
     // Still under way: must end within the time allowed.
     want(!media.IsOpening(), "a file is still opening");
-    want(player == nullptr || !player->isLoading(), "the preview is still loading");
+    want(player == nullptr || !player->IsLoading(), "the preview is still loading");
     want(!(m_job && m_job->stopAsked), "a conversion asked to stop still runs");
     // Always.
     const QString label = static_cast<QPushButton*>(Control(D::IDC_CONVERT))->text();
@@ -1288,11 +1296,12 @@ std::vector<std::string> SoakRig::Check() {
         want(info.startsWith(name + "   ") &&
                  info.endsWith(" / " + ClockText(open->lengthMs / 1000)),
              "the info line reads \"" + Str(info) + "\"");
-        want(player != nullptr && player->state() != Closed, "a file is open without a preview");
+        want(player != nullptr && player->State() != PlayState::Closed,
+             "a file is open without a preview");
         PreviewWindow* window = player != nullptr ? player->Window() : nullptr;
         want(window != nullptr && window->isVisible() == open->video,
              "the preview window is shown for a file without video, or hidden for one with");
-        want(window != nullptr && window->isFullScreen() == player->isFullScreen(),
+        want(window != nullptr && window->isFullScreen() == player->IsFullScreen(),
              "the preview window's full screen differs from the player's");
         for (int64_t mark : {media.StartMark(), media.EndMark()}) {
             want(mark >= 0 && mark <= (open->lengthMs + 1000) * 10'000,
@@ -1341,7 +1350,7 @@ std::vector<std::string> SoakRig::Check() {
          "closed where it should be open");
     want(panel->findChild<QPushButton*>("loopButton")->isChecked() == m.looping,
          std::string("the Loop button is ") + (m.looping ? "up" : "down") + " in state " +
-             std::to_string(m_session->Preview().State()));
+             std::to_string(static_cast<int>(m_session->Preview().State())));
     want(panel->findChild<QComboBox*>("formatBox")->currentIndex() == m_format,
          "the format box shows another format");
     want(expected == nullptr || panel->findChild<QComboBox*>("trackBox")->currentIndex() ==
@@ -1349,9 +1358,9 @@ std::vector<std::string> SoakRig::Check() {
          "the track box shows another track");
     const PlayState state = m_session->Preview().State();
     NoteEndOfPlay(state);
-    want(state == m.preview, "the preview is in state " + std::to_string(state) + " instead of " +
-                                 std::to_string(m.preview));
-    want(player == nullptr || player->isFullScreen() == m.fullScreen,
+    want(state == m.preview, "the preview is in state " + std::to_string(static_cast<int>(state)) +
+                                 " instead of " + std::to_string(static_cast<int>(m.preview)));
+    want(player == nullptr || player->IsFullScreen() == m.fullScreen,
          "the preview's full screen is wrong");
     want(dialog.OutputPath() == m.output, "the output box reads " + Str(dialog.OutputPath()));
     std::vector<QString> seen;
@@ -1390,10 +1399,10 @@ void SoakRig::Resync() {
     m.rangeToMs = kAnyEnd;
     m_panelOpen = m_session->Dialog().IsPanelOpen();
     m.preview = m_session->Preview().State();
-    m.fullScreen = Player() != nullptr && Player()->isFullScreen();
+    m.fullScreen = Player() != nullptr && Player()->IsFullScreen();
     m.output = m_session->Dialog().OutputPath();
     // Where the player is now: the last report may be from before a seek.
-    m.positionMs = m_session->Preview().CurrentPosition() / 10'000;
+    m.positionMs = m_session->Preview().Position() / 10'000;
     m.playedFromMs = 0;  // unknown: an end of the clip is then allowed at any time
     m.positionKnown = false;
     m.runningSince = Clock::now() - std::chrono::hours(1);
@@ -1458,7 +1467,7 @@ std::string SoakRig::StateKey() const {
     const Model& m = m_model;
     static const char* const kStates[] = {"stopped", "paused", "running", "closed"};
     std::string key = m.media >= 0 ? Files()[static_cast<size_t>(m.media)].key : "none";
-    key += std::string("|") + kStates[m.preview] + (m.fullScreen ? "|full" : "");
+    key += std::string("|") + kStates[static_cast<int>(m.preview)] + (m.fullScreen ? "|full" : "");
     key += m_job ? "|converting" : "";
     key += m.start >= m.end                                        ? "|marks-reversed"
            : (m.start > 0 || (m.media >= 0 && m.end < m.duration)) ? "|marks-set"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "CPreviewPlayer.h"
 #include "ConversionJob.h"
 #include "FakeChoosers.h"
+#include "PreviewPlayer.h"
 #include "ProfileSettings.h"
 #include "SoakAction.h"
 #include "SoakMessages.h"
@@ -102,7 +102,7 @@ class SoakRig {
         // The marks and the probed duration, in media time; -1 until the file has opened.
         int64_t start = 0, end = 0, duration = 0;
         bool endActive = false;  // the mark the [ and ] keys move
-        PlayState preview = Closed;
+        PlayState preview = PlayState::Closed;
         bool looping = false;
         int track = 0;
         // The end of a part being auditioned, in ms; kAnyEnd when only the player knows it.
@@ -143,7 +143,7 @@ class SoakRig {
 
     void Click(int id);
     QWidget* Control(int id) const;
-    CPreviewPlayer* Player() const;
+    PreviewPlayer* Player() const;
     PreviewWindow* VisibleWindow() const;
     const SoakFile* FileAt(const QString& path) const;
     // Where the preview should be now, in ms; -1 where the model cannot tell.

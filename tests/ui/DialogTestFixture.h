@@ -18,15 +18,15 @@
 #include "ConverterDialog.h"
 #include "ConverterSession.h"
 #include "FakeChoosers.h"
-#include "FakePlaybackEngine.h"
 #include "FfmpegAudioSource.h"
 #include "MediaController.h"
 #include "MediaProber.h"
 #include "PositionSlider.h"
-#include "PreviewController.h"
+#include "PreviewPlayer.h"
 #include "PreviewWindow.h"
 #include "ProfileSettings.h"
 #include "RecordingMessages.h"
+#include "ScriptedEngine.h"
 #include "WaitFor.h"
 
 constexpr int64_t kSecond = 10'000'000;
@@ -88,6 +88,8 @@ class DialogTestFixture : public ::testing::Test {
     static constexpr const char* kAppName = "orvane-ui-tests";
 
     void SetUp() override {
+        // The preview plays without a picture: its window never takes the focus.
+        script->video = false;
         ClearSettings();
         ASSERT_TRUE(QDir().mkpath(MusicFolder()));
     }
@@ -110,10 +112,14 @@ class DialogTestFixture : public ::testing::Test {
                                          userMessages != nullptr ? *userMessages : messages,
                                          choosers,
                                          mediaProber != nullptr ? *mediaProber : prober,
-                                         engines ? engines : FakePlaybackEngine::Factory(script),
+                                         engines ? engines : ScriptedEngine::Factory(script),
                                          [this] { return sources(); },
                                          dragging};
         session = std::make_unique<ConverterSession>(services);
+        // Reports come often, so that a test need not wait a second for each.
+        session->Preview().SetReportInterval(10);
+        QObject::connect(&session->Preview(), &PreviewPlayer::positionReport,
+                         [this] { ++reports; });
         QObject::connect(session.get(), &ConverterSession::finished, [this] { ++finished; });
         QObject::connect(&session->Media(), &MediaController::openFinished,
                          [this](bool) { ++opensFinished; });
@@ -133,7 +139,10 @@ class DialogTestFixture : public ::testing::Test {
 
     ConverterDialog& Dialog() const { return session->Dialog(); }
     MediaController& Media() const { return session->Media(); }
-    CPreviewPlayer* Player() const { return session->Preview().Player(); }
+    // The preview's player while it has a clip open; null otherwise.
+    PreviewPlayer* Player() const {
+        return session->Preview().IsOpen() ? &session->Preview() : nullptr;
+    }
 
     template <typename T>
     T* Control(int id) const {
@@ -165,19 +174,22 @@ class DialogTestFixture : public ::testing::Test {
         SetMarks(start, end);
     }
     void SetMarks(int64_t start, int64_t end) {
-        Report(start, script->stop);
+        Report(start, script->duration);
         Click(ConverterDialog::IDC_START_TIME);
-        Report(end, script->stop);
+        Report(end, script->duration);
         Click(ConverterDialog::IDC_END_TIME);
     }
 
-    // The preview polls the positions given and its report reaches the dialog.
+    // The preview's core tells where it is in a clip of `stop`, and the next report of
+    // the preview reaches the dialog.
     void Report(int64_t current, int64_t stop) {
-        script->current = current;
-        script->stop = stop;
         ASSERT_NE(Player(), nullptr);
-        ASSERT_EQ(Player()->PollPosition(), 0);
-        QCoreApplication::sendPostedEvents(Player(), QEvent::MetaCall);
+        script->duration = stop;
+        script->Post(EngineEvent::Of(EngineEvent::Kind::Duration, stop));
+        script->Report(current);
+        ProcessEventsFor(5);
+        const int before = reports;
+        ASSERT_TRUE(WaitFor([&] { return reports > before; }, 5000));
     }
 
     // Ends the dialog as the user would and waits for the close steps.
@@ -208,7 +220,7 @@ class DialogTestFixture : public ::testing::Test {
     FakeChoosers choosers;
     MapProber prober;
     MediaProber* mediaProber = nullptr;  // another prober instead of `prober`
-    std::shared_ptr<FakePlaybackScript> script = std::make_shared<FakePlaybackScript>();
+    std::shared_ptr<EngineScript> script = std::make_shared<EngineScript>();
     PlaybackEngineFactory engines;  // empty: the fake engine of `script`
     AudioSourceFactory sources = FfmpegAudioSource::Factory();
     int dragging = 0;
@@ -216,6 +228,7 @@ class DialogTestFixture : public ::testing::Test {
     QTemporaryDir dir;
     int finished = 0;
     int opensFinished = 0;
+    int reports = 0;
     int ended = 0;
     JobOutcome lastOutcome;
 

@@ -18,7 +18,7 @@ class EndToEnd : public RealMediaFixture {
     // Counts the reports that have reached the dialog: the dialog's own connection was
     // made first, so it has handled a report before this one counts it.
     void CountReports() {
-        QObject::connect(&session->Preview(), &PreviewController::positionReport,
+        QObject::connect(&session->Preview(), &PreviewPlayer::positionReport,
                          [this](int64_t position, int64_t) {
                              ++reports;
                              lastReport = position;

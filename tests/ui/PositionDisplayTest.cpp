@@ -79,7 +79,10 @@ TEST_F(PositionDisplay, ReportsMoveTheThumbOnTheScaleOf600) {
     EXPECT_EQ(Dialog().Info(), InfoText());
 }
 
-TEST_F(PositionDisplay, MarksTakeTheLastPolledPositionUnchanged) {
+// Start Time and End Time take where the preview is at the press: what it last observed
+// while it plays, where it was sent while it is held after a seek. The info line and the
+// slider keep to the once-a-second report.
+TEST_F(PositionDisplay, MarksTakeThePlayersPositionAtThePress) {
     Report(37'239'000'000, 40'000'000'000);
     Click(ConverterDialog::IDC_START_TIME);
     EXPECT_EQ(Media().StartMark(), 37'239'000'000);
@@ -87,27 +90,33 @@ TEST_F(PositionDisplay, MarksTakeTheLastPolledPositionUnchanged) {
     EXPECT_EQ(EndText(), "00:01:00");
     EXPECT_EQ(Media().EndMark(), 60 * kSecond);
 
-    // A seek does not move the marks' source until the next poll.
+    // Held after a seek, the mark is the seek's target, though the core still tells the
+    // old place and no report has come yet.
+    script->seeksLand = false;
     ReleaseAt(300);
-    Report(12 * kSecond + 3, 40'000'000'000);
+    const int64_t target = 20'000'000'000;  // 300 of 600 steps of 4000 s
+    script->Report(12 * kSecond);
+    ProcessEventsFor(20);
     Click(ConverterDialog::IDC_END_TIME);
-    EXPECT_EQ(Media().EndMark(), 12 * kSecond + 3);
-    EXPECT_EQ(EndText(), "00:00:12");
+    EXPECT_EQ(Media().EndMark(), target);
     // Out of order is accepted here; Convert refuses it.
     EXPECT_EQ(Media().StartMark(), 37'239'000'000);
     EXPECT_TRUE(messages.records.empty());
+
+    // Playing, the mark is the last position observed, not the last report's.
+    script->Post(EngineEvent::Of(EngineEvent::Kind::SeekLanded));
+    Click(ConverterDialog::IDC_PLAY);
+    ProcessEventsFor(20);
+    session->Preview().SetReportInterval(60'000);
+    ProcessEventsFor(20);
     const QString info = InfoText();
     const int slider = Slider()->value();
+    script->Report(12 * kSecond + 3);
+    ProcessEventsFor(20);
     Click(ConverterDialog::IDC_START_TIME);
+    EXPECT_EQ(Media().StartMark(), 12 * kSecond + 3);
     EXPECT_EQ(InfoText(), info);
     EXPECT_EQ(Slider()->value(), slider);
-}
-
-TEST_F(PositionDisplay, StartTimeRightAfterASeekTakesTheLastReport) {
-    Report(10 * kSecond, 60 * kSecond);
-    ReleaseAt(500);
-    Click(ConverterDialog::IDC_START_TIME);
-    EXPECT_EQ(Media().StartMark(), 10 * kSecond);
 }
 
 TEST_F(PositionDisplay, HeldSliderDropsReportsAndReleaseSeeksWithTheFlagDown) {
@@ -135,20 +144,23 @@ TEST_F(PositionDisplay, HeldSliderDropsReportsAndReleaseSeeksWithTheFlagDown) {
     // 60 s over the slider's 600 steps: a tenth of a second, 1,000,000 units, a step.
     EXPECT_EQ(script->seeks[0], Slider()->value() * 1'000'000LL);
 
-    // Free again: reports move the thumb.
+    // Free again: reports move the thumb, once the preview plays on from where it went.
+    Click(ConverterDialog::IDC_PLAY);
     Report(15 * kSecond, 60 * kSecond);
     EXPECT_EQ(Slider()->value(), 150);
     EXPECT_EQ(InfoText(), "clip.mpg   00:00:15 / 00:01:00");
 }
 
-TEST_F(PositionDisplay, ClickOnTheGrooveSeeksToWhereTheThumbWent) {
+TEST_F(PositionDisplay, ClickOnTheGrooveMovesAPageAndSeeksThere) {
     Report(0, 60 * kSecond);
     script->seeks.clear();
     QTest::mouseClick(Slider(), Qt::LeftButton, Qt::NoModifier, SliderPoint(500));
     EXPECT_EQ(dragging, 0);
+    // A page is a sixtieth of the slider: 10 steps, a second of a minute's clip.
+    EXPECT_EQ(Slider()->value(), 10);
     ASSERT_EQ(script->seeks.size(), 1u);
-    EXPECT_GT(Slider()->value(), 0);
-    EXPECT_EQ(Slider()->value(), Slider()->value());
+    EXPECT_EQ(script->seeks[0], kSecond);
+    EXPECT_EQ(session->Preview().Position(), kSecond);
 }
 
 TEST_F(PositionDisplay, KeyboardMovesDoNotSeek) {
@@ -164,20 +176,22 @@ TEST_F(PositionDisplay, KeyboardMovesDoNotSeek) {
 }
 
 TEST_F(PositionDisplay, TransportButtonsDriveThePlayer) {
-    script->calls.clear();
     Control<QPushButton>(ConverterDialog::IDC_PLAY)->click();
-    EXPECT_EQ(Player()->state(), Running);
+    EXPECT_EQ(Player()->State(), PlayState::Running);
+    EXPECT_FALSE(script->paused);
     Control<QPushButton>(ConverterDialog::IDC_PAUSE)->click();
-    EXPECT_EQ(Player()->state(), Paused);
+    EXPECT_EQ(Player()->State(), PlayState::Paused);
+    EXPECT_TRUE(script->paused);
     Control<QPushButton>(ConverterDialog::IDC_STOP)->click();
-    EXPECT_EQ(Player()->state(), Stopped);
-    EXPECT_EQ(script->calls, (std::vector<std::string>{"Run", "Pause", "Stop", "Pause"}));
+    EXPECT_EQ(Player()->State(), PlayState::Stopped);
+    EXPECT_TRUE(script->paused);
+    EXPECT_EQ(script->position, 0);
 
-    // Without a player they do nothing.
+    // Without a clip they do nothing.
     Media().OnClosePreview();
-    session->Preview().OnPlay();
-    session->Preview().OnPause();
-    session->Preview().OnStopPreview();
+    session->Preview().Play();
+    session->Preview().Pause();
+    session->Preview().Stop();
     EXPECT_EQ(Player(), nullptr);
 }
 
@@ -186,8 +200,8 @@ TEST_F(PositionDisplay, ClosingThePreviewWindowReturnsToNoMedia) {
     Click(ConverterDialog::IDC_START_TIME);
     Report(45 * kSecond, 60 * kSecond);
     Click(ConverterDialog::IDC_END_TIME);
-    // A report already on its way when the window closes.
-    Player()->PollPosition();
+    // A position already on its way when the window closes.
+    script->Report(50 * kSecond);
 
     Player()->Window()->close();
     ASSERT_TRUE(WaitFor([this] { return Player() == nullptr; }, 5000));
@@ -228,9 +242,8 @@ TEST_F(PositionDisplay, NoButtonLooksLikeTheDefault) {
     EXPECT_EQ(defaults(), 0);
 
     // The focused button still takes Enter.
-    script->calls.clear();
     Control<QPushButton>(ConverterDialog::IDC_PLAY)->setFocus();
     QTest::keyClick(Control<QPushButton>(ConverterDialog::IDC_PLAY), Qt::Key_Return);
-    EXPECT_EQ(script->calls, std::vector<std::string>{"Run"});
+    EXPECT_EQ(Player()->State(), PlayState::Running);
     EXPECT_TRUE(Dialog().isVisible());
 }

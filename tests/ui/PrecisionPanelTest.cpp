@@ -122,7 +122,8 @@ TEST_F(PrecisionPanelTest, MarksAreTypedSteppedAndNudgedWithinTheFile) {
          60 * kSecond - kFrame},
         {"O takes the position now, not the last report",
          [&] {
-             script->current = 33 * kSecond;
+             script->Report(33 * kSecond);
+             ProcessEventsFor(20);
              QTest::keyClick(&Dialog(), 'o');
          },
          0, 33 * kSecond},
@@ -144,11 +145,16 @@ TEST_F(PrecisionPanelTest, MarksAreTypedSteppedAndNudgedWithinTheFile) {
 TEST_F(PrecisionPanelTest, StartAndEndTimeTakeThePositionAtTheClick) {
     MakeMediaDialog();
     Open(MediaFile("clip.mpg", 10 * kSecond));
+    Click(ConverterDialog::IDC_PLAY);
     Report(2 * kSecond, 10 * kSecond);
+    session->Preview().SetReportInterval(60'000);
+    ProcessEventsFor(20);
     // Played on since the last report.
-    script->current = 3'300 * kMs;
+    script->Report(3'300 * kMs);
+    ProcessEventsFor(20);
     Click(ConverterDialog::IDC_START_TIME);
-    script->current = 5'500 * kMs;
+    script->Report(5'500 * kMs);
+    ProcessEventsFor(20);
     Click(ConverterDialog::IDC_END_TIME);
     EXPECT_EQ(StartMark(), 3'300 * kMs);
     EXPECT_EQ(EndMark(), 5'500 * kMs);
@@ -193,11 +199,19 @@ TEST_F(PrecisionPanelTest, AuditionPlaysPartsOfTheSelection) {
         Click0(c.button);
         EXPECT_EQ(script->seeks.back(), c.seek) << c.button;
         EXPECT_EQ(c.loop ? script->loopTo : script->playEnd, c.end) << c.button;
-        EXPECT_EQ(Player()->state(), Running);
+        EXPECT_EQ(Player()->State(), PlayState::Running);
     }
     EXPECT_TRUE(Find<QPushButton>("loopButton")->isChecked());
+    // Released, the loop plays on to the end of the selection and no further.
+    Click0("loopButton");
+    EXPECT_FALSE(Find<QPushButton>("loopButton")->isChecked());
+    EXPECT_EQ(script->loopFrom, -1);
+    EXPECT_EQ(script->playEnd, 10 * kSecond);
+    Click0("loopButton");
     Click(ConverterDialog::IDC_STOP);
     EXPECT_EQ(script->loopFrom, -1);
+    EXPECT_EQ(script->playEnd, -1);
+    EXPECT_FALSE(Find<QPushButton>("loopButton")->isChecked());
 
     messages.records.clear();
     SetMarks(10 * kSecond, 5 * kSecond);
