@@ -87,6 +87,7 @@ const std::vector<KindInfo>& Kinds() {
         {Kind::Audition, "audition", 6, false, {{"selection", "loop", "start", "end"}}, {}},
         {Kind::Track, "track", 2, false, {{}, 0, 1}, {}},
         {Kind::Format, "format", 2, false, {{"auto", "16", "24", "32", "float"}}, {}},
+        {Kind::Box, "box", 2, false, {{"exact", "modern"}}, {}},
     };
     return kinds;
 }
@@ -190,6 +191,7 @@ SoakActions GenerateSoakActions(uint64_t seed, int count) {
         total += info.weight;
     }
     SoakActions actions;
+    int sinceHasty = 10;
     for (int i = 0; i < count; ++i) {
         int pick = static_cast<int>(rng() % static_cast<uint64_t>(total));
         const KindInfo* chosen = &Kinds().front();
@@ -204,7 +206,13 @@ SoakActions GenerateSoakActions(uint64_t seed, int count) {
         action.kind = chosen->kind;
         action.a = chosen->a.Present() ? chosen->a.Draw(rng) : 0;
         action.b = chosen->b.Present() ? chosen->b.Draw(rng) : 0;
-        action.hasty = chosen->hastyOk && rng() % 100 < 15;
+        // Nine settled steps between two hasty ones; a deletion waits for the open before it,
+        // which it would otherwise race.
+        action.hasty = chosen->hastyOk && rng() % 100 < 15 && sinceHasty >= 9;
+        sinceHasty = action.hasty ? 0 : sinceHasty + 1;
+        if (action.kind == Kind::Delete && !actions.empty()) {
+            actions.back().hasty = false;
+        }
         actions.push_back(action);
     }
     return actions;

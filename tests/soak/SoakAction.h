@@ -41,12 +41,14 @@ struct SoakAction {
         Audition,  // a: Play selection, Loop, Play start, Play end
         Track,     // a: the track box's entry
         Format,    // a: the format box's entry
+        Box,       // a: the exact-end or the modern-header check box, clicked
     };
 
     Kind kind = Kind::Wait;
     int a = 0;
     int b = 0;
-    // Done without waiting for the program to settle: the next step comes at once.
+    // Done without waiting for the program to settle: the next step comes at once. At most
+    // one step in ten is hasty.
     bool hasty = false;
 
     std::string Text() const;

@@ -24,15 +24,13 @@ class SoakMessages : public UserMessages {
         bool owned;
         QString text;  // "Caption: text"
     };
-    std::vector<Record> records;  // of the current step
-    std::vector<QString> shown;   // every box of the run
+    std::vector<Record> records;  // since the last check
     Answer answer = Answer::No;
     std::function<void()> meanwhile;
 
     Answer Show(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
                 Icon) override {
         records.push_back({true, caption + ": " + text});
-        shown.push_back(records.back().text);
         if (owner != nullptr && meanwhile) {
             std::exchange(meanwhile, {})();
         }
@@ -46,7 +44,6 @@ class SoakMessages : public UserMessages {
     void ShowUnowned(const QString& text, const QString& caption,
                      std::function<void()> onSeen) override {
         records.push_back({false, caption + ": " + text});
-        shown.push_back(records.back().text);
         const int id = ++m_lastId;
         m_unread.emplace(id, std::move(onSeen));
         QTimer::singleShot(kReadingMs * 4, &m_context, [this, id] { Read(id); });

@@ -4,7 +4,6 @@
 #include <QString>
 #include <QUrl>
 
-#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,34 +13,39 @@
 
 #include "ConversionJob.h"
 #include "FakeChoosers.h"
-#include "PreviewPlayer.h"
 #include "ProfileSettings.h"
 #include "SoakAction.h"
 #include "SoakMessages.h"
+#include "SoakModel.h"
+#include "SoakWav.h"
 
 class ConverterSession;
+class PreviewPlayer;
 class PreviewWindow;
 class QWidget;
 class ThreadedMediaProber;
 
-// A file the soak opens, and what the user should see of it.
+// A file the soak opens, and what the model knows of it from how it was made.
 struct SoakFile {
     std::string key;  // as the steps name it
     QString path;
-    int lengthMs = 0;  // its real length; the dialog shows the whole seconds
     bool opens = true;
     bool video = false;
     bool audio = false;
     int channels = 0, rate = 0, bits = 0;  // of the WAV a conversion writes
     int fps = 0;                           // 0: no picture, the marks step by 10 ms
     int channels2 = 0, rate2 = 0;          // a second audio track
+    int soundMs = 0;                       // the length of the sound it was made with
+    int64_t duration = 0;                  // the container's, as ffprobe tells it
+    int64_t firstPicture = 0;              // the first picture's time, as ffprobe tells it
 };
 
 // Drives the real program (dialog, controllers, prober, libmpv without picture or sound,
 // FFmpeg engine, settings in the scratch home) through a list of steps. After each step
-// that is not hasty it waits up to 5 s for the program to settle into the state a small
-// model of it expects, and stops at the first difference. Its own failures are returned,
-// not asserted, so a run can be replayed and shrunk.
+// that is not hasty it waits up to 5 s for the program to settle into the state the model
+// (SoakModel and the rig's own records of outputs and boxes) expects, and stops at the first
+// difference. Its own failures are returned, not asserted, so a run can be replayed and
+// shrunk.
 class SoakRig {
   public:
     struct Stats {
@@ -52,16 +56,19 @@ class SoakRig {
         int completed = 0;
         int stopped = 0;
         int failed = 0;
+        int compared = 0;       // WAVs equal to orvane-extract's
+        int prefixes = 0;       // stopped WAVs that are the start of orvane-extract's
+        int lengthChecked = 0;  // WAVs whose length the model predicted to the byte
+        int hasty = 0;
+        int takenOver = 0;  // settles after a hasty step that took the play state over
         int slowestSettleMs = 0;
-        int duringWaveform = 0;  // steps begun while a waveform was being computed
+        int largestLagMs = 0;  // the program's position behind or ahead of the model's, playing
+        int duringWaveform = 0;
+        int knownFaults = 0;  // steps whose outcome a known fault of the program changed
         std::set<std::string> states;
         std::set<std::string> transitions;
-        // Every 1000 steps, without sanitizers: heap in use and resident size, in KiB.
-        struct Memory {
-            int steps;
-            long heapKib, residentKib;
-        };
-        std::vector<Memory> memory;
+        // Heap in use with the dialog closed, after each 1000 steps; -1 under sanitizers.
+        std::vector<std::pair<int, long>> heapKib;
     };
     struct Result {
         std::string failure;  // empty when every check held
@@ -86,45 +93,28 @@ class SoakRig {
   private:
     struct Job {
         QString output;
-        QString media;
         int file = -1;
-        int64_t start = 0, end = 0;
-        int track = 0;   // the entry of the track box
-        int format = 0;  // the entry of the format box
+        SoakCut cut;
         enum class Expect { Writes, NoAudio, MediaGone, OutputFails } expect = Expect::Writes;
         bool stopAsked = false;
         bool replacing = false;
         QByteArray before;  // the replaced file's bytes
     };
-    // What the program should show once it has settled.
-    struct Model {
-        int media = -1;  // index into Files()
-        // The marks and the probed duration, in media time; -1 until the file has opened.
-        int64_t start = 0, end = 0, duration = 0;
-        bool endActive = false;  // the mark the [ and ] keys move
-        PlayState preview = PlayState::Closed;
-        bool looping = false;
-        int track = 0;
-        // The end of a part being auditioned, in ms; kAnyEnd when only the player knows it.
-        int64_t rangeToMs = -1;
-        bool fullScreen = false;
-        QString output;
-        std::vector<QString> expected;  // boxes due since the last check
-        // Upper bound of the playing position when it started running, and when.
-        int64_t playedFromMs = 0;
-        std::chrono::steady_clock::time_point runningSince;
-        int64_t positionMs = 0;
-        bool positionKnown = true;
-        bool exact = true;  // false after hasty steps, until the next check
+    struct Ended {
+        Job job;
+        JobOutcome outcome;
     };
 
     void StartSession();
     void EndSession();
+    void MeasureHeap();
     void Perform(const SoakAction& action);
-    bool Settle(const SoakAction& action);
-    std::vector<std::string> Check();
-    void Resync();
+    void Settle(const SoakAction& action, bool afterHasty);
+    std::vector<std::string> Check(bool withPlay);
+    void CheckPlay(std::vector<std::string>* problems);
     void Fail(const std::string& what);
+    void Resolve();
+    SoakModel::Clock::time_point Now() const;
 
     void DoOpen(const SoakAction& action);
     void DoTransport(const SoakAction& action);
@@ -134,29 +124,28 @@ class SoakRig {
     void DoAudition(int which);
     void TypeInto(QWidget* field, const QString& text);
     void PressKey(Qt::Key key);
-    void SetMarkInModel(bool end, int64_t rt);
+    void DoOutput(const SoakAction& action);
     void DoConvert(const SoakAction& action);
     void DoPreview(const SoakAction& action);
+    void SwitchFullScreenInModel();
     void DoHelpAndAbout(const SoakAction& action);
     void DoQuit(const SoakAction& action);
-    void OnConversionEnded(const JobOutcome& outcome);
 
-    void Click(int id);
-    QWidget* Control(int id) const;
-    PreviewPlayer* Player() const;
-    PreviewWindow* VisibleWindow() const;
-    const SoakFile* FileAt(const QString& path) const;
-    // Where the preview should be now, in ms; -1 where the model cannot tell.
-    int64_t ExpectedPositionMs() const;
-    void ClosePreviewInModel();
-    void PlayInModel(PlayState next);
-    void SeekInModel(int64_t ms);
-    // A running clip that the program shows held or stopped may have reached the end of its
-    // part or of the file: the model follows when the time run allows it.
-    void NoteEndOfPlay(PlayState state);
+    void OnOpenStarted(const QString& path);
+    void OnMediaChanged();
+    void OnOpenFinished(bool ok);
+    void OnPosition(int64_t position);
+    void OnConversionEnded(const JobOutcome& outcome);
+    void CompareEnded();
+    std::string CompareWav(const Ended& ended);
     void CheckFiles();
     std::string StateKey() const;
 
+    void Click(int id);
+    QWidget* Control(int id) const;
+    PreviewPlayer& Player() const;
+    PreviewWindow* VisibleWindow() const;
+    const SoakFile* FileAt(const QString& path) const;
     static QString OutputPath(int index);
     static QString DefaultOutput();
 
@@ -164,22 +153,35 @@ class SoakRig {
     SoakMessages m_messages;
     FakeChoosers m_choosers;
     int m_dragging = 0;
-    int m_mediaChanges = 0;
     std::unique_ptr<ThreadedMediaProber> m_prober;
     std::unique_ptr<ConverterSession> m_session;
     bool m_finished = false;
     bool m_closing = false;
     bool m_browser = true;
+    std::vector<QUrl> m_urls;
+
+    // The model: the marks and the clip, and what the rig itself keeps of the steps.
+    SoakModel m_model;
+    int m_mediaChanges = 0;
+    std::vector<int> m_requested;  // files the steps opened whose open has not yet started
+    int m_pendingOpen = -1;        // the file whose open the program has yet to answer
+    bool m_pendingClose = false;
+    QString m_output;
+    std::vector<QString> m_expected;  // boxes due since the last check
     // Kept in the settings from one dialog to the next.
     bool m_panelOpen = false;
     int m_format = 0;
-    std::vector<QUrl> m_urls;
+    bool m_exactEnd = false;
+    bool m_modern = false;
+    bool m_watchWrap = false;     // a released loop's position is being watched
+    int64_t m_lastPosition = -1;  // the last position told since Loop was let go
 
-    Model m_model;
     std::optional<Job> m_job;
+    std::vector<Ended> m_ended;  // conversions whose WAV is yet to be compared
     QString m_lastWritten;
     std::map<QString, QByteArray> m_kept;  // files the user declined to replace
     std::string m_failure;
     std::string m_lastState;
+    int m_step = 0;
     Stats m_stats;
 };
