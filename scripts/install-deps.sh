@@ -6,8 +6,8 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev \
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev \
-  libqt6openglwidgets6 libgl-dev \
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools qt6-translations-l10n \
+  libqt6opengl6-dev libqt6openglwidgets6 libgl-dev \
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev \
   libmpv-dev libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev \
   ffmpeg xvfb xauth imagemagick desktop-file-utils time \
