@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "LibraryLog.h"
+
 namespace {
 
 // 25 times a second: a moving playhead looks smooth, and reading the position costs little.
@@ -33,7 +35,10 @@ bool PreviewController::Open(const std::string& clipPath, int64_t lead,
     // own signal.
     connect(player, &CPreviewPlayer::opened, this, &PreviewController::opened,
             Qt::QueuedConnection);
-    if (!player->OpenMedia(clipPath, timeline)) {
+    const bool ok = player->OpenMedia(clipPath, timeline);
+    // The player's core has started and taken FFmpeg's log over.
+    LibraryLog::ReclaimLibavLog();
+    if (!ok) {
         Close();
         return false;
     }

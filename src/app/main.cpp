@@ -9,6 +9,7 @@
 #include "AboutDialog.h"
 #include "AppTranslations.h"
 #include "ConverterApp.h"
+#include "LibraryLog.h"
 #include "OrvaneVersion.h"
 
 namespace {
@@ -63,6 +64,7 @@ int main(int argc, char* argv[]) {
     if (const int status = AnswerInfoOption(argc, argv); status >= 0) {
         return status;
     }
+    LibraryLog::Start();
     ConverterApp app(argc, argv);
     // Lets the desktop match the windows to orvane.desktop and its icon.
     QGuiApplication::setDesktopFileName("orvane");
