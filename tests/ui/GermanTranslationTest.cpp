@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
