@@ -174,10 +174,7 @@ bool MpegPacketReader::DetectTransport() {
     return false;
 }
 
-const uint8_t* MpegPacketReader::At(int64_t pos, size_t count) {
-    if (pos >= m_blockStart && pos + static_cast<int64_t>(count) <= m_blockStart + m_blockLength) {
-        return m_block.data() + (pos - m_blockStart);
-    }
+const uint8_t* MpegPacketReader::Fill(int64_t pos, size_t count) {
     if (pos < 0 || m_fd < 0 || Cancelled()) {
         return nullptr;
     }
@@ -204,47 +201,71 @@ size_t MpegPacketReader::ProgramWindow(int64_t pos) const {
 }
 
 bool MpegPacketReader::NextPes(const Stream& stream, Pes& pes) {
-    const bool transport = m_container == Container::Transport;
-    if (m_container == Container::Unknown || (transport ? stream.pid : stream.streamId) < 0) {
-        return false;
+    if (m_container == Container::Transport) {
+        return stream.pid >= 0 && NextTransportPes(stream.pid, pes);
     }
+    return m_container == Container::Program && stream.streamId >= 0 && NextProgramPes(stream, pes);
+}
+
+// The two walks run for every packet of a gigabyte file: they keep their place in locals
+// and look into the followed stream's packets only.
+bool MpegPacketReader::NextTransportPes(int pid, Pes& pes) {
+    int64_t pos = m_walk;
     for (;;) {
-        const size_t window = transport ? kTransportPacket : ProgramWindow(m_walk);
-        const uint8_t* p = window >= 6 ? At(m_walk + m_syncAt, window) : nullptr;
+        const uint8_t* p = At(pos + m_syncAt, kTransportPacket);
         if (p == nullptr) {
+            m_walk = pos;
             return false;
         }
-        if (transport ? p[0] != 0x47 : !IsStartCode(p)) {
-            // Lost step or a damaged stretch: on to the next packet.
-            m_walk = FindPacket(m_walk + 1, m_lastFound + kMaxBytesWithoutPacket);
-            if (m_walk < 0) {
+        if (p[0] != 0x47) {
+            // Lost step: on to the next packet.
+            pos = m_walk = FindPacket(pos + 1, m_lastFound + kMaxBytesWithoutPacket);
+            if (pos < 0) {
                 return false;
             }
             continue;
         }
-        const int64_t pos = m_walk;
         m_lastFound = pos;
-        if (transport) {
-            m_walk += m_packetSize;
-            // Only the followed PID is looked into: most packets are not its.
-            if (((p[1] & 0x1F) << 8 | p[2]) != stream.pid) {
-                continue;
-            }
-            const TransportFields t = TransportHeader(p);
-            const PesFields f = t.pes != 0 && !t.error
-                                    ? PesHeader(p + t.pes, kTransportPacket - t.pes)
-                                    : PesFields{};
-            if (f.pts != 0) {
-                pes = {pos, ReadTimestamp(p + t.pes + f.pts)};
-                return true;
+        if (((p[1] & 0x1F) << 8 | p[2]) != pid) {
+            pos += m_packetSize;
+            continue;
+        }
+        m_walk = pos + m_packetSize;
+        const TransportFields t = TransportHeader(p);
+        const PesFields f =
+            t.pes != 0 && !t.error ? PesHeader(p + t.pes, kTransportPacket - t.pes) : PesFields{};
+        if (f.pts != 0) {
+            pes = {pos, ReadTimestamp(p + t.pes + f.pts)};
+            return true;
+        }
+        pos = m_walk;
+    }
+}
+
+bool MpegPacketReader::NextProgramPes(const Stream& stream, Pes& pes) {
+    int64_t pos = m_walk;
+    for (;;) {
+        const size_t window = ProgramWindow(pos);
+        const uint8_t* p = window >= 6 ? At(pos, window) : nullptr;
+        if (p == nullptr) {
+            m_walk = pos;
+            return false;
+        }
+        if (!IsStartCode(p)) {
+            // A damaged stretch: on to the next packet.
+            pos = m_walk = FindPacket(pos + 1, m_lastFound + kMaxBytesWithoutPacket);
+            if (pos < 0) {
+                return false;
             }
             continue;
         }
+        m_lastFound = pos;
         const int64_t length = ProgramPacketLength(p, window);
-        m_walk += length;
         if (p[3] != stream.streamId) {
+            pos += length;
             continue;
         }
+        m_walk = pos + length;
         const size_t avail = static_cast<size_t>(std::min<int64_t>(length, window));
         const PesFields f = PesHeader(p, avail);
         if (f.pts != 0 &&
@@ -252,6 +273,7 @@ bool MpegPacketReader::NextPes(const Stream& stream, Pes& pes) {
             pes = {pos, ReadTimestamp(p + f.pts)};
             return true;
         }
+        pos = m_walk;
     }
 }
 

@@ -112,9 +112,19 @@ class MpegPacketReader {
 
   private:
     // Bytes pos .. pos + count - 1 from the block cache, or nullptr where the file ends
-    // before them or once cancelled.
-    const uint8_t* At(int64_t pos, size_t count);
+    // before them or once cancelled. Inline, as the walks ask for every packet.
+    const uint8_t* At(int64_t pos, size_t count) {
+        if (pos >= m_blockStart &&
+            pos + static_cast<int64_t>(count) <= m_blockStart + m_blockLength) {
+            return m_block.data() + (pos - m_blockStart);
+        }
+        return Fill(pos, count);
+    }
+    // Reads the block that starts at pos.
+    const uint8_t* Fill(int64_t pos, size_t count);
     bool DetectTransport();
+    bool NextTransportPes(int pid, Pes& pes);
+    bool NextProgramPes(const Stream& stream, Pes& pes);
     // Bytes of the program stream packet at pos that hold its header (at most 64).
     size_t ProgramWindow(int64_t pos) const;
 
