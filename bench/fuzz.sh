@@ -130,7 +130,9 @@ if [ -n "$merge" ]; then
         # The generated seeds go in first, as what is covered already, and come out again:
         # the kept corpus holds only what they do not cover.
         [ -z "$(extra "$t")" ] || cp "$seeds"/* "$merged"/
-        "$(binary "$t")" -merge=1 $limits -max_len="$(maxlen "$t")" "$merged" \
+        # Edges only: merging on libFuzzer's finer features as well kept four times the
+        # files (3.2 MB against 0.35 MB for the engine) for the same edges.
+        "$(binary "$t")" -merge=1 -use_counters=0 $limits -max_len="$(maxlen "$t")" "$merged" \
             "$kept" "$BUILD_DIR/work/$t" 2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files'
         if [ -n "$(extra "$t")" ]; then
             for seed in "$seeds"/*; do rm -f "$merged/$(basename "$seed")"; done
