@@ -9,7 +9,10 @@ export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 # here a missing include fails the build instead of hiding behind them. The benchmark
 # programs, which no sanitizer run uses, are left out: that pays for the headers parsed
 # again (686 s of CPU against 682 s with both, on 2026-12-09).
-BUILD_DIR=build-asan ./scripts/build.sh -DORVANE_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug \
+# Optimised a little and with line tables only: the reports keep their file and line, the
+# build links faster and the tests run in about half the time they take at -O0.
+debug_flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1")
+BUILD_DIR=build-asan ./scripts/build.sh -DORVANE_SANITIZE=address "${debug_flags[@]}" \
   -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF -DORVANE_TEST_PCH=OFF -DORVANE_BUILD_BENCH=OFF
 ./scripts/check-suites.sh build-asan
 # The suites that write gigabytes run in the plain build only.
@@ -17,7 +20,7 @@ ctest --test-dir build-asan --output-on-failure --no-tests=error -j2 -LE large
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
 # Only the suites that run here are built.
-BUILD_DIR=build-tsan BUILD_TARGETS="$(./scripts/check-suites.sh --list threaded)" ./scripts/build.sh -DORVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
+BUILD_DIR=build-tsan BUILD_TARGETS="$(./scripts/check-suites.sh --list threaded)" ./scripts/build.sh -DORVANE_SANITIZE=thread "${debug_flags[@]}" \
   -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF
 ./scripts/check-suites.sh build-tsan threaded
 # The codec sweeps convert file after file through the same two threads as any other
