@@ -126,6 +126,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
 # The libraries the programs link come from dpkg-shlibdeps, in the versions this build used.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own translations put the standard buttons and the file dialogs in the user's
+# language too; without them those stay English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "sound track extractor: saves audio of videos as WAV")
 # CPack puts the summary in front of this text.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Orvane takes the sound track out of a video or audio file and saves it

@@ -8,7 +8,7 @@ set -euo pipefail
 dir=$1
 label=${2:-}
 case "$label" in
-    "") want="convert_tests convert_large_tests cli_tests app_tests ui_tests ui_threaded_tests preview_tests res_tests e2e_tests soak_tests res_install res_manpage" ;;
+    "") want="convert_tests convert_large_tests cli_tests app_tests ui_tests ui_threaded_tests preview_tests res_tests e2e_tests soak_tests res_install res_manpage res_translations" ;;
     threaded) want="convert_tests cli_tests ui_threaded_tests preview_tests e2e_tests soak_tests" ;;
     *) echo "check-suites: no list of suites for label $label" >&2; exit 2 ;;
 esac

@@ -7,9 +7,9 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev \
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev \
-  libqt6openglwidgets6 libgl-dev \
-  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev \
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools qt6-translations-l10n \
+  libqt6opengl6-dev libqt6openglwidgets6 libgl-dev \
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libasound2-dev \
   libmpv-dev libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev \
   ffmpeg xvfb xauth imagemagick desktop-file-utils time \
   qt6-qpa-plugins libglx-mesa0 libgl1-mesa-dri fonts-dejavu-core \

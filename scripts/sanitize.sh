@@ -5,15 +5,22 @@ cd "$(dirname "$0")/.."
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
-BUILD_DIR=build-asan ./scripts/build.sh -DORVANE_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug \
-  -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF
+# Without the shared precompiled headers: every test file must include what it uses, and
+# here a missing include fails the build instead of hiding behind them. The benchmark
+# programs, which no sanitizer run uses, are left out: that pays for the headers parsed
+# again (686 s of CPU against 682 s with both, on 2026-12-09).
+# Optimised a little and with line tables only: the reports keep their file and line, the
+# build links faster and the tests run in about half the time they take at -O0.
+debug_flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1")
+BUILD_DIR=build-asan ./scripts/build.sh -DORVANE_SANITIZE=address "${debug_flags[@]}" \
+  -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF -DORVANE_TEST_PCH=OFF -DORVANE_BUILD_BENCH=OFF
 ./scripts/check-suites.sh build-asan
 # The suites that write gigabytes run in the plain build only.
 ctest --test-dir build-asan --output-on-failure --no-tests=error -j2 -LE large
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
 # Only the suites that run here are built.
-BUILD_DIR=build-tsan BUILD_TARGETS="$(./scripts/check-suites.sh --list threaded)" ./scripts/build.sh -DORVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug \
+BUILD_DIR=build-tsan BUILD_TARGETS="$(./scripts/check-suites.sh --list threaded)" ./scripts/build.sh -DORVANE_SANITIZE=thread "${debug_flags[@]}" \
   -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF
 ./scripts/check-suites.sh build-tsan threaded
 # The codec sweeps convert file after file through the same two threads as any other

@@ -8,6 +8,7 @@
 #include "ConverterSession.h"
 #include "FfmpegAudioSource.h"
 #include "LibavLimits.h"
+#include "LibraryLog.h"
 #include "MpvPlaybackEngine.h"
 #include "QFileDialogChoosers.h"
 #include "QMessageBoxMessages.h"
@@ -51,9 +52,15 @@ bool ConverterApp::InitInstance() {
     QFileDialogChoosers choosers;
     const AudioSourceFactory sources = FfmpegAudioSource::Factory();
     ThreadedMediaProber prober(sources);
-    const ConverterServices services{
-        m_settings, messages,         choosers, prober, MpvPlaybackEngine::DefaultFactory(),
-        sources,    m_bSliderDragging};
+    // The display's best video output, and the libraries' messages as ORVANE_LOG asks.
+    MpvPlaybackEngine::Options engineOptions;
+    engineOptions.video = MpvPlaybackEngine::ChooseVideoOutput();
+    engineOptions.extra = LibraryLog::MpvOptions();
+    const PlaybackEngineFactory engines = [engineOptions] {
+        return std::make_unique<MpvPlaybackEngine>(engineOptions);
+    };
+    const ConverterServices services{m_settings, messages, choosers,         prober,
+                                     engines,    sources,  m_bSliderDragging};
     ConverterSession session(services);
     // Shown rather than exec()'d: an application-modal dialog would block the
     // worker's message boxes and the preview window, which have no owner.

@@ -3,11 +3,12 @@
 #include <QApplication>
 #include <QString>
 
+#include "AppTranslations.h"
 #include "ProfileSettings.h"
 
-// The program object: names the application after its executable, keeps the settings
-// store and the slider-held flag, builds the real parts (FFmpeg, libmpv, QSettings,
-// message boxes, file dialogs) and runs the converter with them.
+// The program object: names the application after its executable, speaks the user's
+// language, keeps the settings store and the slider-held flag, builds the real parts (FFmpeg,
+// libmpv, QSettings, message boxes, file dialogs) and runs the converter with them.
 class ConverterApp final : public QApplication {
     Q_OBJECT
   public:
@@ -34,4 +35,6 @@ class ConverterApp final : public QApplication {
   private:
     ProfileSettings m_settings;
     QString m_strStartFile;
+    // The user's language, from the start: every text is translated as it is made.
+    AppTranslations m_translations;
 };

@@ -17,9 +17,9 @@ ConverterSession::ConverterSession(const ConverterServices& services, QObject* p
       m_previewMessages(std::make_unique<DialogPreviewMessages>(services.messages)) {
     m_preview =
         std::make_unique<PreviewPlayer>(m_dialog.get(), services.engines, *m_previewMessages);
-    m_media =
-        std::make_unique<MediaController>(*m_dialog, *m_preview, services.prober, services.choosers,
-                                          services.messages, services.sliderDragging);
+    m_media = std::make_unique<MediaController>(*m_dialog, *m_preview, services.prober,
+                                                services.choosers, services.messages,
+                                                services.settings, services.sliderDragging);
     m_conversion = std::make_unique<ConversionController>(*m_dialog, *m_media, services.settings,
                                                           services.messages, services.choosers,
                                                           services.sources);

@@ -4,20 +4,27 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
 #include "ConverterDialog.h"
 #include "DisplayName.h"
 #include "FileChoosers.h"
+#include "LibraryLog.h"
 #include "MediaProber.h"
 #include "MediaTime.h"
 #include "PositionSlider.h"
 #include "PreviewPlayer.h"
+#include "ProfileSettings.h"
 #include "UserMessages.h"
 
 namespace {
+
+constexpr const char* kSection = "Option";
+constexpr const char* kMediaFolderKey = "last_media_folder";
 
 QString Clock(int64_t rt) {
     return QString::fromStdString(MediaTime::ClockText(MediaTime::WholeSeconds(rt)));
@@ -44,13 +51,15 @@ bool CanOpenForReading(const QString& path) {
 
 MediaController::MediaController(ConverterDialog& dialog, PreviewPlayer& preview,
                                  MediaProber& prober, FileChoosers& choosers,
-                                 UserMessages& messages, int& sliderDragging, QObject* parent)
+                                 UserMessages& messages, ProfileSettings& settings,
+                                 int& sliderDragging, QObject* parent)
     : QObject(parent),
       m_dialog(dialog),
       m_preview(preview),
       m_prober(prober),
       m_choosers(choosers),
       m_messages(messages),
+      m_settings(settings),
       m_sliderDragging(sliderDragging) {
     connect(&m_preview, &PreviewPlayer::positionReport, this, &MediaController::OnPositionReport);
     connect(&m_preview, &PreviewPlayer::opened, this, &MediaController::OnPreviewOpened);
@@ -62,11 +71,23 @@ MediaController::~MediaController() {
 }
 
 void MediaController::OnOpenMediaFile() {
-    const QString chosen = m_choosers.ChooseMediaFile(
-        &m_dialog, tr("Select a Media file"), tr("MPEG Files (*.mpg *.mpeg);;Any Files (*)"));
+    QString folder = m_settings.GetProfileString(kSection, kMediaFolderKey, QString());
+    // A folder since removed or unmounted: the file dialog's own start beats its error.
+    if (!folder.isEmpty() && !QDir(folder).exists()) {
+        folder.clear();
+    }
+    const QString chosen =
+        m_choosers.ChooseMediaFile(&m_dialog, tr("Select a Media file"), folder,
+                                   tr("MPEG Files (*.mpg *.mpeg);;Any Files (*)"));
     if (!chosen.isEmpty()) {
+        // Also when the file then fails to open: the user went there to find it.
+        RememberFolderOf(chosen);
         OpenMediaFile(chosen);
     }
+}
+
+void MediaController::RememberFolderOf(const QString& path) {
+    m_settings.WriteProfileString(kSection, kMediaFolderKey, QFileInfo(path).absolutePath());
 }
 
 void MediaController::OpenMediaFile(const QString& path) {
@@ -98,6 +119,8 @@ void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& in
         emit openFinished(false);
         return;
     }
+    // Files named on the command line or dropped count as opened too.
+    RememberFolderOf(path);
     m_mediaPath = path;
     m_info = info;
     m_start = 0;
@@ -110,6 +133,8 @@ void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& in
     m_dialog.ShowSliderPosition(0);
     m_preview.Open(QFile::encodeName(path).toStdString(), primary != nullptr ? primary->lead : 0,
                    info.timeline);
+    // The player's core has started and taken FFmpeg's log over.
+    LibraryLog::ReclaimLibavLog();
     m_dialog.SetMediaControlsEnabled(true);
     if (!m_preview.IsOpen()) {
         // The preview could not even start: nothing to convert.

@@ -12,6 +12,7 @@ class ConverterDialog;
 class FileChoosers;
 class MediaProber;
 class PreviewPlayer;
+class ProfileSettings;
 class UserMessages;
 
 // The open media file and the time marks: opening (the probe runs off the GUI thread),
@@ -20,12 +21,13 @@ class MediaController final : public QObject {
     Q_OBJECT
   public:
     MediaController(ConverterDialog& dialog, PreviewPlayer& preview, MediaProber& prober,
-                    FileChoosers& choosers, UserMessages& messages, int& sliderDragging,
-                    QObject* parent = nullptr);
+                    FileChoosers& choosers, UserMessages& messages, ProfileSettings& settings,
+                    int& sliderDragging, QObject* parent = nullptr);
     // A probe still under way answers no more.
     ~MediaController() override;
 
-    // Asks for a media file and opens it.
+    // Asks for a media file, starting in the folder of the file last opened (also in an
+    // earlier run), and opens it.
     void OnOpenMediaFile();
     // Opens a media file as Open Media File does once the file has been chosen (also for
     // a file named on the command line or dropped on the dialog). The probe answers
@@ -80,12 +82,14 @@ class MediaController final : public QObject {
     void ShowPosition(int64_t position);
     void ShowMarks();
     const AudioTrack* ChosenTrack() const;
+    void RememberFolderOf(const QString& path);
 
     ConverterDialog& m_dialog;
     PreviewPlayer& m_preview;
     MediaProber& m_prober;
     FileChoosers& m_choosers;
     UserMessages& m_messages;
+    ProfileSettings& m_settings;
     int& m_sliderDragging;
 
     QString m_mediaPath;

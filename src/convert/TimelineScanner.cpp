@@ -1,9 +1,5 @@
 #include "TimelineScanner.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -15,9 +11,8 @@ extern "C" {
 
 namespace {
 
-// MPEG timestamps count a 90 kHz clock in 33 bits.
-constexpr int64_t kPtsWrap = int64_t{1} << 33;
-constexpr int64_t kPtsRate = 90000;
+constexpr int64_t kPtsWrap = MpegPacketReader::kClockWrap;
+constexpr int64_t kPtsRate = MpegPacketReader::kClockRate;
 // A jump forward between PES packets larger than this may hide a restart.
 constexpr int64_t kForwardGapTicks =
     MediaTimeline::kForwardGap * kPtsRate / MediaTime::kUnitsPerSecond;
@@ -30,92 +25,8 @@ constexpr size_t kMaxCandidates = 10000;
 constexpr int kMaxPacketsPastJump = 64;
 constexpr int64_t kMaxBytesPastJump = 8 << 20;
 constexpr int kMaxBadReadsInRow = 64;
-// A program stream has a header every few kilobytes and a transport stream one every
-// 188 bytes. This much without one is not a damaged stretch but no stream at all (a
-// hole of zeros, appended data): the walk ends there, and with it the restarts found.
-constexpr int64_t kMaxBytesWithoutHeader = 1 << 20;
-
-int64_t PtsAt(const uint8_t* p) {
-    return (static_cast<int64_t>(p[0] & 0x0E) << 29) | (static_cast<int64_t>(p[1]) << 22) |
-           (static_cast<int64_t>(p[2] & 0xFE) << 14) | (static_cast<int64_t>(p[3]) << 7) |
-           (p[4] >> 1);
-}
-
-// The timestamp of a PES packet (MPEG-1 or MPEG-2 header) whose first avail bytes are at
-// p, and where its payload starts; false when it has none.
-bool PesTimestamp(const uint8_t* p, size_t avail, int64_t& pts, size_t& payload) {
-    if (avail >= 9 && (p[6] & 0xC0) == 0x80) {
-        payload = 9 + static_cast<size_t>(p[8]);
-        if ((p[7] & 0x80) == 0 || avail < 14) {
-            return false;
-        }
-        pts = PtsAt(p + 9);
-        return true;
-    }
-    size_t i = 6;
-    while (i < avail && i < 6 + 16 && p[i] == 0xFF) {
-        ++i;  // stuffing
-    }
-    if (i < avail && (p[i] & 0xC0) == 0x40) {
-        i += 2;  // buffer size
-    }
-    if (i + 5 > avail) {
-        return false;
-    }
-    if ((p[i] & 0xE0) == 0x20) {
-        pts = PtsAt(p + i);
-        payload = i + ((p[i] & 0xF0) == 0x30 ? 10 : 5);
-        return true;
-    }
-    return false;
-}
 
 }  // namespace
-
-// Bytes of a file by position, read in large blocks as the walk goes forward. Read, not
-// mapped: a file cut short while it is read must not end the program.
-class TimelineScanner::FileWindow {
-  public:
-    FileWindow(int fd, const std::atomic<bool>* cancel)
-        : m_fd(fd), m_cancel(cancel), m_buffer(kBlock) {}
-
-    // Bytes pos .. pos + count - 1, or nullptr where the file ends before them or once
-    // the scan is cancelled.
-    const uint8_t* At(int64_t pos, size_t count) {
-        if (pos >= m_start && pos + static_cast<int64_t>(count) <= m_start + m_length) {
-            return m_buffer.data() + (pos - m_start);
-        }
-        if (Cancelled()) {
-            m_length = 0;
-            return nullptr;
-        }
-        m_start = pos;
-        m_length = 0;
-        while (m_length < static_cast<int64_t>(m_buffer.size())) {
-            const ssize_t got =
-                ::pread(m_fd, m_buffer.data() + m_length,
-                        m_buffer.size() - static_cast<size_t>(m_length), pos + m_length);
-            if (got <= 0) {
-                if (got < 0 && errno == EINTR) {
-                    continue;
-                }
-                break;
-            }
-            m_length += got;
-        }
-        return static_cast<int64_t>(count) <= m_length ? m_buffer.data() : nullptr;
-    }
-
-    bool Cancelled() const { return m_cancel != nullptr && m_cancel->load(); }
-
-  private:
-    static constexpr size_t kBlock = 1 << 20;
-    int m_fd;
-    const std::atomic<bool>* m_cancel;
-    std::vector<uint8_t> m_buffer;
-    int64_t m_start = 0;
-    int64_t m_length = 0;
-};
 
 TimelineScanner::TimelineScanner(std::string path, const AVFormatContext* fmt, int stream,
                                  int64_t origin, const std::atomic<bool>* cancel)
@@ -146,15 +57,10 @@ TimelineScanner::~TimelineScanner() {
 
 MediaTimeline TimelineScanner::Scan() {
     const MediaTimeline identity(m_tbNum, m_tbDen, m_origin);
-    if (m_container == Container::Other) {
+    if (m_container == Container::Unknown) {
         return identity;
     }
-    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return identity;
-    }
-    const bool walked = WalkHeaders(fd);
-    ::close(fd);
+    const bool walked = WalkHeaders();
     const bool cancelled = m_cancel != nullptr && m_cancel->load();
     if (!walked || cancelled || m_candidates.empty() || m_bTooMany || !OpenDemuxer()) {
         return identity;
@@ -189,119 +95,19 @@ MediaTimeline TimelineScanner::Scan() {
     return MediaTimeline(m_tbNum, m_tbDen, m_origin, segments, SeekPointsOf(joined), m_fileSize);
 }
 
-bool TimelineScanner::WalkHeaders(int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+bool TimelineScanner::WalkHeaders() {
+    MpegPacketReader file(MpegPacketReader::Access::Sequential, m_cancel);
+    if (!file.Open(m_path, m_container)) {
         return false;
     }
-    m_fileSize = st.st_size;
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    FileWindow file(fd, m_cancel);
-    if (m_container == Container::Program) {
-        WalkProgramStream(file);
-    } else {
-        WalkTransportStream(file);
+    m_fileSize = file.Size();
+    const MpegPacketReader::Stream stream =
+        MpegPacketReader::StreamOfLibavId(m_container, m_nStreamId);
+    PesTime pes;
+    while (!m_bTooMany && file.NextPes(stream, pes)) {
+        OnPes(pes.pos, pes.pts);
     }
     return !file.Cancelled();
-}
-
-void TimelineScanner::WalkProgramStream(FileWindow& file) {
-    const bool substream = m_nStreamId < 0x100;
-    const int code = substream ? 0xBD : (m_nStreamId & 0xFF);
-    int64_t pos = 0;
-    int64_t lastHeader = 0;
-    while (!m_bTooMany) {
-        const uint8_t* p = file.At(pos, 6);
-        if (p == nullptr) {
-            break;
-        }
-        if (p[0] != 0 || p[1] != 0 || p[2] != 1 || p[3] < 0xB9) {
-            if (++pos - lastHeader > kMaxBytesWithoutHeader) {
-                break;
-            }
-            continue;  // not at a header: look for the next one
-        }
-        lastHeader = pos;
-        if (p[3] == 0xBA) {  // pack header, MPEG-2 or MPEG-1
-            const uint8_t* h = file.At(pos, 14);
-            if (h != nullptr && (h[4] & 0xC0) == 0x40) {
-                pos += 14 + (h[13] & 7);
-            } else {
-                pos += (p[4] & 0xF0) == 0x20 ? 12 : 4;
-            }
-            continue;
-        }
-        if (p[3] == 0xB9) {  // end code
-            pos += 4;
-            continue;
-        }
-        const size_t length = static_cast<size_t>(p[4]) << 8 | p[5];
-        if (p[3] == code) {
-            const size_t avail = std::min<size_t>(6 + length, 64);
-            const uint8_t* h = file.At(pos, avail);
-            int64_t pts = 0;
-            size_t payload = 0;
-            if (h != nullptr && PesTimestamp(h, avail, pts, payload) &&
-                (!substream || (payload < avail && h[payload] == m_nStreamId))) {
-                OnPes(pos, pts);
-            }
-        }
-        pos += 6 + static_cast<int64_t>(length);
-    }
-}
-
-void TimelineScanner::WalkTransportStream(FileWindow& file) {
-    // 188-byte packets, 192 with a timecode before each (Blu-ray, camcorders), 204 with
-    // error correction after each: the size that keeps the sync bytes in step.
-    int size = 0;
-    int64_t pos = 0;
-    for (int candidate : {188, 192, 204}) {
-        for (int64_t start = 0; start < candidate && size == 0; ++start) {
-            const uint8_t* p = file.At(start, static_cast<size_t>(candidate) * 7 + 1);
-            bool inStep = p != nullptr;
-            for (int i = 0; inStep && i < 8; ++i) {
-                inStep = p[static_cast<size_t>(i) * candidate] == 0x47;
-            }
-            if (inStep) {
-                size = candidate;
-                pos = start;
-            }
-        }
-        if (size != 0) {
-            break;
-        }
-    }
-    if (size == 0) {
-        return;
-    }
-    int64_t lastHeader = pos;
-    while (!m_bTooMany) {
-        const uint8_t* p = file.At(pos, 188);
-        if (p == nullptr) {
-            break;
-        }
-        if (p[0] != 0x47) {
-            if (++pos - lastHeader > kMaxBytesWithoutHeader) {
-                break;
-            }
-            continue;  // lost step: find the next sync byte
-        }
-        lastHeader = pos;
-        const int pid = (p[1] & 0x1F) << 8 | p[2];
-        const bool unitStart = (p[1] & 0x40) != 0;
-        const bool error = (p[1] & 0x80) != 0;
-        const int control = (p[3] >> 4) & 3;
-        if (pid == m_nStreamId && unitStart && !error && (control & 1) != 0) {
-            const size_t payload = (control & 2) != 0 ? 5 + static_cast<size_t>(p[4]) : 4;
-            int64_t pts = 0;
-            size_t ignored = 0;
-            if (payload + 14 <= 188 && p[payload] == 0 && p[payload + 1] == 0 &&
-                p[payload + 2] == 1 && PesTimestamp(p + payload, 188 - payload, pts, ignored)) {
-                OnPes(pos, pts);
-            }
-        }
-        pos += size;
-    }
 }
 
 void TimelineScanner::OnPes(int64_t pos, int64_t pts) {

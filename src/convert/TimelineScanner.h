@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "MediaTimeline.h"
+#include "MpegPacketReader.h"
 
 struct AVFormatContext;
 struct AVInputFormat;
@@ -14,12 +15,12 @@ struct AVInputFormat;
 // stream, and builds the timeline that joins the pieces.
 //
 // A whole-file pass of libavformat's demuxer costs about half a second of CPU per
-// gigabyte, so the file is first walked by its packet headers alone (pack and PES
-// headers, or the 4-byte headers of transport packets), reading the timestamps of the
-// stream's PES packets. Where they jump, libavformat reads the few packets around the
-// place on a context of its own, to confirm the restart in its own timestamps (it
-// undoes a first wrap of the 33-bit clock itself) and to learn the exact times of the
-// frames on both sides.
+// gigabyte, so the file is first walked by its packet headers alone (MpegPacketReader:
+// pack and PES headers, or the 4-byte headers of transport packets), reading the
+// timestamps of the stream's PES packets. Where they jump, libavformat reads the few
+// packets around the place on a context of its own, to confirm the restart in its own
+// timestamps (it undoes a first wrap of the 33-bit clock itself) and to learn the exact
+// times of the frames on both sides.
 class TimelineScanner {
   public:
     // fmt: the file as the caller opened it (its format, streams and time bases are
@@ -37,12 +38,8 @@ class TimelineScanner {
     MediaTimeline Scan();
 
   private:
-    class FileWindow;
-    enum class Container { Other, Program, Transport };
-    struct PesTime {
-        int64_t pos = 0;
-        int64_t pts = 0;
-    };
+    using Container = MpegPacketReader::Container;
+    using PesTime = MpegPacketReader::Pes;
     struct Candidate {
         int64_t fromPos = 0;  // a few PES packets before the jump
         int64_t pos = 0;      // the first PES packet after it
@@ -58,10 +55,10 @@ class TimelineScanner {
         int64_t firstPts = 0;  // the timestamp of its first frame
     };
 
-    // Walks the headers of the whole file; false when it cannot be read.
-    bool WalkHeaders(int fd);
-    void WalkProgramStream(FileWindow& file);
-    void WalkTransportStream(FileWindow& file);
+    // Walks the headers of the whole file; false when it cannot be read, holds no packets
+    // of its kind (a transport stream without packets in step at its start) or the scan
+    // was cancelled.
+    bool WalkHeaders();
     // One PES packet of the stream, with its timestamp (33 bits, as the file holds it).
     void OnPes(int64_t pos, int64_t pts);
     // Where the oldest of the last four PES packets starts.
@@ -83,8 +80,8 @@ class TimelineScanner {
     std::string m_path;
     const std::atomic<bool>* m_cancel;
     const AVInputFormat* m_format = nullptr;
-    Container m_container = Container::Other;
-    int m_nStreamId = 0;  // the stream's id in the container: PES stream id or PID
+    Container m_container = Container::Unknown;
+    int m_nStreamId = 0;  // the stream's id in the container, as libavformat gives it
     int m_tbNum = 1;
     int m_tbDen = 90000;
     int64_t m_origin = 0;

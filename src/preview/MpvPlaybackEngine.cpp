@@ -98,13 +98,6 @@ MpvPlaybackEngine::VideoOutput MpvPlaybackEngine::ChooseVideoOutput() {
     return VideoOutput::Software;
 }
 
-PlaybackEngineFactory MpvPlaybackEngine::DefaultFactory() {
-    // The display does not change while the program runs; look once.
-    Options options;
-    options.video = ChooseVideoOutput();
-    return [options] { return std::make_unique<MpvPlaybackEngine>(options); };
-}
-
 EngineResult MpvPlaybackEngine::Initialize() {
     // libmpv refuses to start under a locale whose decimal point is not ".", and the
     // QApplication has just set the user's locale.

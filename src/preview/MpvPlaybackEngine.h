@@ -46,8 +46,6 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     // The best video output this display offers: none under the offscreen platform,
     // OpenGL when a context can be made current, else software.
     static VideoOutput ChooseVideoOutput();
-    // Makes engines with the platform's video output and libmpv's audio output.
-    static PlaybackEngineFactory DefaultFactory();
 
     EngineResult Initialize() override;
     EngineResult AttachVideo(QWidget* parent, QWidget** view) override;

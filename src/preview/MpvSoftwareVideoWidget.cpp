@@ -4,7 +4,6 @@
 #include <mpv/render.h>
 
 #include <QPainter>
-#include <cstdint>
 
 #include "LibmpvCallbacks.h"
 #include "WakeUp.h"
@@ -36,11 +35,13 @@ EngineResult MpvSoftwareVideoWidget::Prepare() {
         m_render = nullptr;
         return {rc, "mpv_render_context_create(MPV_RENDER_API_TYPE_SW)"};
     }
-    // The callback gets the descriptor itself, not the widget: libmpv's render thread
-    // then touches no memory of ours, and ThreadSanitizer follows the wake-up.
-    LibmpvCallbacks::SetRenderUpdate(
-        m_render, &MpvSoftwareVideoWidget::OnUpdate,
-        reinterpret_cast<void*>(static_cast<intptr_t>(m_frameReady->Descriptor())));
+    // libmpv hands the callback's context to its render thread under a lock of its own,
+    // which ThreadSanitizer cannot see: the descriptor is published through an atomic,
+    // so that its creation is ordered before the thread's write to it. The render context
+    // is freed before the widget, so the atomic outlives every call.
+    m_frameDescriptor.store(m_frameReady->Descriptor(), std::memory_order_release);
+    LibmpvCallbacks::SetRenderUpdate(m_render, &MpvSoftwareVideoWidget::OnUpdate,
+                                     &m_frameDescriptor);
     return {};
 }
 
@@ -76,7 +77,8 @@ void MpvSoftwareVideoWidget::paintEvent(QPaintEvent*) {
 
 void MpvSoftwareVideoWidget::OnUpdate(void* context) {
     // Called on one of libmpv's threads: only wake the GUI thread.
-    WakeUp::WakeThrough(static_cast<int>(reinterpret_cast<intptr_t>(context)));
+    WakeUp::WakeThrough(
+        static_cast<const std::atomic<int>*>(context)->load(std::memory_order_acquire));
 }
 
 void MpvSoftwareVideoWidget::OnUpdateSignalled() {

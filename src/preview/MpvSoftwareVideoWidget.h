@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include <atomic>
+
 #include "PlaybackEngine.h"
 
 struct mpv_handle;
@@ -28,8 +30,10 @@ class MpvSoftwareVideoWidget final : public QWidget {
     bool RenderFrame();
 
     mpv_handle* m_mpv;
-    // libmpv's render thread says through it that a new frame is ready.
+    // libmpv's render thread says through it that a new frame is ready; it reads the
+    // descriptor from here, published before the callback is set.
     WakeUp* m_frameReady;
+    std::atomic<int> m_frameDescriptor{-1};
     mpv_render_context* m_render = nullptr;
     QImage m_frame;
 };

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "MediaTimeline.h"
+#include "MpegPacketReader.h"
 
 // The bytes of an MPEG program or transport stream whose timestamps restart, as a player
 // should read them: every PES timestamp (and every PCR of a transport stream) is moved
@@ -26,45 +26,28 @@ class RestampedStream {
     static bool Needed(const MediaTimeline& timeline);
 
     explicit RestampedStream(MediaTimeline timeline);
-    ~RestampedStream();
     RestampedStream(const RestampedStream&) = delete;
     RestampedStream& operator=(const RestampedStream&) = delete;
 
     // Opens the file; false when it cannot be read or is no program or transport stream.
     bool Open(const std::string& path);
-    int64_t Size() const { return m_size; }
+    int64_t Size() const { return m_reader.Size(); }
     // Reads up to count bytes at pos: how many were read, 0 at the end, -1 on an error.
     int64_t Read(int64_t pos, uint8_t* out, size_t count);
 
   private:
-    enum class Container { Program, Transport };
-
-    // Bytes of the file around pos, from a block read ahead; nullptr past the end.
-    const uint8_t* At(int64_t pos, size_t count);
     // The latest place at or before pos where a packet is known to start.
     int64_t SyncPointBefore(int64_t pos) const;
-    // The next packet start at or after from, found by its start code or sync byte; -1
-    // when there is none near.
-    int64_t FindUnit(int64_t from);
-    // The length of the packet (pack header, PES packet, transport packet) at pos; 0 when
-    // no packet starts there. Its first headerLength bytes are copied to header, with
-    // their timestamps made continuous when restamp is set.
-    size_t Unit(int64_t pos, bool restamp, uint8_t* header, size_t& headerLength);
-    void RestampPes(int64_t pos, uint8_t* pes, size_t avail);
-    void RestampPcr(int64_t pos, uint8_t* field);
+    // Moves the timestamps in a copy of a packet's header onto the timeline.
+    void Restamp(const MpegPacketReader::Packet& packet, uint8_t* header) const;
     // The continuous timestamp of a 33-bit timestamp read at pos.
     int64_t Continuous(int64_t pos, int64_t raw) const;
     // The continuous timestamp of the sound at byte pos (modulo 2^33).
     int64_t ExpectedAt(int64_t pos) const;
 
     MediaTimeline m_timeline;
-    int m_fd = -1;
-    int64_t m_size = 0;
-    Container m_container = Container::Program;
-    int m_packetSize = 188;  // transport packets: 188, or 192 or 204 bytes in step
+    MpegPacketReader m_reader;
+    bool m_bOpen = false;
     // Where the packet that holds the end of the last read starts; -1 when unknown.
     int64_t m_resume = -1;
-    std::vector<uint8_t> m_block;
-    int64_t m_blockStart = 0;
-    int64_t m_blockLength = 0;
 };

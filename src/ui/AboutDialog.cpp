@@ -79,4 +79,22 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
             tr("Support: %1").arg(QString::fromLatin1(HelpLauncher::kSupportPage)),
             du.Rect(39, 51, 170, 8));
     ok->setFocus();
+    FitTexts(ok);
+}
+
+void AboutDialog::FitTexts(QWidget* centred) {
+    // In English every line fits its place of the template. A longer translation widens its
+    // line and the box, which keeps its right margin; the button stays in the middle.
+    const int templateWidth = width();
+    int boxWidth = templateWidth;
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) {
+            continue;
+        }
+        const int margin = templateWidth - label->geometry().right();
+        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+        boxWidth = std::max(boxWidth, label->geometry().right() + margin);
+    }
+    centred->move(centred->x() + (boxWidth - templateWidth) / 2, centred->y());
+    setFixedSize(boxWidth, height());
 }

@@ -17,4 +17,7 @@ class AboutDialog : public QDialog {
     // UTF-8: the copyright sign keeps the notice within its line, where "(C)" did not fit.
     static constexpr const char* kLegalNotice =
         QT_TR_NOOP("Copyright \xC2\xA9 2026 Vantorel. All rights reserved.");
+
+  private:
+    void FitTexts(QWidget* centred);
 };

@@ -9,11 +9,15 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QUrl>
 
 #include <algorithm>
 #include <functional>
+#include <vector>
 
 #include "AboutDialog.h"
 #include "DialogUnits.h"
@@ -80,6 +84,34 @@ QString DroppedFile(const QMimeData* data) {
     }
     const QUrl url = data->urls().front();
     return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+// The width a control needs to show each of its texts whole, with the style's air around
+// them; 0 for a control whose width does not follow a text.
+int TextWidth(const QWidget* control, const QStringList& texts) {
+    int needed = 0;
+    if (const auto* button = qobject_cast<const QPushButton*>(control)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QRect contents =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const int frame = option.rect.width() - contents.width() +
+                          button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
+        for (const QString& text : texts) {
+            // The mnemonic's & is not shown; && shows one.
+            const QString shown = QString(text).replace(QRegularExpression("&(.)"), "\\1");
+            needed = std::max(needed, button->fontMetrics().horizontalAdvance(shown) + frame);
+        }
+    } else if (const auto* label = qobject_cast<const QLabel*>(control)) {
+        if (!label->text().isEmpty() && label->frameShape() == QFrame::NoFrame) {
+            needed = label->sizeHint().width();
+        }
+    }
+    return needed;
+}
+
+bool SameRow(const QRect& a, const QRect& b) {
+    return a.top() <= b.bottom() && b.top() <= a.bottom();
 }
 
 }  // namespace
@@ -232,7 +264,71 @@ void ConverterDialog::CreatePanel() {
     m_panel->hide();
     // After the progress bar in the tab order, as it is below it.
     setTabOrder(m_progressBar, m_panel);
+    FitTexts();
     ShowPanel(false);
+}
+
+void ConverterDialog::FitTexts() {
+    // In the template's language every text fits its control, and the geometry stays the
+    // template's. A longer translation widens its control; the controls right of it in
+    // its row keep their distance and move along, and the dialog widens to hold them.
+    const DialogUnits units(font());
+    struct Item {
+        QWidget* control;
+        QRect place;  // the template's
+        int width;
+        bool stretches;  // keeps its distance to the dialog's right edge
+    };
+    std::vector<Item> items;
+    for (QWidget* control : m_controls) {
+        QStringList texts;
+        if (auto* button = qobject_cast<QPushButton*>(control)) {
+            texts << button->text();
+        }
+        if (control == m_convertButton) {
+            texts << tr("Stop");
+        }
+        const bool stretches =
+            control == m_infoLabel || control == m_slider || control == m_progressBar;
+        items.push_back({control, control->geometry(),
+                         std::max(control->width(), TextWidth(control, texts)), stretches});
+    }
+    items.push_back(
+        {m_moreButton, m_moreButton->geometry(),
+         std::max(m_moreButton->width(), TextWidth(m_moreButton, {tr("More ▸"), tr("Less ▾")})),
+         false});
+    std::sort(items.begin(), items.end(),
+              [](const Item& a, const Item& b) { return a.place.left() < b.place.left(); });
+
+    const int templateWidth = width();
+    const int edge = units.X(7);
+    int dialogWidth = templateWidth;
+    std::vector<QRect> placed;
+    for (const Item& item : items) {
+        int left = item.place.left();
+        for (size_t i = 0; i < placed.size(); ++i) {
+            const Item& before = items[i];
+            if (SameRow(before.place, item.place) && before.place.right() < item.place.left()) {
+                left = std::max(left, placed[i].right() + item.place.left() - before.place.right());
+            }
+        }
+        placed.emplace_back(left, item.place.top(), item.width, item.place.height());
+        const int margin = std::min(edge, templateWidth - 1 - item.place.right());
+        dialogWidth = std::max(dialogWidth, placed.back().right() + 1 + margin);
+    }
+    const int panelWidth = units.X(kDialogWidth - 14);
+    dialogWidth =
+        std::max(dialogWidth, templateWidth - panelWidth + m_panel->minimumSizeHint().width());
+    for (size_t i = 0; i < items.size(); ++i) {
+        QRect rect = placed[i];
+        if (items[i].stretches) {
+            const int margin = templateWidth - 1 - items[i].place.right();
+            rect.setRight(std::max(rect.right(), dialogWidth - 1 - margin));
+        }
+        items[i].control->setGeometry(rect);
+    }
+    m_panel->resize(panelWidth + dialogWidth - templateWidth, m_panel->height());
+    setFixedSize(dialogWidth, height());
 }
 
 void ConverterDialog::ShowPanel(bool open) {

@@ -15,7 +15,8 @@ class QProgressBar;
 class QPushButton;
 
 // The program's only main window: media file, marks, output file, Convert/Stop and the
-// progress of the conversion. Fixed size, laid out from its template in dialog units.
+// progress of the conversion. Fixed size, laid out from its template in dialog units;
+// a control whose translated text is longer grows, and the dialog with it.
 // A view: it shows what it is told and passes the user's commands on as signals; the
 // work is the controllers'. Run it with show() rather than exec(): an application-modal
 // dialog would block the worker's message boxes and the preview window.
@@ -116,6 +117,7 @@ class ConverterDialog final : public QDialog {
     void CreateControls();
     void ConnectCommands();
     void CreatePanel();
+    void FitTexts();
 
     QHash<int, QWidget*> m_controls;
     QPushButton* m_convertButton = nullptr;

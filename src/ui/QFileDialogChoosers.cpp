@@ -3,8 +3,8 @@
 #include <QFileDialog>
 
 QString QFileDialogChoosers::ChooseMediaFile(QWidget* owner, const QString& title,
-                                             const QString& filter) {
-    return QFileDialog::getOpenFileName(owner, title, QString(), filter);
+                                             const QString& folder, const QString& filter) {
+    return QFileDialog::getOpenFileName(owner, title, folder, filter);
 }
 
 QString QFileDialogChoosers::ChooseOutputFile(QWidget* owner, const QString& title,

@@ -5,7 +5,8 @@
 // The desktop's file dialogs.
 class QFileDialogChoosers final : public FileChoosers {
   public:
-    QString ChooseMediaFile(QWidget* owner, const QString& title, const QString& filter) override;
+    QString ChooseMediaFile(QWidget* owner, const QString& title, const QString& folder,
+                            const QString& filter) override;
     QString ChooseOutputFile(QWidget* owner, const QString& title, const QString& folder,
                              const QString& filter) override;
 };

@@ -18,8 +18,10 @@ struct ProgramOutput {
 };
 
 // Runs the built orvane where no display can be reached: with the X11 platform forced and
-// no DISPLAY, anything that makes the application object ends the program.
-ProgramOutput RunWithoutDisplay(const QStringList& arguments) {
+// no DISPLAY, anything that makes the application object ends the program. The language
+// is English unless `language` names variables to set (NAME=VALUE).
+ProgramOutput RunWithoutDisplay(const QStringList& arguments,
+                                const QStringList& language = {"LANG=C.UTF-8"}) {
     QString binDir = qEnvironmentVariable("ORVANE_BIN_DIR");
     if (binDir.isEmpty()) {
         binDir = QCoreApplication::applicationDirPath();
@@ -28,6 +30,12 @@ ProgramOutput RunWithoutDisplay(const QStringList& arguments) {
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
     environment.insert("QT_QPA_PLATFORM", "xcb");
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+        environment.remove(name);
+    }
+    for (const QString& setting : language) {
+        environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    }
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(binDir + "/orvane", arguments);
@@ -78,4 +86,27 @@ TEST(InfoOptions, ThereIsNoDisplayToOpenAWindowOn) {
     const ProgramOutput run = RunWithoutDisplay({});
     EXPECT_FALSE(run.exitedNormally && run.status == 0);
     EXPECT_NE(run.err, "");
+}
+
+// The usage comes in the user's language, chosen as the program chooses it for its
+// windows: LANGUAGE first (a list), then LC_ALL, LC_MESSAGES and LANG.
+TEST(InfoOptions, HelpSpeaksTheUsersLanguage) {
+    const QString english = "Usage: orvane [FILE]\n";
+    const QString german = "Aufruf: orvane [DATEI]\n";
+    const struct {
+        QStringList language;
+        QString firstLine;
+    } cases[] = {
+        {{"LANG=C.UTF-8"}, english},         {{"LANG=de_DE.UTF-8"}, german},
+        {{"LANG=C", "LANGUAGE=de"}, german}, {{"LANG=en_US.UTF-8", "LANGUAGE=fr:de"}, german},
+        {{"LANG=de_AT.UTF-8"}, german},      {{"LANG=de_DE.UTF-8", "LC_ALL=en_GB.UTF-8"}, english},
+        {{"LANG=fr_FR.UTF-8"}, english},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language.join(' ').toStdString());
+        const ProgramOutput run = RunWithoutDisplay({"--help"}, c.language);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(run.out.startsWith(c.firstLine)) << run.out.toStdString();
+        EXPECT_EQ(run.err, "");
+    }
 }

@@ -240,7 +240,7 @@ TEST_P(AvSync, TheCutHoldsTheClickAtTheFlash) {
         // The preview is shifted by what the probe decided: the cut must agree with it.
         FfmpegAudioSource source;
         ASSERT_EQ(source.OpenAudioStream(path, track), 0) << source.LastError();
-        const AudioTrack& opened = source.Tracks()[static_cast<size_t>(track - 1)];
+        const AudioTrack opened = source.Tracks()[static_cast<size_t>(track - 1)];
         EXPECT_EQ(opened.lead, info.tracks[static_cast<size_t>(track - 1)].lead);
         EXPECT_EQ(opened.leadRule, info.tracks[static_cast<size_t>(track - 1)].leadRule);
         source.Release();

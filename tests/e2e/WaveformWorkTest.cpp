@@ -18,9 +18,15 @@ class WaveformWork : public RealMediaFixture {
 
 TEST_F(WaveformWork, ClosingOrOpeningAnotherFileStopsTheComputation) {
     TestMedia media;
-    // Ten minutes of MPEG audio take a few seconds to decode, long enough to interrupt.
-    const QString longFile = QString::fromStdString(
-        media.Make("long.mpg", "-f lavfi -i sine=f=440:r=48000:d=600 -c:a mp2 -b:a 64k"));
+    // Twelve hours of MPEG audio (ten minutes, joined end to end as MPEG audio frames can
+    // be) take some ten seconds to decode here, on one core: far longer than the two
+    // seconds a stop is given.
+    const std::string piece =
+        media.Make("piece.mp2", "-f lavfi -i sine=f=440:r=48000:d=600 -c:a mp2 -b:a 32k");
+    const QString longFile = QString::fromStdString(media.Path("long.mp2"));
+    ASSERT_EQ(RunCommand("for i in $(seq 72); do cat " + ShellQuote(piece) + "; done > " +
+                         ShellQuote(longFile.toStdString())),
+              0);
     const QString other = QString::fromStdString(
         media.Make("other.wav", "-f lavfi -i sine=f=900:r=22050:d=2 -c:a pcm_s16le"));
 

@@ -1,8 +1,10 @@
 # Installs the build in BUILD_DIR into PREFIX and checks what a user's system gets:
 # the programs, the help where the program looks for it, the icon in every size,
 # a valid desktop entry, valid software-centre metadata offering the same media types,
-# and manual pages that render and name this version.
-# Arguments: BUILD_DIR, PREFIX, SOURCE_DIR, HELP_RELATIVE_DIR, VERSION.
+# manual pages that render and name this version, and the translations where the
+# program looks for them.
+# Arguments: BUILD_DIR, PREFIX, SOURCE_DIR, HELP_RELATIVE_DIR, TRANSLATIONS_RELATIVE_DIR,
+# VERSION.
 cmake_minimum_required(VERSION 3.25)
 
 set(failures "")
@@ -167,6 +169,25 @@ else()
     endif()
   endforeach()
 endif()
+
+# Every translation kept in the source, compiled, in the folder the installed program
+# looks in.
+cmake_path(ABSOLUTE_PATH TRANSLATIONS_RELATIVE_DIR BASE_DIRECTORY "${PREFIX}/bin" NORMALIZE
+           OUTPUT_VARIABLE translations_dir)
+if(NOT translations_dir STREQUAL "${PREFIX}/share/orvane/translations")
+  fail("the program looks for its translations in ${translations_dir}")
+endif()
+file(GLOB languages RELATIVE "${SOURCE_DIR}/res/translations"
+     "${SOURCE_DIR}/res/translations/orvane_*.ts")
+if(NOT languages)
+  fail("no translation in the source")
+endif()
+foreach(ts ${languages})
+  string(REGEX REPLACE "\\.ts$" ".qm" qm "${ts}")
+  if(NOT EXISTS "${translations_dir}/${qm}")
+    fail("missing translation ${translations_dir}/${qm}")
+  endif()
+endforeach()
 
 if(failures)
   list(JOIN failures "\n  " text)

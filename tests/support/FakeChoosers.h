@@ -11,8 +11,9 @@ class FakeChoosers : public FileChoosers {
     struct Call {
         QString title, folder, filter;
     };
-    QString ChooseMediaFile(QWidget*, const QString& title, const QString& filter) override {
-        openCalls.push_back({title, QString(), filter});
+    QString ChooseMediaFile(QWidget*, const QString& title, const QString& folder,
+                            const QString& filter) override {
+        openCalls.push_back({title, folder, filter});
         return openAnswer;
     }
     QString ChooseOutputFile(QWidget*, const QString& title, const QString& folder,

@@ -1,0 +1,38 @@
+# The translations kept in res/translations are what lupdate makes of the sources: no text
+# of the program is missing from them, none is left over, and none is unfinished.
+# Arguments: LUPDATE, SOURCES (a list), LANGUAGES (the kept .ts files), WORK_DIR.
+cmake_minimum_required(VERSION 3.25)
+
+set(failures "")
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+list(LENGTH LANGUAGES count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no translation in res/translations")
+endif()
+foreach(kept ${LANGUAGES})
+  cmake_path(GET kept FILENAME name)
+  set(updated "${WORK_DIR}/${name}")
+  file(COPY_FILE "${kept}" "${updated}")
+  execute_process(COMMAND "${LUPDATE}" -silent -locations none -no-obsolete ${SOURCES}
+                          -ts "${updated}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "lupdate failed (${rc}): ${out} ${err}")
+  endif()
+  file(READ "${kept}" before)
+  file(READ "${updated}" after)
+  if(NOT before STREQUAL after)
+    list(APPEND failures "${name} is not up to date with the sources: run `cmake --build BUILD_DIR --target update_translations` and translate what is new")
+  endif()
+  string(REGEX MATCHALL "type=\"(unfinished|vanished|obsolete)\"" open "${after}")
+  list(LENGTH open open_count)
+  if(open_count GREATER 0)
+    list(APPEND failures "${name} has ${open_count} messages unfinished or left over")
+  endif()
+endforeach()
+if(failures)
+  list(JOIN failures "\n  " text)
+  message(FATAL_ERROR "The translations are incomplete:\n  ${text}")
+endif()
+message(STATUS "every translation holds every text of the sources, translated")
