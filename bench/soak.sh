@@ -14,20 +14,22 @@ BIN=${SOAK_BIN:-build/bin/soak_tests}
 [ -x "$BIN" ] || { echo "soak: $BIN is missing; build with -DORVANE_BUILD_TESTS=ON" >&2; exit 2; }
 mkdir -p bench/results
 log=bench/results/soak-$(date -u +%Y-%m-%d).txt
+# A log already there is added to: the totals count this run's lines only.
+first=$(($( [ -f "$log" ] && wc -l <"$log" || echo 0) + 1))
 failed=0
 states=$(mktemp)
 trap 'rm -f "$states"' EXIT
 {
     echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u '+%Y-%m-%d %H:%M UTC')"
-    echo "binary: $BIN; $SEEDS seeds of $STEPS steps"
-} | tee "$log"
+    echo "binary: $BIN (commit $(git rev-parse --short HEAD 2>/dev/null)); $SEEDS seeds of $STEPS steps"
+} | tee -a "$log"
 for ((seed = 1; seed <= SEEDS; seed++)); do
     start=$(date +%s)
     out=$(ORVANE_SOAK_STATES=1 ORVANE_SOAK_SEED=$seed ORVANE_SOAK_STEPS=$STEPS QT_QPA_PLATFORM=offscreen \
         "$BIN" --gtest_filter='Seeds/SoakRun.*/0' 2>&1) && status=0 || status=$?
     {
-        # The steps replay from the seed; the list itself would not keep the log small.
-        grep -E '^\[ soak \]|after step|died during' <<<"$out" | grep -v '^\[ soak \] state ' || true
+        # A failure brings the steps up to it, to be replayed as they are.
+        grep -E '^\[ soak \]|after step|^replay with|died during' <<<"$out" | grep -v '^\[ soak \] state ' || true
         [ "$status" -eq 0 ] || echo "replay: ORVANE_SOAK_SEED=$seed ORVANE_SOAK_STEPS=$STEPS $BIN"
         echo "seed $seed: exit status $status, $(($(date +%s) - start)) s"
     } | tee -a "$log"
@@ -38,6 +40,6 @@ done
 awk '/^\[ soak \] seed/ {
     match($0, /: [0-9]+ steps/); steps += substr($0, RSTART + 2, RLENGTH - 8)
     match($0, /[0-9]+ conversions/); conv += substr($0, RSTART, RLENGTH - 12)
-} END { printf "total: %d steps, %d conversions\n", steps, conv }' "$log" | tee -a "$log"
+} END { printf "total: %d steps, %d conversions\n", steps, conv }' <(tail -n +"$first" "$log") | tee -a "$log"
 echo "distinct states over all seeds: $(sort -u "$states" | wc -l); seeds failed: $failed" | tee -a "$log"
 [ "$failed" -eq 0 ]

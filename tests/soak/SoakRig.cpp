@@ -47,6 +47,7 @@
 #include "PrecisionPanel.h"
 #include "PreviewPlayer.h"
 #include "PreviewWindow.h"
+#include "SoakCommon.h"
 #include "TestMedia.h"
 #include "ThreadedMediaProber.h"
 #include "WaitFor.h"
@@ -90,9 +91,6 @@ void SoakRig::InstallCrashNote() {
         sigaction(kFatalSignals[i], &note, &g_previous[i]);
     }
 }
-
-
-
 
 SoakRig::SoakRig() : m_settings(kApp) {
     HelpLauncher::SetUrlOpener([this](const QUrl& url) {
@@ -376,7 +374,6 @@ void SoakRig::Perform(const SoakAction& action) {
     m_watchWrap = m_model.Released();
 }
 
-
 void SoakRig::OnOpenStarted(const QString& path) {
     const auto asked = std::find_if(m_requested.begin(), m_requested.end(), [&](int file) {
         return Files()[static_cast<size_t>(file)].path == path;
@@ -438,22 +435,6 @@ void SoakRig::OnPosition(int64_t position) {
     }
     m_lastPosition = position;
 }
-
-
-
-
-
-
-
-
-
-
-
-
-
-
-
-
 
 std::vector<std::string> SoakRig::Check(bool withPlay) {
     std::vector<std::string> problems;

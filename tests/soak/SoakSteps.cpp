@@ -89,7 +89,6 @@ QRect SliderPart(const QSlider* slider, int value, QStyle::SubControl part) {
     return slider->style()->subControlRect(QStyle::CC_Slider, &option, part, slider);
 }
 
-
 }  // namespace
 
 void SoakRig::DoOutput(const SoakAction& action) {
