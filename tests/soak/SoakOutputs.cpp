@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QSettings>
+#include <QTest>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,11 +13,14 @@
 #include "ConverterDialog.h"
 #include "ConverterSession.h"
 #include "MediaController.h"
+#include "PreviewPlayer.h"
 #include "PreviewWindow.h"
 #include "SoakCommon.h"
+#include "WaitFor.h"
 
 using namespace soak;
 using D = ConverterDialog;
+using Clock = SoakModel::Clock;
 
 void SoakRig::DoConvert(const SoakAction& action) {
     if (m_model.file < 0) {
@@ -257,5 +262,56 @@ void SoakRig::CheckFiles() {
         if (m_kept.count(path) == 0 && IsFile(path) && !SoakWav::Read(Str(path), &wav).empty()) {
             Fail(Str(path) + " is left behind as an invalid WAV");
         }
+    }
+}
+
+void SoakRig::DoQuit(const SoakAction& action) {
+    ConverterDialog& dialog = m_session->Dialog();
+    m_closing = true;
+    const Clock::time_point asked = Clock::now();
+    if (action.a == 0) {
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    } else if (action.a == 1) {
+        dialog.close();
+    } else {
+        // Enter where no button has the focus ends the dialog like OK.
+        if (QWidget* focus = dialog.focusWidget()) {
+            focus->clearFocus();
+        }
+        QTest::keyClick(&dialog, Qt::Key_Return);
+    }
+    if (!WaitFor([this] { return m_finished; }, kSettleMs)) {
+        Fail("the dialog did not close within 5 s");
+        return;
+    }
+    m_stats.slowestSettleMs = std::max<int>(
+        m_stats.slowestSettleMs,
+        static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count()));
+    if (dialog.isVisible() || Player().IsOpen() || m_session->Conversion().IsActive() || m_job) {
+        Fail("after closing, the dialog is visible, a preview is open or a conversion runs");
+    }
+    if (static_cast<QPushButton*>(Control(D::IDC_CONVERT))->text() != "Convert") {
+        Fail("the button still reads Stop after the dialog closed");
+    }
+    CompareEnded();
+    CheckFiles();
+    // The settings file on disk holds the last path a conversion wrote to, or nothing, and
+    // the panel's choices.
+    const QString file =
+        QSettings(QSettings::IniFormat, QSettings::UserScope, ProfileSettings::kOrganisation, kApp)
+            .fileName();
+    const QSettings stored(file, QSettings::IniFormat);
+    const QVariant path = stored.value("Option/output_cut_file");
+    if (m_lastWritten.isEmpty() ? path.isValid() : path.toString() != m_lastWritten) {
+        Fail("the settings hold \"" + Str(path.toString()) +
+             "\" where the last path written is \"" + Str(m_lastWritten) + "\"");
+    }
+    if (stored.value("Option/precision_panel", 0).toInt() != (m_panelOpen ? 1 : 0) ||
+        stored.value("Option/exact_end", 0).toInt() != (m_exactEnd ? 1 : 0)) {
+        Fail("the settings do not hold whether the panel was open and the exact-end box on");
+    }
+    if (const std::string boxes = BoxesDiffer(); !boxes.empty()) {
+        Fail("while closing, " + boxes);
     }
 }

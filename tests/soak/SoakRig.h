@@ -112,6 +112,7 @@ class SoakRig {
     void Settle(const SoakAction& action, bool afterHasty);
     std::vector<std::string> Check(bool withPlay);
     void CheckPlay(std::vector<std::string>* problems);
+    std::string BoxesDiffer() const;
     void Fail(const std::string& what);
     void Resolve();
     SoakModel::Clock::time_point Now() const;

@@ -9,19 +9,14 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QSettings>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
-#include <QTimer>
 
 #include <algorithm>
 
-#include "AboutDialog.h"
-#include "ConversionController.h"
 #include "ConverterDialog.h"
 #include "ConverterSession.h"
-#include "HelpWindow.h"
 #include "MarkTimeEdit.h"
 #include "MediaController.h"
 #include "PositionSlider.h"
@@ -451,115 +446,4 @@ void SoakRig::SwitchFullScreenInModel() {
         return;
     }
     m_model.fullScreen = !m_model.fullScreen;
-}
-
-void SoakRig::DoHelpAndAbout(const SoakAction& action) {
-    m_urls.clear();
-    if (action.kind == Kind::Help) {
-        m_browser = action.a == 0;
-        Click(D::IDC_HELP);
-        const QString page = QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                                             "/../share/orvane/help/Introduction.htm");
-        if (m_urls.size() != 1 || m_urls.back() != QUrl::fromLocalFile(page)) {
-            Fail("Help did not hand " + Str(page) + " to the browser");
-        }
-        if (!m_browser) {
-            HelpWindow* help = HelpWindow::Current();
-            if (help == nullptr || !help->isVisible() ||
-                help->CurrentPage() != QUrl::fromLocalFile(page)) {
-                Fail("without a browser, Help did not show the page in its own window");
-            } else {
-                help->close();
-            }
-        }
-        return;
-    }
-    if (action.kind == Kind::Homepage) {
-        Click(D::IDC_HOMEPAGE);
-        if (m_urls.size() != 1 || m_urls.back() != QUrl("https://orvane.example.org/")) {
-            Fail("Homepage did not hand the home page to the browser");
-        }
-        return;
-    }
-    // The About box is modal; the user closes it after a moment.
-    bool seen = false;
-    QTimer reader;
-    const Clock::time_point shown = Clock::now();
-    QObject::connect(&reader, &QTimer::timeout, [&] {
-        auto* box = m_session->Dialog().findChild<AboutDialog*>();
-        if (box != nullptr && box->isVisible()) {
-            seen = true;
-            box->reject();
-        } else if (Clock::now() - shown > std::chrono::milliseconds(kSettleMs)) {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                modal->close();
-            }
-        }
-    });
-    reader.start(30);
-    if (action.a == 0) {
-        Click(D::IDC_ABOUT);
-    } else {
-        m_session->Dialog().findChild<QAction*>("aboutAction")->trigger();
-    }
-    if (!seen) {
-        Fail("About showed no box, or the box did not close");
-    }
-}
-
-void SoakRig::DoQuit(const SoakAction& action) {
-    ConverterDialog& dialog = m_session->Dialog();
-    m_closing = true;
-    const Clock::time_point asked = Clock::now();
-    if (action.a == 0) {
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-    } else if (action.a == 1) {
-        dialog.close();
-    } else {
-        // Enter where no button has the focus ends the dialog like OK.
-        if (QWidget* focus = dialog.focusWidget()) {
-            focus->clearFocus();
-        }
-        QTest::keyClick(&dialog, Qt::Key_Return);
-    }
-    if (!WaitFor([this] { return m_finished; }, kSettleMs)) {
-        Fail("the dialog did not close within 5 s");
-        return;
-    }
-    m_stats.slowestSettleMs = std::max<int>(
-        m_stats.slowestSettleMs,
-        static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count()));
-    if (dialog.isVisible() || Player().IsOpen() || m_session->Conversion().IsActive() || m_job) {
-        Fail("after closing, the dialog is visible, a preview is open or a conversion runs");
-    }
-    if (static_cast<QPushButton*>(Control(D::IDC_CONVERT))->text() != "Convert") {
-        Fail("the button still reads Stop after the dialog closed");
-    }
-    CompareEnded();
-    CheckFiles();
-    // The settings file on disk holds the last path a conversion wrote to, or nothing, and
-    // the panel's choices.
-    const QString file =
-        QSettings(QSettings::IniFormat, QSettings::UserScope, ProfileSettings::kOrganisation, kApp)
-            .fileName();
-    const QSettings stored(file, QSettings::IniFormat);
-    const QVariant path = stored.value("Option/output_cut_file");
-    if (m_lastWritten.isEmpty() ? path.isValid() : path.toString() != m_lastWritten) {
-        Fail("the settings hold \"" + Str(path.toString()) +
-             "\" where the last path written is \"" + Str(m_lastWritten) + "\"");
-    }
-    if (stored.value("Option/precision_panel", 0).toInt() != (m_panelOpen ? 1 : 0) ||
-        stored.value("Option/exact_end", 0).toInt() != (m_exactEnd ? 1 : 0)) {
-        Fail("the settings do not hold whether the panel was open and the exact-end box on");
-    }
-    std::vector<QString> seen;
-    for (const auto& r : m_messages.records) {
-        seen.push_back(r.text);
-    }
-    std::sort(seen.begin(), seen.end());
-    std::sort(m_expected.begin(), m_expected.end());
-    if (seen != m_expected) {
-        Fail("the boxes shown while closing differ from those expected");
-    }
 }
