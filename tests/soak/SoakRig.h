@@ -98,7 +98,7 @@ class SoakRig {
         enum class Expect { Writes, NoAudio, MediaGone, OutputFails } expect = Expect::Writes;
         bool stopAsked = false;
         bool replacing = false;
-        QByteArray before;  // the replaced file's bytes
+        QByteArray before;  // the replaced file's digest
     };
     struct Ended {
         Job job;
@@ -180,7 +180,7 @@ class SoakRig {
     std::optional<Job> m_job;
     std::vector<Ended> m_ended;  // conversions whose WAV is yet to be compared
     QString m_lastWritten;
-    std::map<QString, QByteArray> m_kept;  // files the user declined to replace
+    std::map<QString, QByteArray> m_kept;  // digests of files the user declined to replace
     std::string m_failure;
     std::string m_lastState;
     int m_step = 0;

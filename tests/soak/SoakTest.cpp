@@ -191,6 +191,9 @@ const Regression kRegressions[] = {
     {"after hasty steps the model took the place of the last report, from before a seek, "
      "for where the clip would play from (a fault of the soak's model)",
      "open:mp3, drag:193:717!, drag:545:82, play, wait:1500, wait:1000"},
+    {"Loop, once let go, went on repeating the selection: libmpv's loop points stayed set",
+     "open:wav, more, type:start:1000, type:end:2000, audition:loop, wait:1500, audition:loop, "
+     "wait:1500"},
 };
 
 }  // namespace
