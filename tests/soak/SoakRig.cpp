@@ -127,7 +127,7 @@ SoakRig::Result SoakRig::Run(const SoakActions& actions, const std::string& labe
     watchdog.start(100);
     Result result;
     StartSession();
-    bool unsettled = false;
+    m_afterHasty = false;
     for (size_t i = 0; i < actions.size() && m_failure.empty(); ++i) {
         const SoakAction& action = actions[i];
         m_step = static_cast<int>(i) + 1;
@@ -145,9 +145,9 @@ SoakRig::Result SoakRig::Run(const SoakActions& actions, const std::string& labe
         ++m_stats.actions;
         // Closing checks itself; the steps that follow go to a new dialog.
         if (m_failure.empty() && !action.hasty && action.kind != Kind::Quit) {
-            Settle(action, unsettled);
+            Settle(action, m_afterHasty);
         }
-        unsettled = action.hasty;
+        m_afterHasty = action.hasty;
         if (m_failure.empty() && action.kind == Kind::Quit) {
             StartSession();
         }

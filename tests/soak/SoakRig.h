@@ -184,5 +184,6 @@ class SoakRig {
     std::string m_failure;
     std::string m_lastState;
     int m_step = 0;
+    bool m_afterHasty = false;  // the step before was not waited for
     Stats m_stats;
 };
