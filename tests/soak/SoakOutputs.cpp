@@ -244,7 +244,8 @@ std::string SoakRig::CompareWav(const Ended& ended) {
                     a.begin() + static_cast<long>(wav.fmtAt + wav.fmtSize),
                     b.begin() + static_cast<long>(command.fmtAt)) ||
         command.DataBytes() < wav.DataBytes() ||
-        !std::equal(a.begin() + static_cast<long>(wav.dataAt), a.end(),
+        !std::equal(a.begin() + static_cast<long>(wav.dataAt),
+                    a.begin() + static_cast<long>(wav.dataAt + wav.dataSize),
                     b.begin() + static_cast<long>(command.dataAt))) {
         return "is not the start of orvane-extract's WAV (" + std::to_string(data) + " and " +
                std::to_string(command.DataBytes()) + " data bytes)";

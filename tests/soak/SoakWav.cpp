@@ -41,7 +41,9 @@ std::string SoakWav::Read(const std::string& path, SoakWav* wav) {
         const uint32_t size = U32(b, at + 4);
         if (std::memcmp(b.data() + at, "data", 4) == 0) {
             wav->dataAt = at + 8;
-            if (size != b.size() - wav->dataAt) {
+            wav->dataSize = size;
+            // An odd size is followed by a pad byte.
+            if (size + (size & 1) != b.size() - wav->dataAt) {
                 return "has a data size of " + std::to_string(size) + " for " +
                        std::to_string(b.size() - wav->dataAt) + " bytes";
             }

@@ -18,13 +18,14 @@ struct SoakCut {
 struct SoakWav {
     std::vector<uint8_t> bytes;
     size_t fmtAt = 0, fmtSize = 0;  // the fmt chunk's body
-    size_t dataAt = 0;              // the data chunk's body; it runs to the end of the file
+    size_t dataAt = 0;              // the data chunk's body; it ends the file, with its pad byte
+    size_t dataSize = 0;
     uint16_t formatTag = 0, channels = 0, blockAlign = 0, bits = 0;
     uint32_t rate = 0;
 
     // Empty when the file is a WAV whose sizes describe exactly the bytes it holds.
     static std::string Read(const std::string& path, SoakWav* wav);
-    size_t DataBytes() const { return bytes.size() - dataAt; }
+    size_t DataBytes() const { return dataSize; }
 };
 
 // orvane-extract of the build: in ORVANE_BIN_DIR when CTest sets it, else beside the test.
