@@ -42,8 +42,10 @@ std::string SoakWav::Read(const std::string& path, SoakWav* wav) {
         if (std::memcmp(b.data() + at, "data", 4) == 0) {
             wav->dataAt = at + 8;
             wav->dataSize = size;
-            // An odd size is followed by a pad byte.
-            if (size + (size & 1) != b.size() - wav->dataAt) {
+            // An odd size is followed by a pad byte in the modern header; the classic one
+            // ends the file with the data.
+            const size_t rest = b.size() - wav->dataAt;
+            if (size != rest && size + (size & 1) != rest) {
                 return "has a data size of " + std::to_string(size) + " for " +
                        std::to_string(b.size() - wav->dataAt) + " bytes";
             }

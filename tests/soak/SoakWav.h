@@ -18,7 +18,7 @@ struct SoakCut {
 struct SoakWav {
     std::vector<uint8_t> bytes;
     size_t fmtAt = 0, fmtSize = 0;  // the fmt chunk's body
-    size_t dataAt = 0;              // the data chunk's body; it ends the file, with its pad byte
+    size_t dataAt = 0;              // the data chunk's body; it ends the file, padded or not
     size_t dataSize = 0;
     uint16_t formatTag = 0, channels = 0, blockAlign = 0, bits = 0;
     uint32_t rate = 0;
