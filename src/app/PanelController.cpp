@@ -99,6 +99,12 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
             [this] { m_activeMark = Mark::End; });
     connect(panel, &PrecisionPanel::seekRequested, this,
             [this](int64_t rt) { m_preview.SeekTo(rt); });
+    connect(panel, &PrecisionPanel::playheadStepRequested, this, [this](int steps) {
+        if (m_preview.IsOpen()) {
+            m_preview.SeekTo(std::clamp(m_preview.Position() + steps * m_media.NudgeStep(),
+                                        int64_t{0}, m_media.Duration()));
+        }
+    });
     connect(panel, &PrecisionPanel::playSelectionClicked, this, &PanelController::PlaySelection);
     connect(panel, &PrecisionPanel::loopToggled, this, &PanelController::SetLooping);
     connect(panel, &PrecisionPanel::playStartClicked, this, &PanelController::PlayStart);
