@@ -126,6 +126,7 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
             [this](bool on) { m_settings.WriteProfileInt(kSection, kExactEndKey, on ? 1 : 0); });
     connect(&m_dialog, &ConverterDialog::panelToggled, this, [this](bool open) {
         m_settings.WriteProfileInt(kSection, kPanelKey, open ? 1 : 0);
+        PlacePreview();
         if (open && !m_waveform) {
             StartWaveform();
         }
@@ -138,6 +139,13 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
     panel->ShowModernHeader(StoredModernHeader(m_settings));
     panel->ShowExactEnd(StoredExactEnd(m_settings));
     m_dialog.ShowPanel(m_settings.GetProfileInt(kSection, kPanelKey, 0) != 0);
+    PlacePreview();
+}
+
+void PanelController::PlacePreview() {
+    // The dialog with its panel is tall: the picture may be larger beside it.
+    m_preview.SetRoom(m_dialog.IsPanelOpen() ? PreviewGeometry::Room::Largest
+                                             : PreviewGeometry::Room::AboveFirst);
 }
 
 PanelController::~PanelController() = default;
