@@ -153,6 +153,14 @@
         <source>The panel has a note on the last conversion</source>
         <translation>Der Bereich enthält einen Hinweis zur letzten Umwandlung</translation>
     </message>
+    <message>
+        <source>Less</source>
+        <translation>Weniger</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>Mehr</translation>
+    </message>
 </context>
 <context>
     <name>DialogAccessibility</name>

@@ -352,6 +352,8 @@ void ConverterDialog::ShowPanelNews(bool news) {
 void ConverterDialog::ShowMoreButton() {
     const bool open = IsPanelOpen();
     m_moreButton->setText(open ? tr("Less ▾") : m_panelNews ? tr("More ▸ •") : tr("More ▸"));
+    // Read aloud without the arrows.
+    m_moreButton->setAccessibleName(open ? tr("Less") : tr("More"));
     m_moreButton->setAccessibleDescription(
         m_panelNews ? tr("The panel has a note on the last conversion") : QString());
 }

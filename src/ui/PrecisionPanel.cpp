@@ -136,6 +136,9 @@ PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
     choices->setColumnStretch(2, 1);
     layout->addLayout(choices);
     m_mediaWidgets << m_trackBox;
+    // Tab goes top to bottom, the note (when there is one) beside the format first.
+    setTabOrder(m_formatBox, m_formatNote);
+    setTabOrder(m_formatNote, m_exactEndBox);
     connect(m_trackBox, &QComboBox::activated, this, &PrecisionPanel::trackChosen);
     connect(m_formatBox, &QComboBox::activated, this, &PrecisionPanel::formatChosen);
     connect(m_modernBox, &QCheckBox::toggled, this, &PrecisionPanel::modernHeaderToggled);
