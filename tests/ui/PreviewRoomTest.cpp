@@ -1,7 +1,5 @@
 #include <QScreen>
 
-#include <sstream>
-
 #include "DialogTestFixture.h"
 
 namespace {
@@ -25,22 +23,12 @@ TEST_F(PreviewRoom, ThePictureMovesWhereThePanelLeavesItMostRoom) {
         return !window->frameGeometry().intersects(dialog.frameGeometry()) &&
                work.contains(window->frameGeometry());
     };
-    const auto where = [&] {
-        std::ostringstream text;
-        const QRect w = window->frameGeometry();
-        const QRect d = dialog.frameGeometry();
-        text << "window " << w.x() << "," << w.y() << " " << w.width() << "x" << w.height()
-             << ", dialog " << d.x() << "," << d.y() << " " << d.width() << "x" << d.height();
-        return text.str();
-    };
-    EXPECT_TRUE(clear()) << where();
-    EXPECT_LT(window->frameGeometry().bottom(), dialog.frameGeometry().top()) << where();
-    const QSize above = window->size();
+    EXPECT_TRUE(clear());
+    EXPECT_LT(window->frameGeometry().bottom(), dialog.frameGeometry().top()) << "above";
 
     dialog.findChild<QPushButton*>("moreButton")->click();
     EXPECT_TRUE(clear());
     EXPECT_LT(window->frameGeometry().right(), dialog.frameGeometry().left()) << "beside";
-    EXPECT_GT(window->width(), above.width() / 2);
 
     dialog.findChild<QPushButton*>("moreButton")->click();
     EXPECT_TRUE(clear());
