@@ -59,10 +59,6 @@
         <translation>Die Konvertierung kann nicht gestartet werden!</translation>
     </message>
     <message>
-        <source>%1 samples were louder than the chosen format can hold and were clipped. Choose &quot;32-bit float&quot; under More to keep every sample as it is.</source>
-        <translation>%1 Samples waren lauter, als das gewählte Format fassen kann, und wurden abgeschnitten. Wählen Sie unter „Mehr“ das Format „32 Bit Gleitkomma“, um jedes Sample unverändert zu behalten.</translation>
-    </message>
-    <message>
         <source>Can not convert %1: %2</source>
         <translation>%1 kann nicht konvertiert werden: %2</translation>
     </message>
@@ -77,6 +73,10 @@
     <message>
         <source>Can not convert %1: no sound could be read from the Start Time on, although the file has sound there.</source>
         <translation>%1 kann nicht konvertiert werden: Ab der Startzeit ließ sich kein Ton lesen, obwohl die Datei dort Ton enthält.</translation>
+    </message>
+    <message>
+        <source>%1 samples were louder than this format can hold and were clipped; &quot;32-bit float&quot; keeps them whole.</source>
+        <translation>%1 Samples waren lauter, als dieses Format fassen kann, und wurden abgeschnitten; „32 Bit Gleitkomma“ behält sie unverändert.</translation>
     </message>
 </context>
 <context>
@@ -144,6 +144,57 @@
     <message>
         <source>More ▸</source>
         <translation>Mehr ▸</translation>
+    </message>
+    <message>
+        <source>More ▸ •</source>
+        <translation>Mehr ▸ •</translation>
+    </message>
+    <message>
+        <source>The panel has a note on the last conversion</source>
+        <translation>Der Bereich enthält einen Hinweis zur letzten Umwandlung</translation>
+    </message>
+    <message>
+        <source>Less</source>
+        <translation>Weniger</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>Mehr</translation>
+    </message>
+</context>
+<context>
+    <name>DialogAccessibility</name>
+    <message>
+        <source>Media file</source>
+        <translation>Mediendatei</translation>
+    </message>
+    <message>
+        <source>The open file and where the preview is</source>
+        <translation>Die geöffnete Datei und die Stelle der Vorschau</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>Where the preview plays, from the start to the end of the file</source>
+        <translation>Wo die Vorschau spielt, vom Anfang bis zum Ende der Datei</translation>
+    </message>
+    <message>
+        <source>Start Time mark</source>
+        <translation>Marke Startzeit</translation>
+    </message>
+    <message>
+        <source>End Time mark</source>
+        <translation>Marke Endzeit</translation>
+    </message>
+    <message>
+        <source>Output File</source>
+        <translation>Ausgabedatei</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
     </message>
 </context>
 <context>
@@ -336,6 +387,30 @@ Oder die Datei ist beschädigt.</translation>
         <source>Without it the last buffer is written whole, up to 52 ms past the End mark</source>
         <translation>Ohne diese Option wird der letzte Puffer ganz geschrieben, bis zu 52 ms über die Endmarke hinaus</translation>
     </message>
+    <message>
+        <source>Waveform</source>
+        <translation>Wellenform</translation>
+    </message>
+    <message>
+        <source>Left and Right move the playhead one frame (10 ms without a picture); I and O set the Start and End marks there</source>
+        <translation>Links und Rechts bewegen die Abspielposition um ein Bild (10 ms ohne Bild); I und O setzen dort die Anfangs- und Endmarke</translation>
+    </message>
+    <message>
+        <source>Start one frame earlier</source>
+        <translation>Anfang ein Bild früher</translation>
+    </message>
+    <message>
+        <source>Start one frame later</source>
+        <translation>Anfang ein Bild später</translation>
+    </message>
+    <message>
+        <source>End one frame earlier</source>
+        <translation>Ende ein Bild früher</translation>
+    </message>
+    <message>
+        <source>End one frame later</source>
+        <translation>Ende ein Bild später</translation>
+    </message>
 </context>
 <context>
     <name>PreviewPlayer</name>
@@ -393,6 +468,18 @@ Weitere Decoder finden Sie auf unserer Website.</translation>
     <message>
         <source>Close</source>
         <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation>Vorschau</translation>
+    </message>
+    <message>
+        <source>The media file playing; the Menu key opens Play, Pause, Stop, Full screen and Close</source>
+        <translation>Die spielende Mediendatei; die Menütaste öffnet Wiedergabe, Pause, Stopp, Vollbild und Schließen</translation>
+    </message>
+    <message>
+        <source>Picture</source>
+        <translation>Bild</translation>
     </message>
 </context>
 <context>

@@ -12,6 +12,7 @@
 #include "MediaController.h"
 #include "OutputPathRules.h"
 #include "PanelController.h"
+#include "PrecisionPanel.h"
 #include "ProfileSettings.h"
 #include "UserMessages.h"
 
@@ -125,6 +126,9 @@ void ConversionController::OnConvert() {
     }
     m_active = true;
     m_stopRequested = false;
+    // What the last conversion clipped no longer applies.
+    m_dialog.Panel()->ShowFormatNote(QString());
+    m_dialog.ShowPanelNews(false);
     m_jobMedia = media;
     m_jobOutput = output;
 }
@@ -148,13 +152,14 @@ void ConversionController::OnJobFinished(const JobOutcome& outcome) {
             // Only a path that a conversion wrote to is offered again next time.
             m_writtenPath = m_jobOutput;
             StorePath();
-            if (outcome.clippedSamples > 0 && !m_closing) {
-                m_messages.Show(
-                    &m_dialog,
-                    tr("%1 samples were louder than the chosen format can hold and were clipped. "
-                       "Choose \"32-bit float\" under More to keep every sample as it is.")
-                        .arg(QLocale().toString(static_cast<qlonglong>(outcome.clippedSamples))),
-                    tr("Warning"), UserMessages::Buttons::Ok, UserMessages::Icon::Exclamation);
+            if (outcome.clippedSamples > 0) {
+                // A successful conversion ends without a box: the panel says what was
+                // clipped, and More shows that there is something to read there.
+                m_dialog.Panel()->ShowFormatNote(
+                    tr("%1 samples were louder than this format can hold and were clipped; "
+                       "\"32-bit float\" keeps them whole.")
+                        .arg(QLocale().toString(static_cast<qlonglong>(outcome.clippedSamples))));
+                m_dialog.ShowPanelNews(true);
             }
             break;
         case JobOutcome::Status::OpenFailed:

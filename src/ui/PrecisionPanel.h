@@ -12,6 +12,7 @@
 class MarkTimeEdit;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QPushButton;
 class WaveformPyramid;
 class WaveformView;
@@ -38,6 +39,10 @@ class PrecisionPanel final : public QWidget {
     void ShowModernHeader(bool on);
     void ShowExactEnd(bool on);
     void ShowLooping(bool on);
+    // A note on the output format beside its choice (what the last conversion clipped);
+    // "" takes it away.
+    void ShowFormatNote(const QString& text);
+    QString FormatNote() const;
     // Everything that needs an open file.
     void SetMediaEnabled(bool enabled);
 
@@ -51,6 +56,8 @@ class PrecisionPanel final : public QWidget {
     void markTextRejected(Mark mark, const QString& text);
     void nudgeRequested(Mark mark, int steps);
     void seekRequested(int64_t position);
+    // The waveform's keys: the playhead a step back or on.
+    void playheadStepRequested(int steps);
     void markDragged(Mark mark, int64_t position);
     void playSelectionClicked();
     void loopToggled(bool on);
@@ -73,6 +80,7 @@ class PrecisionPanel final : public QWidget {
     QComboBox* m_formatBox = nullptr;
     QCheckBox* m_modernBox = nullptr;
     QCheckBox* m_exactEndBox = nullptr;
+    QLabel* m_formatNote = nullptr;
     QList<QWidget*> m_mediaWidgets;
     bool m_mediaEnabled = false;
 };

@@ -1,5 +1,6 @@
 #include "WaveformView.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -22,7 +23,8 @@ WaveformView::WaveformView(QWidget* parent) : QWidget(parent) {
     setMinimumHeight(60);
     setMouseTracking(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setFocusPolicy(Qt::NoFocus);
+    // Tab and a click reach it: the arrows move the playhead, as the nudges move a mark.
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 QSize WaveformView::sizeHint() const {
@@ -130,6 +132,10 @@ void WaveformView::paintEvent(QPaintEvent* event) {
     const QRect area = event->rect();
     const QPalette& colours = palette();
     painter.fillRect(area, colours.color(QPalette::Base));
+    if (hasFocus()) {
+        painter.setPen(QPen(colours.color(QPalette::Highlight), 1, Qt::DashLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
     if (m_viewSpan <= 0) {
         return;
     }
@@ -179,6 +185,24 @@ void WaveformView::paintEvent(QPaintEvent* event) {
         const double x = XOf(m_playhead);
         painter.drawLine(QPointF(x, 0), QPointF(x, h));
     }
+}
+
+void WaveformView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) {
+        emit playheadStepRequested(event->key() == Qt::Key_Left ? -1 : 1);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void WaveformView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void WaveformView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void WaveformView::resizeEvent(QResizeEvent* /*event*/) {

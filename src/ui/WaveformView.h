@@ -40,10 +40,15 @@ class WaveformView final : public QWidget {
   signals:
     void seekRequested(int64_t position);
     void markDragged(Mark mark, int64_t position);
+    // Left or Right: the playhead one step (a frame, or 10 ms without a picture) back or on.
+    void playheadStepRequested(int steps);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

@@ -141,7 +141,6 @@ bool KnownBox(const QString& text) {
     if (text == kProbeFailed || text == kMarksReversed ||
         (text.startsWith("Error: ") &&
          (text.contains(" is outside the file. ") || text.contains(" is not a time. "))) ||
-        text.contains(" were clipped") ||
         (text.startsWith("Warning: ") && text.endsWith(" exists. Do you want to replace it?")) ||
         text == "Error: Can not open " + OutputDir() + "/no such folder/x.wav") {
         return true;
