@@ -483,6 +483,68 @@ Weitere Decoder finden Sie auf unserer Website.</translation>
     </message>
 </context>
 <context>
+    <name>SegmentController</name>
+    <message>
+        <source>The Start Time is bigger than the End Time!</source>
+        <translation>Die Startzeit liegt nach der Endzeit!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+</context>
+<context>
+    <name>SegmentPanel</name>
+    <message>
+        <source>Segments</source>
+        <translation>Abschnitte</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Anfang</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>Ende</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>Länge</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Note</source>
+        <translation>Hinweis</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>The Start and End marks become a segment</source>
+        <translation>Die Anfangs- und Endmarke werden ein Abschnitt</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Entfernen</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Leeren</translation>
+    </message>
+    <message>
+        <source>overlaps</source>
+        <translation>überlappt</translation>
+    </message>
+    <message>
+        <source>This segment shares time with another one</source>
+        <translation>Dieser Abschnitt überschneidet sich mit einem anderen</translation>
+    </message>
+</context>
+<context>
     <name>main</name>
     <message>
         <source>Usage: orvane [FILE]

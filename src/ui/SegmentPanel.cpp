@@ -1,0 +1,126 @@
+#include "SegmentPanel.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "MediaTime.h"
+
+namespace {
+
+QString TimeText(int64_t rt) {
+    return QString::fromStdString(MediaTime::Format(rt));
+}
+
+QTableWidgetItem* FixedItem(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    return item;
+}
+
+}  // namespace
+
+SegmentPanel::SegmentPanel(QWidget* parent) : QWidget(parent) {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* box = new QGroupBox(tr("Segments"), this);
+    outer->addWidget(box);
+    auto* layout = new QVBoxLayout(box);
+
+    m_table = new QTableWidget(0, 5, this);
+    m_table->setObjectName("segmentTable");
+    m_table->setAccessibleName(tr("Segments"));
+    m_table->setHorizontalHeaderLabels(
+        {tr("Start"), tr("End"), tr("Length"), tr("Name"), tr("Note")});
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::AnyKeyPressed);
+    // Tab goes on to the buttons; the arrows move within the list.
+    m_table->setTabKeyNavigation(false);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
+    // A few rows in view; the panel must still fit small screens.
+    m_table->setMinimumHeight(90);
+    m_table->setMaximumHeight(160);
+    layout->addWidget(m_table);
+
+    auto* buttons = new QHBoxLayout;
+    m_addButton = MakeButton(tr("Add"), "addSegmentButton");
+    m_addButton->setToolTip(tr("The Start and End marks become a segment"));
+    m_removeButton = MakeButton(tr("Remove"), "removeSegmentButton");
+    m_clearButton = MakeButton(tr("Clear"), "clearSegmentsButton");
+    for (QPushButton* button : {m_addButton, m_removeButton, m_clearButton}) {
+        buttons->addWidget(button);
+    }
+    buttons->addStretch(1);
+    layout->addLayout(buttons);
+
+    connect(m_addButton, &QPushButton::clicked, this, &SegmentPanel::addClicked);
+    connect(m_removeButton, &QPushButton::clicked, this,
+            [this] { emit removeClicked(m_table->currentRow()); });
+    connect(m_clearButton, &QPushButton::clicked, this, &SegmentPanel::clearClicked);
+    connect(m_table, &QTableWidget::currentCellChanged, this, [this](int row) {
+        UpdateButtons();
+        if (!m_showing && row >= 0) {
+            emit rowChosen(row);
+        }
+    });
+    connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+        if (!m_showing && item->column() == NameColumn) {
+            emit nameEdited(item->row(), item->text());
+        }
+    });
+    SetMediaEnabled(false);
+}
+
+QPushButton* SegmentPanel::MakeButton(const QString& text, const char* name) {
+    auto* button = new QPushButton(text, this);
+    button->setObjectName(name);
+    // Enter stays with the dialog's own rule: only the focused button.
+    button->setAutoDefault(false);
+    return button;
+}
+
+void SegmentPanel::ShowSegments(const std::vector<Row>& rows, int chosen) {
+    m_showing = true;
+    m_table->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const Row& row = rows[static_cast<size_t>(r)];
+        m_table->setItem(r, StartColumn, FixedItem(TimeText(row.start)));
+        m_table->setItem(r, EndColumn, FixedItem(TimeText(row.end)));
+        m_table->setItem(r, LengthColumn, FixedItem(TimeText(row.end - row.start)));
+        m_table->setItem(r, NameColumn, new QTableWidgetItem(row.name));
+        QTableWidgetItem* note = FixedItem(row.overlaps ? tr("overlaps") : QString());
+        if (row.overlaps) {
+            note->setToolTip(tr("This segment shares time with another one"));
+        }
+        m_table->setItem(r, NoteColumn, note);
+    }
+    if (chosen >= 0 && chosen < m_table->rowCount()) {
+        m_table->setCurrentCell(chosen, NameColumn);
+    } else {
+        m_table->setCurrentCell(-1, -1);
+        m_table->clearSelection();
+    }
+    m_showing = false;
+    UpdateButtons();
+}
+
+void SegmentPanel::SetMediaEnabled(bool enabled) {
+    m_mediaEnabled = enabled;
+    m_table->setEnabled(enabled);
+    UpdateButtons();
+}
+
+void SegmentPanel::UpdateButtons() {
+    m_addButton->setEnabled(m_mediaEnabled);
+    m_removeButton->setEnabled(m_mediaEnabled && m_table->currentRow() >= 0);
+    m_clearButton->setEnabled(m_mediaEnabled && m_table->rowCount() > 0);
+}
