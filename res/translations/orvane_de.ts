@@ -492,6 +492,50 @@ Weitere Decoder finden Sie auf unserer Website.</translation>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
+    <message>
+        <source>CSV (*.csv);;Labels (*.txt);;CUE sheet (*.cue)</source>
+        <translation>CSV (*.csv);;Marken (*.txt);;CUE-Datei (*.cue)</translation>
+    </message>
+    <message>
+        <source>Open a cut list</source>
+        <translation>Schnittliste öffnen</translation>
+    </message>
+    <message>
+        <source>Can not read %1: %2</source>
+        <translation>%1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>Line %1 of %2: %3
+The list was not opened.</source>
+        <translation>Zeile %1 von %2: %3
+Die Liste wurde nicht geöffnet.</translation>
+    </message>
+    <message>
+        <source>%1: %2
+The list was not opened.</source>
+        <translation>%1: %2
+Die Liste wurde nicht geöffnet.</translation>
+    </message>
+    <message>
+        <source>Save the cut list</source>
+        <translation>Schnittliste speichern</translation>
+    </message>
+    <message>
+        <source>The list can not be saved as %1: %2</source>
+        <translation>Die Liste kann nicht als %1 gespeichert werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 exists. Do you want to replace it?</source>
+        <translation>%1 ist bereits vorhanden. Möchten Sie die Datei ersetzen?</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+    <message>
+        <source>Can not write %1: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
 </context>
 <context>
     <name>SegmentPanel</name>
@@ -542,6 +586,26 @@ Weitere Decoder finden Sie auf unserer Website.</translation>
     <message>
         <source>This segment shares time with another one</source>
         <translation>Dieser Abschnitt überschneidet sich mit einem anderen</translation>
+    </message>
+    <message>
+        <source>Chapters</source>
+        <translation>Kapitel</translation>
+    </message>
+    <message>
+        <source>The list becomes the file&apos;s chapters</source>
+        <translation>Die Liste wird zu den Kapiteln der Datei</translation>
+    </message>
+    <message>
+        <source>Open list…</source>
+        <translation>Liste öffnen…</translation>
+    </message>
+    <message>
+        <source>A cut list: CSV, a label file or a CUE sheet</source>
+        <translation>Eine Schnittliste: CSV, eine Markendatei oder eine CUE-Datei</translation>
+    </message>
+    <message>
+        <source>Save list…</source>
+        <translation>Liste speichern…</translation>
     </message>
 </context>
 <context>

@@ -1,14 +1,25 @@
 #include "SegmentController.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
 #include "ConverterDialog.h"
+#include "CutListFile.h"
+#include "FileChoosers.h"
 #include "MediaController.h"
 #include "PrecisionPanel.h"
 #include "SegmentPanel.h"
 #include "UserMessages.h"
 
 SegmentController::SegmentController(ConverterDialog& dialog, MediaController& media,
-                                     UserMessages& messages, QObject* parent)
-    : QObject(parent), m_dialog(dialog), m_media(media), m_messages(messages) {
+                                     UserMessages& messages, FileChoosers& choosers,
+                                     QObject* parent)
+    : QObject(parent),
+      m_dialog(dialog),
+      m_media(media),
+      m_messages(messages),
+      m_choosers(choosers) {
     SegmentPanel* panel = m_dialog.Panel()->Segments();
     connect(&m_media, &MediaController::mediaChanged, this, &SegmentController::OnMediaChanged);
     connect(&m_media, &MediaController::marksChanged, this, &SegmentController::OnMarksChanged);
@@ -17,12 +28,20 @@ SegmentController::SegmentController(ConverterDialog& dialog, MediaController& m
     connect(panel, &SegmentPanel::clearClicked, this, &SegmentController::OnClear);
     connect(panel, &SegmentPanel::rowChosen, this, &SegmentController::OnRowChosen);
     connect(panel, &SegmentPanel::nameEdited, this, &SegmentController::OnNameEdited);
+    connect(panel, &SegmentPanel::chaptersClicked, this, &SegmentController::OnChapters);
+    connect(panel, &SegmentPanel::openListClicked, this, &SegmentController::OnOpenList);
+    connect(panel, &SegmentPanel::saveListClicked, this, &SegmentController::OnSaveList);
+}
+
+QString SegmentController::ListFilters() {
+    return tr("CSV (*.csv);;Labels (*.txt);;CUE sheet (*.cue)");
 }
 
 void SegmentController::OnMediaChanged() {
     // The list belongs to the file it was made on.
     m_list.Clear();
     m_chosen = -1;
+    m_dialog.Panel()->Segments()->SetChaptersAvailable(!m_media.Info().chapters.empty());
     ShowList();
 }
 
@@ -77,6 +96,82 @@ void SegmentController::OnRowChosen(int row) {
 
 void SegmentController::OnNameEdited(int row, const QString& name) {
     m_list.SetName(row, name.toStdString());
+}
+
+void SegmentController::Take(std::vector<Segment> segments) {
+    m_list.Replace(std::move(segments));
+    m_chosen = -1;
+    ShowList();
+}
+
+void SegmentController::OnChapters() {
+    Take(m_media.Info().chapters);
+}
+
+void SegmentController::OnOpenList() {
+    const QString folder =
+        m_listFolder.isEmpty() ? QFileInfo(m_media.MediaPath()).absolutePath() : m_listFolder;
+    const QString path =
+        m_choosers.ChooseMediaFile(&m_dialog, tr("Open a cut list"), folder, ListFilters());
+    if (path.isEmpty()) {
+        return;
+    }
+    m_listFolder = QFileInfo(path).absolutePath();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ShowMessage(tr("Can not read %1: %2").arg(path, file.errorString()));
+        return;
+    }
+    const CutListFile::Result read = CutListFile::Read(
+        file.readAll().toStdString(), CutListFile::FormatOf(QFile::encodeName(path).toStdString()),
+        m_media.Duration());
+    if (!read.Ok()) {
+        // Nothing of a list with a bad line is taken: the list stays as it was.
+        const QString why = QString::fromStdString(read.error);
+        ShowMessage(read.errorLine > 0 ? tr("Line %1 of %2: %3\nThe list was not opened.")
+                                             .arg(read.errorLine)
+                                             .arg(path, why)
+                                       : tr("%1: %2\nThe list was not opened.").arg(path, why));
+        return;
+    }
+    Take(read.segments);
+}
+
+void SegmentController::OnSaveList() {
+    const QString folder =
+        m_listFolder.isEmpty() ? QFileInfo(m_media.MediaPath()).absolutePath() : m_listFolder;
+    QString path =
+        m_choosers.ChooseOutputFile(&m_dialog, tr("Save the cut list"), folder, ListFilters());
+    if (path.isEmpty()) {
+        return;
+    }
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += QStringLiteral(".csv");
+    }
+    m_listFolder = QFileInfo(path).absolutePath();
+    std::string text;
+    const CutListFile::Result written = CutListFile::Write(
+        m_list.Segments(), CutListFile::FormatOf(QFile::encodeName(path).toStdString()),
+        m_media.Duration(), QFileInfo(m_media.MediaPath()).fileName().toStdString(), text);
+    if (!written.Ok()) {
+        ShowMessage(tr("The list can not be saved as %1: %2")
+                        .arg(QFileInfo(path).fileName(), QString::fromStdString(written.error)));
+        return;
+    }
+    // The file chooser does not ask before replacing a file; Orvane does.
+    if (QFileInfo::exists(path) &&
+        m_messages.Show(&m_dialog, tr("%1 exists. Do you want to replace it?").arg(path),
+                        tr("Warning"), UserMessages::Buttons::YesNo,
+                        UserMessages::Icon::Exclamation) != UserMessages::Answer::Yes) {
+        return;
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !out.commit()) {
+        ShowMessage(tr("Can not write %1: %2").arg(path, out.errorString()));
+    }
 }
 
 void SegmentController::ShowList() {

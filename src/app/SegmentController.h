@@ -6,6 +6,7 @@
 #include "SegmentList.h"
 
 class ConverterDialog;
+class FileChoosers;
 class MediaController;
 class UserMessages;
 
@@ -15,7 +16,10 @@ class SegmentController final : public QObject {
     Q_OBJECT
   public:
     SegmentController(ConverterDialog& dialog, MediaController& media, UserMessages& messages,
-                      QObject* parent = nullptr);
+                      FileChoosers& choosers, QObject* parent = nullptr);
+
+    // The choices of the list file choosers.
+    static QString ListFilters();
 
     const SegmentList& List() const { return m_list; }
 
@@ -27,13 +31,21 @@ class SegmentController final : public QObject {
     void OnClear();
     void OnRowChosen(int row);
     void OnNameEdited(int row, const QString& name);
+    void OnChapters();
+    void OnOpenList();
+    void OnSaveList();
+    // The list becomes these segments, none of them chosen.
+    void Take(std::vector<Segment> segments);
     void ShowList();
     void ShowMessage(const QString& text);
 
     ConverterDialog& m_dialog;
     MediaController& m_media;
     UserMessages& m_messages;
+    FileChoosers& m_choosers;
     SegmentList m_list;
+    // Where the list choosers start: the folder of the last list, else the media file's.
+    QString m_listFolder;
     // The segment the marks were set to; -1 when none.
     int m_chosen = -1;
     // The marks are being set from the chosen segment: their echo is not an edit.

@@ -62,6 +62,21 @@ SegmentPanel::SegmentPanel(QWidget* parent) : QWidget(parent) {
     buttons->addStretch(1);
     layout->addLayout(buttons);
 
+    auto* sources = new QHBoxLayout;
+    m_chaptersButton = MakeButton(tr("Chapters"), "chaptersButton");
+    m_chaptersButton->setToolTip(tr("The list becomes the file's chapters"));
+    m_openListButton = MakeButton(tr("Open list…"), "openListButton");
+    m_openListButton->setToolTip(tr("A cut list: CSV, a label file or a CUE sheet"));
+    m_saveListButton = MakeButton(tr("Save list…"), "saveListButton");
+    for (QPushButton* button : {m_chaptersButton, m_openListButton, m_saveListButton}) {
+        sources->addWidget(button);
+    }
+    sources->addStretch(1);
+    layout->addLayout(sources);
+    connect(m_chaptersButton, &QPushButton::clicked, this, &SegmentPanel::chaptersClicked);
+    connect(m_openListButton, &QPushButton::clicked, this, &SegmentPanel::openListClicked);
+    connect(m_saveListButton, &QPushButton::clicked, this, &SegmentPanel::saveListClicked);
+
     connect(m_addButton, &QPushButton::clicked, this, &SegmentPanel::addClicked);
     connect(m_removeButton, &QPushButton::clicked, this,
             [this] { emit removeClicked(m_table->currentRow()); });
@@ -119,8 +134,16 @@ void SegmentPanel::SetMediaEnabled(bool enabled) {
     UpdateButtons();
 }
 
+void SegmentPanel::SetChaptersAvailable(bool available) {
+    m_chaptersAvailable = available;
+    UpdateButtons();
+}
+
 void SegmentPanel::UpdateButtons() {
     m_addButton->setEnabled(m_mediaEnabled);
     m_removeButton->setEnabled(m_mediaEnabled && m_table->currentRow() >= 0);
     m_clearButton->setEnabled(m_mediaEnabled && m_table->rowCount() > 0);
+    m_chaptersButton->setEnabled(m_mediaEnabled && m_chaptersAvailable);
+    m_openListButton->setEnabled(m_mediaEnabled);
+    m_saveListButton->setEnabled(m_mediaEnabled && m_table->rowCount() > 0);
 }

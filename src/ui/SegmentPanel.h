@@ -29,6 +29,8 @@ class SegmentPanel final : public QWidget {
     // The rows, and the one chosen (-1: none).
     void ShowSegments(const std::vector<Row>& rows, int chosen);
     void SetMediaEnabled(bool enabled);
+    // Whether the open file has chapters to fill the list from.
+    void SetChaptersAvailable(bool available);
     QTableWidget* Table() const { return m_table; }
 
   signals:
@@ -37,6 +39,9 @@ class SegmentPanel final : public QWidget {
     void clearClicked();
     void rowChosen(int row);
     void nameEdited(int row, const QString& name);
+    void chaptersClicked();
+    void openListClicked();
+    void saveListClicked();
 
   private:
     QPushButton* MakeButton(const QString& text, const char* name);
@@ -46,6 +51,10 @@ class SegmentPanel final : public QWidget {
     QPushButton* m_addButton = nullptr;
     QPushButton* m_removeButton = nullptr;
     QPushButton* m_clearButton = nullptr;
+    QPushButton* m_chaptersButton = nullptr;
+    QPushButton* m_openListButton = nullptr;
+    QPushButton* m_saveListButton = nullptr;
     bool m_mediaEnabled = false;
+    bool m_chaptersAvailable = false;
     bool m_showing = false;
 };
