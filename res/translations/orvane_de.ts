@@ -483,6 +483,17 @@ Weitere Decoder finden Sie auf unserer Website.</translation>
     </message>
 </context>
 <context>
+    <name>QMessageBoxMessages</name>
+    <message>
+        <source>Replace all</source>
+        <translation>Alle ersetzen</translation>
+    </message>
+    <message>
+        <source>Skip existing</source>
+        <translation>Vorhandene überspringen</translation>
+    </message>
+</context>
+<context>
     <name>SegmentController</name>
     <message>
         <source>The Start Time is bigger than the End Time!</source>
@@ -535,6 +546,32 @@ Die Liste wurde nicht geöffnet.</translation>
     <message>
         <source>Can not write %1: %2</source>
         <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>segment %1 of %2</source>
+        <translation>Abschnitt %1 von %2</translation>
+    </message>
+    <message>
+        <source>Export the segments into one file</source>
+        <translation>Abschnitte in eine Datei exportieren</translation>
+    </message>
+    <message>
+        <source>Wav file (*.wav)</source>
+        <translation>WAV-Datei (*.wav)</translation>
+    </message>
+    <message>
+        <source>Export the segments into a folder</source>
+        <translation>Abschnitte in einen Ordner exportieren</translation>
+    </message>
+    <message>
+        <source>These files exist:
+%1
+
+Replace them all, or skip them and write the others?</source>
+        <translation>Diese Dateien sind bereits vorhanden:
+%1
+
+Alle ersetzen, oder sie überspringen und nur die anderen schreiben?</translation>
     </message>
 </context>
 <context>
@@ -606,6 +643,30 @@ Die Liste wurde nicht geöffnet.</translation>
     <message>
         <source>Save list…</source>
         <translation>Liste speichern…</translation>
+    </message>
+    <message>
+        <source>File names</source>
+        <translation>Dateinamen</translation>
+    </message>
+    <message>
+        <source>{n} the number, {name} the name, {start} the start, {file} the media file&apos;s name; {n:02} gives at least two digits</source>
+        <translation>{n} die Nummer, {name} der Name, {start} der Anfang, {file} der Name der Mediendatei; {n:02} gibt mindestens zwei Ziffern</translation>
+    </message>
+    <message>
+        <source>Join into one file</source>
+        <translation>In eine Datei zusammenfügen</translation>
+    </message>
+    <message>
+        <source>The segments one after another in one file, with a cue point at the start of each</source>
+        <translation>Die Abschnitte nacheinander in einer Datei, mit einer Cue-Marke am Anfang jedes Abschnitts</translation>
+    </message>
+    <message>
+        <source>Write the place in the source (bext)</source>
+        <translation>Die Stelle in der Quelle schreiben (bext)</translation>
+    </message>
+    <message>
+        <source>Export segments…</source>
+        <translation>Abschnitte exportieren…</translation>
     </message>
 </context>
 <context>

@@ -1,25 +1,43 @@
 #include "SegmentController.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "ConversionController.h"
 #include "ConverterDialog.h"
 #include "CutListFile.h"
 #include "FileChoosers.h"
 #include "MediaController.h"
+#include "OutputPathRules.h"
+#include "PanelController.h"
 #include "PrecisionPanel.h"
+#include "ProfileSettings.h"
+#include "SegmentNames.h"
 #include "SegmentPanel.h"
 #include "UserMessages.h"
 
+namespace {
+
+constexpr const char* kSection = "Option";
+constexpr const char* kPatternKey = "segment_names";
+constexpr const char* kJoinKey = "segment_join";
+constexpr const char* kBextKey = "segment_bext";
+
+}  // namespace
+
 SegmentController::SegmentController(ConverterDialog& dialog, MediaController& media,
                                      UserMessages& messages, FileChoosers& choosers,
+                                     ProfileSettings& settings, ConversionController& conversion,
                                      QObject* parent)
     : QObject(parent),
       m_dialog(dialog),
       m_media(media),
       m_messages(messages),
-      m_choosers(choosers) {
+      m_choosers(choosers),
+      m_settings(settings),
+      m_conversion(conversion) {
     SegmentPanel* panel = m_dialog.Panel()->Segments();
     connect(&m_media, &MediaController::mediaChanged, this, &SegmentController::OnMediaChanged);
     connect(&m_media, &MediaController::marksChanged, this, &SegmentController::OnMarksChanged);
@@ -31,6 +49,25 @@ SegmentController::SegmentController(ConverterDialog& dialog, MediaController& m
     connect(panel, &SegmentPanel::chaptersClicked, this, &SegmentController::OnChapters);
     connect(panel, &SegmentPanel::openListClicked, this, &SegmentController::OnOpenList);
     connect(panel, &SegmentPanel::saveListClicked, this, &SegmentController::OnSaveList);
+    connect(panel, &SegmentPanel::exportClicked, this, &SegmentController::OnExport);
+    connect(panel, &SegmentPanel::patternEdited, this, [this](const QString& pattern) {
+        m_settings.WriteProfileString(kSection, kPatternKey, pattern);
+    });
+    connect(panel, &SegmentPanel::joinToggled, this,
+            [this](bool on) { m_settings.WriteProfileInt(kSection, kJoinKey, on ? 1 : 0); });
+    connect(panel, &SegmentPanel::bextToggled, this,
+            [this](bool on) { m_settings.WriteProfileInt(kSection, kBextKey, on ? 1 : 0); });
+    connect(&m_conversion, &ConversionController::segmentStarted, panel,
+            [panel](int number, int count) {
+                panel->ShowExportProgress(tr("segment %1 of %2").arg(number).arg(count));
+            });
+    connect(&m_conversion, &ConversionController::conversionEnded, panel,
+            [panel] { panel->ShowExportProgress(QString()); });
+    panel->ShowExportChoices(
+        m_settings.GetProfileString(kSection, kPatternKey,
+                                    QString::fromUtf8(SegmentNames::kDefaultPattern)),
+        m_settings.GetProfileInt(kSection, kJoinKey, 0) != 0,
+        m_settings.GetProfileInt(kSection, kBextKey, 0) != 0);
 }
 
 QString SegmentController::ListFilters() {
@@ -172,6 +209,99 @@ void SegmentController::OnSaveList() {
         !out.commit()) {
         ShowMessage(tr("Can not write %1: %2").arg(path, out.errorString()));
     }
+}
+
+QString SegmentController::StartFolder() const {
+    return m_exportFolder.isEmpty() ? QFileInfo(m_media.MediaPath()).absolutePath()
+                                    : m_exportFolder;
+}
+
+void SegmentController::OnExport() {
+    if (m_list.Count() == 0 || m_media.MediaPath().isEmpty() || m_conversion.IsActive()) {
+        return;
+    }
+    SegmentPanel* panel = m_dialog.Panel()->Segments();
+    SegmentRequest request;
+    request.mediaPath = QFile::encodeName(m_media.MediaPath()).toStdString();
+    request.track = m_media.Track() > 0 ? m_media.Track() : AudioStreamSource::kPrimaryTrack;
+    request.sampleFormat = static_cast<SampleFormat>(PanelController::StoredFormat(m_settings));
+    request.header = PanelController::StoredModernHeader(m_settings) ? WavHeaderKind::Modern
+                                                                     : WavHeaderKind::Classic;
+    request.segments = m_list.Segments();
+    request.bext = m_settings.GetProfileInt(kSection, kBextKey, 0) != 0;
+    if (m_settings.GetProfileInt(kSection, kJoinKey, 0) != 0) {
+        const QString chosen =
+            m_choosers.ChooseOutputFile(&m_dialog, tr("Export the segments into one file"),
+                                        StartFolder(), tr("Wav file (*.wav)"));
+        if (chosen.isEmpty()) {
+            return;
+        }
+        const QString path = OutputPathRules::ForceWavExtension(chosen);
+        m_exportFolder = QFileInfo(path).absolutePath();
+        request.joinedOutput = QFile::encodeName(path).toStdString();
+    } else {
+        const QString folder = m_choosers.ChooseFolder(
+            &m_dialog, tr("Export the segments into a folder"), StartFolder());
+        if (folder.isEmpty()) {
+            return;
+        }
+        m_exportFolder = folder;
+        QString pattern = panel->NamePattern().trimmed();
+        if (pattern.isEmpty()) {
+            pattern = QString::fromUtf8(SegmentNames::kDefaultPattern);
+        }
+        for (const std::string& name :
+             SegmentNames::FileNames(pattern.toStdString(), request.mediaPath, request.segments)) {
+            request.outputs.push_back(
+                QFile::encodeName(QDir(folder).filePath(QString::fromStdString(name)))
+                    .toStdString());
+        }
+    }
+    if (AskAboutExisting(request)) {
+        m_conversion.StartSegments(request);
+    }
+}
+
+bool SegmentController::AskAboutExisting(SegmentRequest& request) {
+    std::vector<std::string*> outputs;
+    if (!request.joinedOutput.empty()) {
+        outputs.push_back(&request.joinedOutput);
+    } else {
+        for (std::string& path : request.outputs) {
+            outputs.push_back(&path);
+        }
+    }
+    QStringList existing;
+    for (const std::string* path : outputs) {
+        if (QFileInfo::exists(QFile::decodeName(path->c_str()))) {
+            existing << QFile::decodeName(path->c_str());
+        }
+    }
+    if (existing.isEmpty()) {
+        return true;
+    }
+    // One question for the whole batch.
+    const UserMessages::Answer answer = m_messages.Show(
+        &m_dialog,
+        tr("These files exist:\n%1\n\nReplace them all, or skip them and write the others?")
+            .arg(existing.join(QLatin1Char('\n'))),
+        tr("Warning"), UserMessages::Buttons::ReplaceSkipCancel, UserMessages::Icon::Exclamation);
+    if (answer == UserMessages::Answer::ReplaceAll) {
+        request.replaceExisting = true;
+        return true;
+    }
+    if (answer != UserMessages::Answer::SkipExisting) {
+        return false;
+    }
+    bool anyLeft = false;
+    for (std::string* path : outputs) {
+        if (QFileInfo::exists(QFile::decodeName(path->c_str()))) {
+            path->clear();
+        } else {
+            anyLeft = true;
+        }
+    }
+    return anyLeft;
 }
 
 void SegmentController::ShowList() {

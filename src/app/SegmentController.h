@@ -3,11 +3,14 @@
 #include <QObject>
 #include <QString>
 
+#include "SegmentExport.h"
 #include "SegmentList.h"
 
+class ConversionController;
 class ConverterDialog;
 class FileChoosers;
 class MediaController;
+class ProfileSettings;
 class UserMessages;
 
 // Keeps the open file's segment list and shows it in the panel. Choosing a segment sets
@@ -16,7 +19,8 @@ class SegmentController final : public QObject {
     Q_OBJECT
   public:
     SegmentController(ConverterDialog& dialog, MediaController& media, UserMessages& messages,
-                      FileChoosers& choosers, QObject* parent = nullptr);
+                      FileChoosers& choosers, ProfileSettings& settings,
+                      ConversionController& conversion, QObject* parent = nullptr);
 
     // The choices of the list file choosers.
     static QString ListFilters();
@@ -36,6 +40,11 @@ class SegmentController final : public QObject {
     void OnSaveList();
     // The list becomes these segments, none of them chosen.
     void Take(std::vector<Segment> segments);
+    void OnExport();
+    // The outputs of an export, each "" where an existing file is to be skipped; false when
+    // the user cancelled.
+    bool AskAboutExisting(SegmentRequest& request);
+    QString StartFolder() const;
     void ShowList();
     void ShowMessage(const QString& text);
 
@@ -43,9 +52,13 @@ class SegmentController final : public QObject {
     MediaController& m_media;
     UserMessages& m_messages;
     FileChoosers& m_choosers;
+    ProfileSettings& m_settings;
+    ConversionController& m_conversion;
     SegmentList m_list;
     // Where the list choosers start: the folder of the last list, else the media file's.
     QString m_listFolder;
+    // Where the last export went.
+    QString m_exportFolder;
     // The segment the marks were set to; -1 when none.
     int m_chosen = -1;
     // The marks are being set from the chosen segment: their echo is not an edit.

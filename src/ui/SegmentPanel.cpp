@@ -1,9 +1,12 @@
 #include "SegmentPanel.h"
 
+#include <QCheckBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTableWidget>
@@ -77,6 +80,44 @@ SegmentPanel::SegmentPanel(QWidget* parent) : QWidget(parent) {
     connect(m_openListButton, &QPushButton::clicked, this, &SegmentPanel::openListClicked);
     connect(m_saveListButton, &QPushButton::clicked, this, &SegmentPanel::saveListClicked);
 
+    // Export: how the files are named, joined or not, and the place in the source.
+    auto* export_ = new QGridLayout;
+    m_patternEdit = new QLineEdit(this);
+    m_patternEdit->setObjectName("patternEdit");
+    m_patternEdit->setAccessibleName(tr("File names"));
+    m_patternEdit->setToolTip(
+        tr("{n} the number, {name} the name, {start} the start, {file} the "
+           "media file's name; {n:02} gives at least two digits"));
+    auto* patternLabel = new QLabel(tr("File names"), this);
+    patternLabel->setBuddy(m_patternEdit);
+    m_joinBox = new QCheckBox(tr("Join into one file"), this);
+    m_joinBox->setObjectName("joinBox");
+    m_joinBox->setToolTip(
+        tr("The segments one after another in one file, with a cue point at "
+           "the start of each"));
+    m_bextBox = new QCheckBox(tr("Write the place in the source (bext)"), this);
+    m_bextBox->setObjectName("bextBox");
+    m_exportButton = MakeButton(tr("Export segments…"), "exportButton");
+    m_progress = new QLabel(this);
+    m_progress->setObjectName("segmentProgress");
+    export_->addWidget(patternLabel, 0, 0);
+    export_->addWidget(m_patternEdit, 0, 1, 1, 2);
+    export_->addWidget(m_joinBox, 1, 1, 1, 2);
+    export_->addWidget(m_bextBox, 2, 1, 1, 2);
+    export_->addWidget(m_exportButton, 3, 1);
+    export_->addWidget(m_progress, 3, 2);
+    export_->setColumnStretch(2, 1);
+    layout->addLayout(export_);
+    connect(m_exportButton, &QPushButton::clicked, this, &SegmentPanel::exportClicked);
+    connect(m_patternEdit, &QLineEdit::editingFinished, this,
+            [this] { emit patternEdited(m_patternEdit->text()); });
+    connect(m_joinBox, &QCheckBox::toggled, this, [this](bool on) {
+        // A joined file has one name, chosen when it is written.
+        m_patternEdit->setEnabled(m_mediaEnabled && !on);
+        emit joinToggled(on);
+    });
+    connect(m_bextBox, &QCheckBox::toggled, this, &SegmentPanel::bextToggled);
+
     connect(m_addButton, &QPushButton::clicked, this, &SegmentPanel::addClicked);
     connect(m_removeButton, &QPushButton::clicked, this,
             [this] { emit removeClicked(m_table->currentRow()); });
@@ -134,6 +175,27 @@ void SegmentPanel::SetMediaEnabled(bool enabled) {
     UpdateButtons();
 }
 
+void SegmentPanel::ShowExportChoices(const QString& pattern, bool join, bool bext) {
+    const QSignalBlocker quietJoin(m_joinBox);
+    const QSignalBlocker quietBext(m_bextBox);
+    m_patternEdit->setText(pattern);
+    m_joinBox->setChecked(join);
+    m_bextBox->setChecked(bext);
+    UpdateButtons();
+}
+
+QString SegmentPanel::NamePattern() const {
+    return m_patternEdit->text();
+}
+
+void SegmentPanel::ShowExportProgress(const QString& text) {
+    m_progress->setText(text);
+}
+
+QString SegmentPanel::ExportProgress() const {
+    return m_progress->text();
+}
+
 void SegmentPanel::SetChaptersAvailable(bool available) {
     m_chaptersAvailable = available;
     UpdateButtons();
@@ -146,4 +208,8 @@ void SegmentPanel::UpdateButtons() {
     m_chaptersButton->setEnabled(m_mediaEnabled && m_chaptersAvailable);
     m_openListButton->setEnabled(m_mediaEnabled);
     m_saveListButton->setEnabled(m_mediaEnabled && m_table->rowCount() > 0);
+    m_exportButton->setEnabled(m_mediaEnabled && m_table->rowCount() > 0);
+    m_patternEdit->setEnabled(m_mediaEnabled && !m_joinBox->isChecked());
+    m_joinBox->setEnabled(m_mediaEnabled);
+    m_bextBox->setEnabled(m_mediaEnabled);
 }

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <vector>
 
+class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableWidget;
 
@@ -31,6 +33,11 @@ class SegmentPanel final : public QWidget {
     void SetMediaEnabled(bool enabled);
     // Whether the open file has chapters to fill the list from.
     void SetChaptersAvailable(bool available);
+    void ShowExportChoices(const QString& pattern, bool join, bool bext);
+    QString NamePattern() const;
+    // Beside the list while an export runs ("segment 3 of 12"); "" takes it away.
+    void ShowExportProgress(const QString& text);
+    QString ExportProgress() const;
     QTableWidget* Table() const { return m_table; }
 
   signals:
@@ -42,6 +49,10 @@ class SegmentPanel final : public QWidget {
     void chaptersClicked();
     void openListClicked();
     void saveListClicked();
+    void exportClicked();
+    void patternEdited(const QString& pattern);
+    void joinToggled(bool on);
+    void bextToggled(bool on);
 
   private:
     QPushButton* MakeButton(const QString& text, const char* name);
@@ -54,6 +65,11 @@ class SegmentPanel final : public QWidget {
     QPushButton* m_chaptersButton = nullptr;
     QPushButton* m_openListButton = nullptr;
     QPushButton* m_saveListButton = nullptr;
+    QLineEdit* m_patternEdit = nullptr;
+    QCheckBox* m_joinBox = nullptr;
+    QCheckBox* m_bextBox = nullptr;
+    QPushButton* m_exportButton = nullptr;
+    QLabel* m_progress = nullptr;
     bool m_mediaEnabled = false;
     bool m_chaptersAvailable = false;
     bool m_showing = false;
