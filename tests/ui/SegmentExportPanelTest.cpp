@@ -8,6 +8,7 @@
 
 #include "ConversionController.h"
 #include "DialogTestFixture.h"
+#include "GatedSource.h"
 #include "PrecisionPanel.h"
 #include "SegmentPanel.h"
 #include "TestMedia.h"
@@ -51,6 +52,7 @@ class SegmentExportPanel : public DialogTestFixture {
         }
         return WaitFor([&] { return ended > before; }, 30000);
     }
+    QString Text(int id) const { return Control<QPushButton>(id)->text(); }
     static size_t Frames(const QString& path) {
         const WavFile wav = WavFile::Read(QFile::encodeName(path).toStdString());
         EXPECT_TRUE(wav.Valid()) << path.toStdString();
@@ -65,12 +67,34 @@ class SegmentExportPanel : public DialogTestFixture {
 
 TEST_F(SegmentExportPanel, EachSegmentBecomesAFileNamedByThePattern) {
     EXPECT_EQ(Panel()->findChild<QLineEdit*>("patternEdit")->text(), "{file} {n:02} {name}");
+    Panel()->findChild<QCheckBox*>("bextBox")->click();
     ASSERT_TRUE(ExportAndWait());
+    const WavFile second =
+        WavFile::Read(QFile::encodeName(out.filePath("live 02 Song.wav")).toStdString());
+    EXPECT_NE(second.Find("bext"), nullptr);
     EXPECT_EQ(Frames(out.filePath("live 01 Intro.wav")), 24000u);
     EXPECT_EQ(Frames(out.filePath("live 02 Song.wav")), 60000u);
     EXPECT_EQ(progressSeen, QStringList({"segment 1 of 2", "segment 2 of 2"}));
     EXPECT_EQ(Panel()->ExportProgress(), "");
     EXPECT_TRUE(messages.records.empty());
+}
+
+// Convert, which reads Stop while the export runs, ends it: the file being written is
+// finished and valid, and no later segment is started.
+TEST_F(SegmentExportPanel, StopEndsTheExportAfterTheSegmentBeingWritten) {
+    auto gate = std::make_shared<Gate>();
+    std::atomic<int> fills{0};
+    sources = [&] { return std::make_unique<GatedSource>(gate, 3, &fills); };
+    Panel()->findChild<QPushButton*>("exportButton")->click();
+    ASSERT_TRUE(session->Conversion().IsActive());
+    ASSERT_TRUE(WaitFor([&] { return Text(ConverterDialog::IDC_CONVERT) == "Stop"; }));
+    EXPECT_TRUE(WaitFor([&] { return Panel()->ExportProgress() == "segment 1 of 2"; }));
+    Click(ConverterDialog::IDC_CONVERT);
+    gate->Open();
+    ASSERT_TRUE(WaitFor([&] { return ended > 0; }, 30000));
+    EXPECT_GT(Frames(out.filePath("live 01 Intro.wav")), 0u);
+    EXPECT_FALSE(QFile::exists(out.filePath("live 02 Song.wav")));
+    EXPECT_EQ(Text(ConverterDialog::IDC_CONVERT), "Convert");
 }
 
 TEST_F(SegmentExportPanel, JoinedSegmentsGoIntoOneFileWithACuePointEach) {
