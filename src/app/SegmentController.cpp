@@ -17,6 +17,7 @@
 #include "SegmentNames.h"
 #include "SegmentPanel.h"
 #include "UserMessages.h"
+#include "WaveformView.h"
 
 namespace {
 
@@ -312,6 +313,15 @@ void SegmentController::ShowList() {
             {segment.start, segment.end, QString::fromStdString(segment.name), m_list.Overlaps(r)});
     }
     m_dialog.Panel()->Segments()->ShowSegments(rows, m_chosen);
+    std::vector<WaveformView::Band> bands;
+    for (int r = 0; r < m_list.Count(); ++r) {
+        const Segment& segment = m_list.Segments()[static_cast<size_t>(r)];
+        const QString name = QString::fromStdString(segment.name);
+        // Unnamed pieces are told apart by their number.
+        bands.push_back(
+            {segment.start, segment.end, name.isEmpty() ? QString::number(r + 1) : name});
+    }
+    m_dialog.Panel()->Waveform()->ShowBands(std::move(bands));
 }
 
 void SegmentController::ShowMessage(const QString& text) {

@@ -7,6 +7,7 @@
 #include "MarkTimeEdit.h"
 #include "PrecisionPanel.h"
 #include "SegmentPanel.h"
+#include "WaveformView.h"
 
 namespace {
 
@@ -94,6 +95,25 @@ TEST_F(SegmentPanelTest, AChosenSegmentSetsTheMarksAndTakesTheirEdits) {
     EXPECT_EQ(RowText(0)[0], "0:00:10.000");
     Press("clearSegmentsButton");
     EXPECT_EQ(Table()->rowCount(), 0);
+}
+
+// Each segment is a band along the bottom of the waveform, where it lies in the file.
+TEST_F(SegmentPanelTest, SegmentsAreBandsOnTheWaveform) {
+    Open(MediaFile("show.mpg", 60 * kSecond));
+    WaveformView* waveform = Dialog().Panel()->Waveform();
+    // Whether the bottom of the strip looks other than its top there (the selection's
+    // shade covers the whole height; a band only the bottom).
+    const auto bandAt = [&](int64_t rt) {
+        const QImage image = waveform->grab().toImage();
+        const int x = static_cast<int>(rt * image.width() / (60 * kSecond));
+        return image.pixelColor(x, image.height() - 3) != image.pixelColor(x, 3);
+    };
+    EXPECT_FALSE(bandAt(15 * kSecond));
+    AddSegment("0:00:10", "0:00:20");
+    EXPECT_TRUE(bandAt(15 * kSecond));
+    EXPECT_FALSE(bandAt(40 * kSecond));
+    Press("clearSegmentsButton");
+    EXPECT_FALSE(bandAt(15 * kSecond));
 }
 
 TEST_F(SegmentPanelTest, TheListBelongsToTheOpenFile) {
