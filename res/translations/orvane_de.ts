@@ -483,6 +483,193 @@ Weitere Decoder finden Sie auf unserer Website.</translation>
     </message>
 </context>
 <context>
+    <name>QMessageBoxMessages</name>
+    <message>
+        <source>Replace all</source>
+        <translation>Alle ersetzen</translation>
+    </message>
+    <message>
+        <source>Skip existing</source>
+        <translation>Vorhandene überspringen</translation>
+    </message>
+</context>
+<context>
+    <name>SegmentController</name>
+    <message>
+        <source>The Start Time is bigger than the End Time!</source>
+        <translation>Die Startzeit liegt nach der Endzeit!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>CSV (*.csv);;Labels (*.txt);;CUE sheet (*.cue)</source>
+        <translation>CSV (*.csv);;Marken (*.txt);;CUE-Datei (*.cue)</translation>
+    </message>
+    <message>
+        <source>Open a cut list</source>
+        <translation>Schnittliste öffnen</translation>
+    </message>
+    <message>
+        <source>Can not read %1: %2</source>
+        <translation>%1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>Line %1 of %2: %3
+The list was not opened.</source>
+        <translation>Zeile %1 von %2: %3
+Die Liste wurde nicht geöffnet.</translation>
+    </message>
+    <message>
+        <source>%1: %2
+The list was not opened.</source>
+        <translation>%1: %2
+Die Liste wurde nicht geöffnet.</translation>
+    </message>
+    <message>
+        <source>Save the cut list</source>
+        <translation>Schnittliste speichern</translation>
+    </message>
+    <message>
+        <source>The list can not be saved as %1: %2</source>
+        <translation>Die Liste kann nicht als %1 gespeichert werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 exists. Do you want to replace it?</source>
+        <translation>%1 ist bereits vorhanden. Möchten Sie die Datei ersetzen?</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+    <message>
+        <source>Can not write %1: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>segment %1 of %2</source>
+        <translation>Abschnitt %1 von %2</translation>
+    </message>
+    <message>
+        <source>Export the segments into one file</source>
+        <translation>Abschnitte in eine Datei exportieren</translation>
+    </message>
+    <message>
+        <source>Wav file (*.wav)</source>
+        <translation>WAV-Datei (*.wav)</translation>
+    </message>
+    <message>
+        <source>Export the segments into a folder</source>
+        <translation>Abschnitte in einen Ordner exportieren</translation>
+    </message>
+    <message>
+        <source>These files exist:
+%1
+
+Replace them all, or skip them and write the others?</source>
+        <translation>Diese Dateien sind bereits vorhanden:
+%1
+
+Alle ersetzen, oder sie überspringen und nur die anderen schreiben?</translation>
+    </message>
+</context>
+<context>
+    <name>SegmentPanel</name>
+    <message>
+        <source>Segments</source>
+        <translation>Abschnitte</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Anfang</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>Ende</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>Länge</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Note</source>
+        <translation>Hinweis</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>The Start and End marks become a segment</source>
+        <translation>Die Anfangs- und Endmarke werden ein Abschnitt</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Entfernen</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Leeren</translation>
+    </message>
+    <message>
+        <source>overlaps</source>
+        <translation>überlappt</translation>
+    </message>
+    <message>
+        <source>This segment shares time with another one</source>
+        <translation>Dieser Abschnitt überschneidet sich mit einem anderen</translation>
+    </message>
+    <message>
+        <source>Chapters</source>
+        <translation>Kapitel</translation>
+    </message>
+    <message>
+        <source>The list becomes the file&apos;s chapters</source>
+        <translation>Die Liste wird zu den Kapiteln der Datei</translation>
+    </message>
+    <message>
+        <source>Open list…</source>
+        <translation>Liste öffnen…</translation>
+    </message>
+    <message>
+        <source>A cut list: CSV, a label file or a CUE sheet</source>
+        <translation>Eine Schnittliste: CSV, eine Markendatei oder eine CUE-Datei</translation>
+    </message>
+    <message>
+        <source>Save list…</source>
+        <translation>Liste speichern…</translation>
+    </message>
+    <message>
+        <source>File names</source>
+        <translation>Dateinamen</translation>
+    </message>
+    <message>
+        <source>{n} the number, {name} the name, {start} the start, {file} the media file&apos;s name; {n:02} gives at least two digits</source>
+        <translation>{n} die Nummer, {name} der Name, {start} der Anfang, {file} der Name der Mediendatei; {n:02} gibt mindestens zwei Ziffern</translation>
+    </message>
+    <message>
+        <source>Join into one file</source>
+        <translation>In eine Datei zusammenfügen</translation>
+    </message>
+    <message>
+        <source>The segments one after another in one file, with a cue point at the start of each</source>
+        <translation>Die Abschnitte nacheinander in einer Datei, mit einer Cue-Marke am Anfang jedes Abschnitts</translation>
+    </message>
+    <message>
+        <source>Write the place in the source (bext)</source>
+        <translation>Die Stelle in der Quelle schreiben (bext)</translation>
+    </message>
+    <message>
+        <source>Export segments…</source>
+        <translation>Abschnitte exportieren…</translation>
+    </message>
+</context>
+<context>
     <name>main</name>
     <message>
         <source>Usage: orvane [FILE]

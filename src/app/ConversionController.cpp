@@ -39,6 +39,8 @@ ConversionController::ConversionController(ConverterDialog& dialog, const MediaC
             &ConversionController::OnJobRunning);
     connect(m_bridge.get(), &JobObserverBridge::JobProgress, &m_dialog,
             &ConverterDialog::ShowProgress);
+    connect(m_bridge.get(), &JobObserverBridge::JobSegment, this,
+            &ConversionController::segmentStarted);
     connect(m_bridge.get(), &JobObserverBridge::JobFinished, this,
             &ConversionController::OnJobFinished);
 }
@@ -126,11 +128,31 @@ void ConversionController::OnConvert() {
     }
     m_active = true;
     m_stopRequested = false;
+    m_segments = false;
     // What the last conversion clipped no longer applies.
     m_dialog.Panel()->ShowFormatNote(QString());
     m_dialog.ShowPanelNews(false);
     m_jobMedia = media;
     m_jobOutput = output;
+}
+
+bool ConversionController::StartSegments(const SegmentRequest& request) {
+    if (m_closing || m_active || m_job->IsBusy()) {
+        return false;
+    }
+    if (!m_job->StartSegments(request)) {
+        m_messages.Show(&m_dialog, tr("can not begin thread!"), QCoreApplication::applicationName(),
+                        UserMessages::Buttons::Ok);
+        return false;
+    }
+    m_active = true;
+    m_stopRequested = false;
+    m_segments = true;
+    m_dialog.Panel()->ShowFormatNote(QString());
+    m_dialog.ShowPanelNews(false);
+    m_jobMedia = QFile::decodeName(request.mediaPath.c_str());
+    m_jobOutput.clear();
+    return true;
 }
 
 void ConversionController::OnJobRunning() {
@@ -150,7 +172,9 @@ void ConversionController::OnJobFinished(const JobOutcome& outcome) {
         case JobOutcome::Status::Stopped:
         case JobOutcome::Status::SizeLimit:
             // Only a path that a conversion wrote to is offered again next time.
-            m_writtenPath = m_jobOutput;
+            if (!m_segments) {
+                m_writtenPath = m_jobOutput;
+            }
             StorePath();
             if (outcome.clippedSamples > 0) {
                 // A successful conversion ends without a box: the panel says what was

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "MarkTimeEdit.h"
+#include "SegmentPanel.h"
 #include "WaveformView.h"
 
 PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
@@ -144,6 +145,10 @@ PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
     connect(m_modernBox, &QCheckBox::toggled, this, &PrecisionPanel::modernHeaderToggled);
     connect(m_exactEndBox, &QCheckBox::toggled, this, &PrecisionPanel::exactEndToggled);
 
+    m_segments = new SegmentPanel(this);
+    m_segments->setObjectName("segmentPanel");
+    layout->addWidget(m_segments);
+
     SetMediaEnabled(false);
 }
 
@@ -226,4 +231,5 @@ void PrecisionPanel::SetMediaEnabled(bool enabled) {
         widget->setEnabled(enabled);
     }
     m_trackBox->setEnabled(enabled && m_trackBox->count() > 1);
+    m_segments->SetMediaEnabled(enabled);
 }

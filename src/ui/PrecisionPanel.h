@@ -14,6 +14,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class SegmentPanel;
 class WaveformPyramid;
 class WaveformView;
 
@@ -47,6 +48,7 @@ class PrecisionPanel final : public QWidget {
     void SetMediaEnabled(bool enabled);
 
     WaveformView* Waveform() const { return m_waveform; }
+    SegmentPanel* Segments() const { return m_segments; }
     MarkTimeEdit* MarkField(Mark mark) const {
         return mark == Mark::Start ? m_startEdit : m_endEdit;
     }
@@ -81,6 +83,7 @@ class PrecisionPanel final : public QWidget {
     QCheckBox* m_modernBox = nullptr;
     QCheckBox* m_exactEndBox = nullptr;
     QLabel* m_formatNote = nullptr;
+    SegmentPanel* m_segments = nullptr;
     QList<QWidget*> m_mediaWidgets;
     bool m_mediaEnabled = false;
 };

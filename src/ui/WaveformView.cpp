@@ -127,6 +127,11 @@ const std::vector<WaveformPyramid::Column>& WaveformView::Columns() {
     return m_columns;
 }
 
+void WaveformView::ShowBands(std::vector<Band> bands) {
+    m_bands = std::move(bands);
+    update();
+}
+
 void WaveformView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect area = event->rect();
@@ -151,6 +156,26 @@ void WaveformView::paintEvent(QPaintEvent* event) {
             shade.setAlpha(60);
             painter.fillRect(QRectF(left, 0, right - left, h), shade);
         }
+    }
+
+    // The segments: a band each along the bottom, alternately tinted so neighbours and
+    // overlaps stay apart, with its label where there is room.
+    const int bandHeight = std::min(h / 4, fontMetrics().height() + 2);
+    for (size_t i = 0; i < m_bands.size(); ++i) {
+        const Band& band = m_bands[i];
+        const double left = std::max(XOf(band.start), -1.0);
+        const double right = std::min(XOf(band.end), width() + 1.0);
+        if (right <= left) {
+            continue;
+        }
+        QColor tint = colours.color(i % 2 == 0 ? QPalette::Highlight : QPalette::Link);
+        tint.setAlpha(110);
+        const QRectF strip(left, h - bandHeight, right - left, bandHeight);
+        painter.fillRect(strip, tint);
+        painter.setPen(colours.color(QPalette::Text));
+        painter.drawText(strip.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(band.label, Qt::ElideRight,
+                                                  static_cast<int>(strip.width()) - 4));
     }
 
     const std::vector<WaveformPyramid::Column>& columns = Columns();

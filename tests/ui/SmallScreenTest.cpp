@@ -88,6 +88,10 @@ TEST_F(PanelOnScreen, EveryControlCanBeReachedAndIsWhole) {
             EXPECT_TRUE(inSight(control)) << control->objectName().toStdString();
         }
     }
+    // The walk above scrolled to the panel's labels at the bottom; the Tab walk starts
+    // where Tab from More leaves it, with the first control in sight.
+    area->ensureWidgetVisible(controls.front(), 0, 0);
+    body->ensureWidgetVisible(controls.front(), 0, 0);
     controls.front()->setFocus(Qt::TabFocusReason);
     std::set<QWidget*> reached;
     for (int i = 0; i < 40 && dialog.Panel()->isAncestorOf(QApplication::focusWidget()); ++i) {
@@ -115,9 +119,8 @@ TEST_F(PanelOnScreen, EveryControlCanBeReachedAndIsWhole) {
 
 // The panel on small screens, each in a child of this program with an offscreen screen of
 // that size: the dialog fits within the screen, and every control of the panel can be
-// scrolled or tabbed into sight whole. With the room, nothing scrolls; at 1024x600 the
-// panel scrolls by a few lines (with the clipping note shown), on smaller screens the
-// panel or the whole dialog scrolls.
+// scrolled or tabbed into sight whole. At 1366x768 and 1024x600 the panel (with its
+// segment list) may scroll; on smaller screens the panel or the whole dialog scrolls.
 TEST(SmallScreens, ThePanelFitsOrScrolls) {
     if (!qEnvironmentVariable(kScreenCheck).isEmpty()) {
         GTEST_SKIP() << "the child's own run";
@@ -129,7 +132,8 @@ TEST(SmallScreens, ThePanelFitsOrScrolls) {
         const char* fits;
     } screens[] = {
         {"1024x600", 1024, 600, "1", "either"},
-        {"1366x768", 1366, 768, "1", "whole"},
+        // With the segment list the panel is taller than 768 leaves it.
+        {"1366x768", 1366, 768, "1", "either"},
         {"1280x800 at 200 %", 1280, 800, "2", "scrolls"},
         {"800x480", 800, 480, "1", "scrolls"},
     };
