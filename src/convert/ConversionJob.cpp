@@ -128,17 +128,25 @@ JobOutcome ConversionJob::RunConversion() {
     }
     JobOutcome outcome;
     std::unique_ptr<AudioStreamSource> source = m_factory();
-    const int r = source->OpenAudioStream(m_request.mediaPath, m_request.track);
-    if (r != 0) {
-        outcome.status = r == AudioStreamSource::kNoSuchTrack ? JobOutcome::Status::NoSuchTrack
-                                                              : JobOutcome::Status::OpenFailed;
-        outcome.reason = source->LastError();
-        outcome.trackCount = static_cast<int>(source->Tracks().size());
+    if (!OpenSource(*source, m_request.mediaPath, m_request.track, outcome)) {
         return outcome;
     }
     outcome = ConvertToWav(*source);
     source->Release();
     return outcome;
+}
+
+bool ConversionJob::OpenSource(AudioStreamSource& source, const std::string& path, int track,
+                               JobOutcome& outcome) {
+    const int r = source.OpenAudioStream(path, track);
+    if (r != 0) {
+        outcome.status = r == AudioStreamSource::kNoSuchTrack ? JobOutcome::Status::NoSuchTrack
+                                                              : JobOutcome::Status::OpenFailed;
+        outcome.reason = source.LastError();
+        outcome.trackCount = static_cast<int>(source.Tracks().size());
+        return false;
+    }
+    return true;
 }
 
 JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {

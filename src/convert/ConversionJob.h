@@ -108,6 +108,9 @@ class ConversionJob {
     static int64_t ExactBudget(int64_t rtStart, int64_t rtEnd, const AudioFormat& format);
     // 1000 x count / budget, truncated toward zero, at most 1000.
     static int ProgressPosition(int64_t count, int64_t budget);
+    // Opens the track of the file; on failure, says why in outcome.
+    static bool OpenSource(AudioStreamSource& source, const std::string& path, int track,
+                           JobOutcome& outcome);
 
   private:
     bool StartWorker();

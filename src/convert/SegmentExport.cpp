@@ -21,12 +21,7 @@ SegmentExport::SegmentExport(AudioSourceFactory sources, Hooks hooks, int64_t ma
 bool SegmentExport::Open(const SegmentRequest& request, JobOutcome& outcome) {
     m_source = m_sources();
     m_bUsed = false;
-    const int r = m_source->OpenAudioStream(request.mediaPath, request.track);
-    if (r != 0) {
-        outcome.status = r == AudioStreamSource::kNoSuchTrack ? JobOutcome::Status::NoSuchTrack
-                                                              : JobOutcome::Status::OpenFailed;
-        outcome.reason = m_source->LastError();
-        outcome.trackCount = static_cast<int>(m_source->Tracks().size());
+    if (!ConversionJob::OpenSource(*m_source, request.mediaPath, request.track, outcome)) {
         return false;
     }
     if (m_source->PrepareAudioSample(m_format, request.sampleFormat) != 0) {
