@@ -83,8 +83,7 @@ TEST_F(SegmentListFiles, AListFileFillsTheListOrIsRefusedWhole) {
          {},
          {},
          "Line 3 of "},
-        {"too-long.txt", "1\t2\ta\n50\t70\tb\n", {}, {}, "Line 2 of "},
-        {"broken.csv", "start,end,name\n1,2,\"open\n", {}, {}, "Line 2 of "},
+        // The readers' other refusals are their own tests'; the panel shows each alike.
         {"empty.csv", "", {}, {}, "the list holds no segment"},
     };
     for (const auto& c : cases) {
