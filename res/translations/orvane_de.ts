@@ -59,10 +59,6 @@
         <translation>Die Konvertierung kann nicht gestartet werden!</translation>
     </message>
     <message>
-        <source>%1 samples were louder than the chosen format can hold and were clipped. Choose &quot;32-bit float&quot; under More to keep every sample as it is.</source>
-        <translation>%1 Samples waren lauter, als das gewählte Format fassen kann, und wurden abgeschnitten. Wählen Sie unter „Mehr“ das Format „32 Bit Gleitkomma“, um jedes Sample unverändert zu behalten.</translation>
-    </message>
-    <message>
         <source>Can not convert %1: %2</source>
         <translation>%1 kann nicht konvertiert werden: %2</translation>
     </message>
@@ -77,6 +73,10 @@
     <message>
         <source>Can not convert %1: no sound could be read from the Start Time on, although the file has sound there.</source>
         <translation>%1 kann nicht konvertiert werden: Ab der Startzeit ließ sich kein Ton lesen, obwohl die Datei dort Ton enthält.</translation>
+    </message>
+    <message>
+        <source>%1 samples were louder than this format can hold and were clipped; &quot;32-bit float&quot; keeps them whole.</source>
+        <translation>%1 Samples waren lauter, als dieses Format fassen kann, und wurden abgeschnitten; „32 Bit Gleitkomma“ behält sie unverändert.</translation>
     </message>
 </context>
 <context>
@@ -144,6 +144,57 @@
     <message>
         <source>More ▸</source>
         <translation>Mehr ▸</translation>
+    </message>
+    <message>
+        <source>More ▸ •</source>
+        <translation>Mehr ▸ •</translation>
+    </message>
+    <message>
+        <source>The panel has a note on the last conversion</source>
+        <translation>Der Bereich enthält einen Hinweis zur letzten Umwandlung</translation>
+    </message>
+    <message>
+        <source>Less</source>
+        <translation>Weniger</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>Mehr</translation>
+    </message>
+</context>
+<context>
+    <name>DialogAccessibility</name>
+    <message>
+        <source>Media file</source>
+        <translation>Mediendatei</translation>
+    </message>
+    <message>
+        <source>The open file and where the preview is</source>
+        <translation>Die geöffnete Datei und die Stelle der Vorschau</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>Where the preview plays, from the start to the end of the file</source>
+        <translation>Wo die Vorschau spielt, vom Anfang bis zum Ende der Datei</translation>
+    </message>
+    <message>
+        <source>Start Time mark</source>
+        <translation>Marke Startzeit</translation>
+    </message>
+    <message>
+        <source>End Time mark</source>
+        <translation>Marke Endzeit</translation>
+    </message>
+    <message>
+        <source>Output File</source>
+        <translation>Ausgabedatei</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
     </message>
 </context>
 <context>
@@ -336,6 +387,30 @@ Oder die Datei ist beschädigt.</translation>
         <source>Without it the last buffer is written whole, up to 52 ms past the End mark</source>
         <translation>Ohne diese Option wird der letzte Puffer ganz geschrieben, bis zu 52 ms über die Endmarke hinaus</translation>
     </message>
+    <message>
+        <source>Waveform</source>
+        <translation>Wellenform</translation>
+    </message>
+    <message>
+        <source>Left and Right move the playhead one frame (10 ms without a picture); I and O set the Start and End marks there</source>
+        <translation>Links und Rechts bewegen die Abspielposition um ein Bild (10 ms ohne Bild); I und O setzen dort die Anfangs- und Endmarke</translation>
+    </message>
+    <message>
+        <source>Start one frame earlier</source>
+        <translation>Anfang ein Bild früher</translation>
+    </message>
+    <message>
+        <source>Start one frame later</source>
+        <translation>Anfang ein Bild später</translation>
+    </message>
+    <message>
+        <source>End one frame earlier</source>
+        <translation>Ende ein Bild früher</translation>
+    </message>
+    <message>
+        <source>End one frame later</source>
+        <translation>Ende ein Bild später</translation>
+    </message>
 </context>
 <context>
     <name>PreviewPlayer</name>
@@ -393,6 +468,205 @@ Weitere Decoder finden Sie auf unserer Website.</translation>
     <message>
         <source>Close</source>
         <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation>Vorschau</translation>
+    </message>
+    <message>
+        <source>The media file playing; the Menu key opens Play, Pause, Stop, Full screen and Close</source>
+        <translation>Die spielende Mediendatei; die Menütaste öffnet Wiedergabe, Pause, Stopp, Vollbild und Schließen</translation>
+    </message>
+    <message>
+        <source>Picture</source>
+        <translation>Bild</translation>
+    </message>
+</context>
+<context>
+    <name>QMessageBoxMessages</name>
+    <message>
+        <source>Replace all</source>
+        <translation>Alle ersetzen</translation>
+    </message>
+    <message>
+        <source>Skip existing</source>
+        <translation>Vorhandene überspringen</translation>
+    </message>
+</context>
+<context>
+    <name>SegmentController</name>
+    <message>
+        <source>The Start Time is bigger than the End Time!</source>
+        <translation>Die Startzeit liegt nach der Endzeit!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>CSV (*.csv);;Labels (*.txt);;CUE sheet (*.cue)</source>
+        <translation>CSV (*.csv);;Marken (*.txt);;CUE-Datei (*.cue)</translation>
+    </message>
+    <message>
+        <source>Open a cut list</source>
+        <translation>Schnittliste öffnen</translation>
+    </message>
+    <message>
+        <source>Can not read %1: %2</source>
+        <translation>%1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>Line %1 of %2: %3
+The list was not opened.</source>
+        <translation>Zeile %1 von %2: %3
+Die Liste wurde nicht geöffnet.</translation>
+    </message>
+    <message>
+        <source>%1: %2
+The list was not opened.</source>
+        <translation>%1: %2
+Die Liste wurde nicht geöffnet.</translation>
+    </message>
+    <message>
+        <source>Save the cut list</source>
+        <translation>Schnittliste speichern</translation>
+    </message>
+    <message>
+        <source>The list can not be saved as %1: %2</source>
+        <translation>Die Liste kann nicht als %1 gespeichert werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 exists. Do you want to replace it?</source>
+        <translation>%1 ist bereits vorhanden. Möchten Sie die Datei ersetzen?</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+    <message>
+        <source>Can not write %1: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>segment %1 of %2</source>
+        <translation>Abschnitt %1 von %2</translation>
+    </message>
+    <message>
+        <source>Export the segments into one file</source>
+        <translation>Abschnitte in eine Datei exportieren</translation>
+    </message>
+    <message>
+        <source>Wav file (*.wav)</source>
+        <translation>WAV-Datei (*.wav)</translation>
+    </message>
+    <message>
+        <source>Export the segments into a folder</source>
+        <translation>Abschnitte in einen Ordner exportieren</translation>
+    </message>
+    <message>
+        <source>These files exist:
+%1
+
+Replace them all, or skip them and write the others?</source>
+        <translation>Diese Dateien sind bereits vorhanden:
+%1
+
+Alle ersetzen, oder sie überspringen und nur die anderen schreiben?</translation>
+    </message>
+</context>
+<context>
+    <name>SegmentPanel</name>
+    <message>
+        <source>Segments</source>
+        <translation>Abschnitte</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Anfang</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>Ende</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>Länge</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Note</source>
+        <translation>Hinweis</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>The Start and End marks become a segment</source>
+        <translation>Die Anfangs- und Endmarke werden ein Abschnitt</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Entfernen</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Leeren</translation>
+    </message>
+    <message>
+        <source>overlaps</source>
+        <translation>überlappt</translation>
+    </message>
+    <message>
+        <source>This segment shares time with another one</source>
+        <translation>Dieser Abschnitt überschneidet sich mit einem anderen</translation>
+    </message>
+    <message>
+        <source>Chapters</source>
+        <translation>Kapitel</translation>
+    </message>
+    <message>
+        <source>The list becomes the file&apos;s chapters</source>
+        <translation>Die Liste wird zu den Kapiteln der Datei</translation>
+    </message>
+    <message>
+        <source>Open list…</source>
+        <translation>Liste öffnen…</translation>
+    </message>
+    <message>
+        <source>A cut list: CSV, a label file or a CUE sheet</source>
+        <translation>Eine Schnittliste: CSV, eine Markendatei oder eine CUE-Datei</translation>
+    </message>
+    <message>
+        <source>Save list…</source>
+        <translation>Liste speichern…</translation>
+    </message>
+    <message>
+        <source>File names</source>
+        <translation>Dateinamen</translation>
+    </message>
+    <message>
+        <source>{n} the number, {name} the name, {start} the start, {file} the media file&apos;s name; {n:02} gives at least two digits</source>
+        <translation>{n} die Nummer, {name} der Name, {start} der Anfang, {file} der Name der Mediendatei; {n:02} gibt mindestens zwei Ziffern</translation>
+    </message>
+    <message>
+        <source>Join into one file</source>
+        <translation>In eine Datei zusammenfügen</translation>
+    </message>
+    <message>
+        <source>The segments one after another in one file, with a cue point at the start of each</source>
+        <translation>Die Abschnitte nacheinander in einer Datei, mit einer Cue-Marke am Anfang jedes Abschnitts</translation>
+    </message>
+    <message>
+        <source>Write the place in the source (bext)</source>
+        <translation>Die Stelle in der Quelle schreiben (bext)</translation>
+    </message>
+    <message>
+        <source>Export segments…</source>
+        <translation>Abschnitte exportieren…</translation>
     </message>
 </context>
 <context>

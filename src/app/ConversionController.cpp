@@ -12,6 +12,7 @@
 #include "MediaController.h"
 #include "OutputPathRules.h"
 #include "PanelController.h"
+#include "PrecisionPanel.h"
 #include "ProfileSettings.h"
 #include "UserMessages.h"
 
@@ -38,6 +39,8 @@ ConversionController::ConversionController(ConverterDialog& dialog, const MediaC
             &ConversionController::OnJobRunning);
     connect(m_bridge.get(), &JobObserverBridge::JobProgress, &m_dialog,
             &ConverterDialog::ShowProgress);
+    connect(m_bridge.get(), &JobObserverBridge::JobSegment, this,
+            &ConversionController::segmentStarted);
     connect(m_bridge.get(), &JobObserverBridge::JobFinished, this,
             &ConversionController::OnJobFinished);
 }
@@ -125,8 +128,31 @@ void ConversionController::OnConvert() {
     }
     m_active = true;
     m_stopRequested = false;
+    m_segments = false;
+    // What the last conversion clipped no longer applies.
+    m_dialog.Panel()->ShowFormatNote(QString());
+    m_dialog.ShowPanelNews(false);
     m_jobMedia = media;
     m_jobOutput = output;
+}
+
+bool ConversionController::StartSegments(const SegmentRequest& request) {
+    if (m_closing || m_active || m_job->IsBusy()) {
+        return false;
+    }
+    if (!m_job->StartSegments(request)) {
+        m_messages.Show(&m_dialog, tr("can not begin thread!"), QCoreApplication::applicationName(),
+                        UserMessages::Buttons::Ok);
+        return false;
+    }
+    m_active = true;
+    m_stopRequested = false;
+    m_segments = true;
+    m_dialog.Panel()->ShowFormatNote(QString());
+    m_dialog.ShowPanelNews(false);
+    m_jobMedia = QFile::decodeName(request.mediaPath.c_str());
+    m_jobOutput.clear();
+    return true;
 }
 
 void ConversionController::OnJobRunning() {
@@ -146,15 +172,18 @@ void ConversionController::OnJobFinished(const JobOutcome& outcome) {
         case JobOutcome::Status::Stopped:
         case JobOutcome::Status::SizeLimit:
             // Only a path that a conversion wrote to is offered again next time.
-            m_writtenPath = m_jobOutput;
+            if (!m_segments) {
+                m_writtenPath = m_jobOutput;
+            }
             StorePath();
-            if (outcome.clippedSamples > 0 && !m_closing) {
-                m_messages.Show(
-                    &m_dialog,
-                    tr("%1 samples were louder than the chosen format can hold and were clipped. "
-                       "Choose \"32-bit float\" under More to keep every sample as it is.")
-                        .arg(QLocale().toString(static_cast<qlonglong>(outcome.clippedSamples))),
-                    tr("Warning"), UserMessages::Buttons::Ok, UserMessages::Icon::Exclamation);
+            if (outcome.clippedSamples > 0) {
+                // A successful conversion ends without a box: the panel says what was
+                // clipped, and More shows that there is something to read there.
+                m_dialog.Panel()->ShowFormatNote(
+                    tr("%1 samples were louder than this format can hold and were clipped; "
+                       "\"32-bit float\" keeps them whole.")
+                        .arg(QLocale().toString(static_cast<qlonglong>(outcome.clippedSamples))));
+                m_dialog.ShowPanelNews(true);
             }
             break;
         case JobOutcome::Status::OpenFailed:

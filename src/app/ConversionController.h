@@ -30,6 +30,9 @@ class ConversionController final : public QObject {
     void InitOutputPath();
     void OnConvert();
     void OnBrowse();
+    // Starts an export of segments on the conversion's worker; Convert (then Stop) ends it.
+    // False, with the user told, when it can not start.
+    bool StartSegments(const SegmentRequest& request);
 
     // From a successful start until the job's end has reached the GUI thread.
     bool IsActive() const { return m_active; }
@@ -47,6 +50,8 @@ class ConversionController final : public QObject {
   signals:
     // A conversion job has ended and its file is finished (or was never made).
     void conversionEnded(const JobOutcome& outcome);
+    // The running export of segments starts cutting segment `number` of `count`.
+    void segmentStarted(int number, int count);
     // Nothing runs any more.
     void idle();
 
@@ -71,4 +76,6 @@ class ConversionController final : public QObject {
     bool m_active = false;
     bool m_stopRequested = false;
     bool m_closing = false;
+    // The running job exports segments: no single output path to remember.
+    bool m_segments = false;
 };

@@ -17,6 +17,7 @@ class MediaProber;
 class PanelController;
 class PreviewPlayer;
 class ProfileSettings;
+class SegmentController;
 class UserMessages;
 class WindowOrder;
 
@@ -53,6 +54,7 @@ class ConverterSession final : public QObject {
     PreviewPlayer& Preview() const { return *m_preview; }
     ConversionController& Conversion() const { return *m_conversion; }
     PanelController& PanelWork() const { return *m_panel; }
+    SegmentController& SegmentWork() const { return *m_segments; }
     WindowOrder& Windows() const { return *m_windows; }
 
     void OnHelp();
@@ -72,6 +74,7 @@ class ConverterSession final : public QObject {
     std::unique_ptr<MediaController> m_media;
     std::unique_ptr<ConversionController> m_conversion;
     std::unique_ptr<PanelController> m_panel;
+    std::unique_ptr<SegmentController> m_segments;
     std::unique_ptr<WindowOrder> m_windows;
     bool m_closing = false;
     int m_result = 0;

@@ -58,6 +58,9 @@ void JobObserverBridge::Deliver() {
             case Report::Kind::Running:
                 emit JobRunning();
                 break;
+            case Report::Kind::Segment:
+                emit JobSegment(report.position, report.count);
+                break;
             case Report::Kind::Progress:
                 emit JobProgress(report.position);
                 break;
@@ -117,6 +120,13 @@ void JobObserverBridge::OnJobNotice(const JobNotice& notice) {
     report.pending = pending;
     Post(std::move(report));
     pending->Wait();
+}
+
+void JobObserverBridge::OnJobSegment(int number, int count) {
+    Report report(Report::Kind::Segment);
+    report.position = number;
+    report.count = count;
+    Post(std::move(report));
 }
 
 void JobObserverBridge::OnJobFinished(const JobOutcome& outcome) {

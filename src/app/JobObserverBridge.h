@@ -33,6 +33,7 @@ class JobObserverBridge final : public QObject, public JobObserver {
     void OnJobRunning() override;
     void OnJobProgress(int position) override;
     void OnJobNotice(const JobNotice& notice) override;
+    void OnJobSegment(int number, int count) override;
     void OnJobFinished(const JobOutcome& outcome) override;
 
     // GUI thread: while set, worker messages are not shown and the worker goes on at
@@ -47,17 +48,20 @@ class JobObserverBridge final : public QObject, public JobObserver {
   signals:
     void JobRunning();
     void JobProgress(int position);
+    // An export of segments starts cutting segment `number` (from 1) of `count`.
+    void JobSegment(int number, int count);
     void JobFinished(const JobOutcome& outcome);
 
   private:
     struct Pending;
     struct Report {
-        enum class Kind { Running, Progress, Message, Finished };
+        enum class Kind { Running, Progress, Segment, Message, Finished };
         Report() = default;
         explicit Report(Kind k) : kind(k) {}
 
         Kind kind = Kind::Running;
         int position = 0;
+        int count = 0;
         QString text;
         QString caption;
         std::shared_ptr<Pending> pending;

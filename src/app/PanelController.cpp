@@ -99,6 +99,12 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
             [this] { m_activeMark = Mark::End; });
     connect(panel, &PrecisionPanel::seekRequested, this,
             [this](int64_t rt) { m_preview.SeekTo(rt); });
+    connect(panel, &PrecisionPanel::playheadStepRequested, this, [this](int steps) {
+        if (m_preview.IsOpen()) {
+            m_preview.SeekTo(std::clamp(m_preview.Position() + steps * m_media.NudgeStep(),
+                                        int64_t{0}, m_media.Duration()));
+        }
+    });
     connect(panel, &PrecisionPanel::playSelectionClicked, this, &PanelController::PlaySelection);
     connect(panel, &PrecisionPanel::loopToggled, this, &PanelController::SetLooping);
     connect(panel, &PrecisionPanel::playStartClicked, this, &PanelController::PlayStart);
@@ -120,6 +126,7 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
             [this](bool on) { m_settings.WriteProfileInt(kSection, kExactEndKey, on ? 1 : 0); });
     connect(&m_dialog, &ConverterDialog::panelToggled, this, [this](bool open) {
         m_settings.WriteProfileInt(kSection, kPanelKey, open ? 1 : 0);
+        PlacePreview();
         if (open && !m_waveform) {
             StartWaveform();
         }
@@ -132,6 +139,13 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
     panel->ShowModernHeader(StoredModernHeader(m_settings));
     panel->ShowExactEnd(StoredExactEnd(m_settings));
     m_dialog.ShowPanel(m_settings.GetProfileInt(kSection, kPanelKey, 0) != 0);
+    PlacePreview();
+}
+
+void PanelController::PlacePreview() {
+    // The dialog with its panel is tall: the picture may be larger beside it.
+    m_preview.SetRoom(m_dialog.IsPanelOpen() ? PreviewGeometry::Room::Largest
+                                             : PreviewGeometry::Room::AboveFirst);
 }
 
 PanelController::~PanelController() = default;

@@ -62,6 +62,8 @@ class PanelController final : public QObject {
     // order.
     bool Audition(int64_t from, int64_t to, bool loop);
     void ShowMessage(const QString& text);
+    // The preview's window where the dialog, with or without its panel, leaves it most room.
+    void PlacePreview();
 
     ConverterDialog& m_dialog;
     MediaController& m_media;

@@ -2,16 +2,20 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 
 #include "MediaTime.h"
+#include "SegmentNames.h"
 
 namespace {
 
 constexpr const char* kForms =
     "Usage: orvane-extract [options] INPUT [OUTPUT]\n"
     "       orvane-extract [options] -d DIR INPUT...\n"
+    "       orvane-extract --segments LIST|--split-chapters|--split-silence[=DB,S,MARGIN]\n"
+    "                      [-d DIR [--name PATTERN] | --join OUTPUT] [--bext] INPUT\n"
     "INPUT - reads standard input.\n"
     "TIME: seconds with a fraction (12.5) or [[H:]M:]S[.fff] (1:02:03.5), counted from the "
     "start of the file.";
@@ -59,6 +63,12 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
     bool wholeBuffers = false;
     bool probe = false;
     bool json = false;
+    std::string segmentList;
+    bool splitChapters = false;
+    std::string splitSilence;
+    std::string joinOutput;
+    std::string namePattern = SegmentNames::kDefaultPattern;
+    bool bext = false;
     app.add_option("INPUT", positionals,
                    "the video or audio file (- for standard input), then the WAV file "
                    "(default: INPUT with the extension .wav); with -d, any number of inputs")
@@ -88,6 +98,26 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
     app.add_flag("--whole-buffers", wholeBuffers,
                  "end a cut as the converter dialog does by default: the last 5000-byte buffer "
                  "is written whole, up to 52 ms past the end mark");
+    app.add_option("--segments", segmentList,
+                   "cut the segments of a list file: CSV (start,end,name), tab-separated labels "
+                   "(start, end, label in seconds) or a CUE sheet")
+        ->type_name("LIST");
+    app.add_flag("--split-chapters", splitChapters, "cut the file's chapters");
+    app.add_option("--split-silence", splitSilence,
+                   "cut the sound between silences quieter than DB dBFS (default -50) for at "
+                   "least S seconds (default 2), keeping MARGIN seconds (default 0.25)")
+        ->type_name("DB,S,MARGIN")
+        ->expected(0, 1);
+    app.add_option("--join", joinOutput,
+                   "put the segments one after another into this one WAV file, with a cue point "
+                   "at the start of each")
+        ->type_name("OUTPUT");
+    app.add_option("--name", namePattern,
+                   "the segments' file names: {file}, {n} or {n:02}, {name}, {start} (default "
+                   "\"{file} {n:02} {name}\")")
+        ->type_name("PATTERN");
+    app.add_flag("--bext", bext,
+                 "write where each segment lies in the source (a Broadcast WAV bext chunk)");
     app.add_flag("-y,--yes", yes, "replace an existing OUTPUT without asking");
     app.add_flag("-q,--quiet", quiet, "no progress display");
     CLI::Option* probeOption = app.add_flag(
@@ -120,6 +150,56 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
 
     ExtractArguments result;
     const bool batch = app.count("--output-dir") > 0;
+    const int sources = (app.count("--segments") > 0 ? 1 : 0) + (splitChapters ? 1 : 0) +
+                        (app.count("--split-silence") > 0 ? 1 : 0);
+    if (sources > 1) {
+        return UsageError("--segments, --split-chapters and --split-silence go one at a time");
+    }
+    if (sources == 0 && (app.count("--join") > 0 || app.count("--name") > 0 || bext)) {
+        return UsageError("--join, --name and --bext go with segments");
+    }
+    if (sources == 1) {
+        if (positionals.size() != 1 || positionals[0] == AudioStreamSource::kStandardInput) {
+            return UsageError("segments are cut from one INPUT file");
+        }
+        if (app.count("--start") > 0 || app.count("--end") > 0) {
+            return UsageError("-s and -e do not go with segments; each has its own marks");
+        }
+        if (app.count("--join") > 0 && (batch || app.count("--name") > 0)) {
+            return UsageError("--join writes one file: -d and --name do not go with it");
+        }
+        if (app.count("--split-silence") > 0 && !splitSilence.empty()) {
+            double db = 0;
+            double length = 0;
+            double margin = 0;
+            char end = 0;
+            if (std::sscanf(splitSilence.c_str(), "%lf,%lf,%lf%c", &db, &length, &margin, &end) !=
+                    3 ||
+                length <= 0 || margin < 0 || db >= 0) {
+                return UsageError("--split-silence takes DB,SECONDS,MARGIN, such as -50,2,0.25");
+            }
+            result.silenceDb = db;
+            result.silenceLength = MediaTime::FromSeconds(length);
+            result.silenceMargin = MediaTime::FromSeconds(margin);
+        }
+        result.segments = app.count("--segments") > 0 ? SegmentSource::List
+                          : splitChapters             ? SegmentSource::Chapters
+                                                      : SegmentSource::Silence;
+        result.segmentList = segmentList;
+        result.joinOutput = joinOutput;
+        result.namePattern = namePattern;
+        result.bext = bext;
+        result.inputs.push_back(positionals[0]);
+        result.outputDir = batch ? folder : std::string();
+        result.yes = yes;
+        result.quiet = quiet;
+        result.json = json;
+        result.track = track;
+        result.sampleFormat = *SampleFormats::Parse(format);
+        result.header = header == "modern" ? WavHeaderKind::Modern : WavHeaderKind::Classic;
+        result.action = probe ? Action::Probe : Action::Segments;
+        return result;
+    }
     if (batch) {
         if (folder.empty()) {
             return UsageError("--output-dir needs a folder");

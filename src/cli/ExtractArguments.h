@@ -15,7 +15,8 @@ class ExtractArguments {
     enum class Action {
         Convert,
         Probe,
-        Exit,  // help, version or a usage error: print the texts and end with exitCode
+        Segments,  // many cuts of one INPUT: from a list, its chapters or its silences
+        Exit,      // help, version or a usage error: print the texts and end with exitCode
     };
 
     static constexpr int kUsageError = 2;
@@ -48,4 +49,16 @@ class ExtractArguments {
     bool yes = false;
     bool quiet = false;
     bool json = false;
+
+    // Where the segments come from: a cut list file, the file's chapters, its silences.
+    enum class SegmentSource { None, List, Chapters, Silence };
+    SegmentSource segments = SegmentSource::None;
+    std::string segmentList;
+    // --split-silence's threshold (dBFS), shortest silence and margin (media time).
+    double silenceDb = -50;
+    int64_t silenceLength = 20'000'000;
+    int64_t silenceMargin = 2'500'000;
+    std::string joinOutput;  // set: the segments go into this one file
+    std::string namePattern;
+    bool bext = false;
 };

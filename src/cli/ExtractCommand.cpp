@@ -11,6 +11,7 @@
 #include "FfmpegAudioSource.h"
 #include "MediaTime.h"
 #include "ProgressLine.h"
+#include "SegmentCommand.h"
 #include "StopSignals.h"
 
 namespace fs = std::filesystem;
@@ -133,7 +134,12 @@ int ExtractCommand::Run(const std::vector<std::string>& argv) {
             m_console.Err() << args.errText << std::flush;
             return args.exitCode;
         case ExtractArguments::Action::Probe:
+            if (args.segments != ExtractArguments::SegmentSource::None) {
+                return SegmentCommand(m_console, m_factory).Probe(args);
+            }
             return Probe(args);
+        case ExtractArguments::Action::Segments:
+            return SegmentCommand(m_console, m_factory).Run(args);
         case ExtractArguments::Action::Convert:
             break;
     }
@@ -190,6 +196,9 @@ int ExtractCommand::Probe(const ExtractArguments& args) {
         for (const AudioTrack& t : tracks) {
             out << TrackText(t) << "\n";
         }
+        for (size_t i = 0; i < info.chapters.size(); ++i) {
+            out << "Chapter " << SegmentCommand::SegmentText(i + 1, info.chapters[i]) << "\n";
+        }
         out << std::flush;
         return kExitOk;
     }
@@ -224,6 +233,13 @@ int ExtractCommand::Probe(const ExtractArguments& args) {
     probe["primary"] =
         primary > 0 ? nlohmann::ordered_json(primary) : nlohmann::ordered_json(nullptr);
     probe["tracks"] = list;
+    nlohmann::ordered_json chapters = nlohmann::ordered_json::array();
+    for (const Segment& c : info.chapters) {
+        chapters.push_back({{"start", Milliseconds(c.start) / 1000.0},
+                            {"end", Milliseconds(c.end) / 1000.0},
+                            {"title", c.name}});
+    }
+    probe["chapters"] = chapters;
     probe["output"] = {
         {"track", chosen},
         {"format", SampleFormats::WrittenName(format.wFormatTag, format.wBitsPerSample)},

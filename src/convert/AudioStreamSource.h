@@ -49,6 +49,11 @@ class AudioStreamSource {
     // the start's; false when the source cannot tell its samples' times (the caller then
     // counts the frames itself).
     virtual bool SetEnd(int64_t /*rtEnd*/) { return false; }
+    // The sample frame a mark at rt picks in a stream of `rate` frames a second: the
+    // nearest, as Seek and SetEnd pick theirs. Only differences between marks count.
+    virtual int64_t FrameAt(int64_t rt, uint32_t rate) const {
+        return (static_cast<__int128>(rt) * rate + 5'000'000) / 10'000'000;
+    }
     // Places the next decoded bytes at the start of buffer (AUDIO_BUFFER_SIZE bytes)
     // and returns their count, or kEndOfStream. A read failure ends the stream.
     virtual long FillAudioBuffer(uint8_t* buffer) = 0;

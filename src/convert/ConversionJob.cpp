@@ -30,6 +30,23 @@ bool ConversionJob::Start(const ConversionRequest& request) {
     }
     Join();
     m_request = request;
+    m_bSegments = false;
+    return StartWorker();
+}
+
+bool ConversionJob::StartSegments(const SegmentRequest& request) {
+    if (m_bBusy.load()) {
+        return false;
+    }
+    Join();
+    m_segments = request;
+    m_request = ConversionRequest{};
+    m_request.mediaPath = request.mediaPath;
+    m_bSegments = true;
+    return StartWorker();
+}
+
+bool ConversionJob::StartWorker() {
     m_nLastPosition = -1;
     m_rtConverted.store(0);
     // Set here rather than on the worker, so that a stop requested before the
@@ -73,7 +90,11 @@ int ConversionJob::ProgressPosition(int64_t count, int64_t budget) {
 }
 
 void ConversionJob::Notify(JobNotice::Kind kind) {
-    m_observer.OnJobNotice(JobNotice{kind, m_request.outputPath});
+    Notify(kind, m_request.outputPath);
+}
+
+void ConversionJob::Notify(JobNotice::Kind kind, const std::string& path) {
+    m_observer.OnJobNotice(JobNotice{kind, path});
 }
 
 void ConversionJob::SendProgress(int position) {
@@ -95,19 +116,37 @@ void ConversionJob::ConvertThreadProc() {
 }
 
 JobOutcome ConversionJob::RunConversion() {
+    if (m_bSegments) {
+        SegmentExport::Hooks hooks;
+        hooks.progress = [this](int position) { SendProgress(position); };
+        hooks.segment = [this](int number, int count) { m_observer.OnJobSegment(number, count); };
+        hooks.notice = [this](JobNotice::Kind kind, const std::string& path) {
+            Notify(kind, path);
+        };
+        hooks.stopAsked = [this] { return m_bStop.load() == 1; };
+        return SegmentExport(m_factory, hooks, m_nMaxDataBytes).Run(m_segments);
+    }
     JobOutcome outcome;
     std::unique_ptr<AudioStreamSource> source = m_factory();
-    const int r = source->OpenAudioStream(m_request.mediaPath, m_request.track);
-    if (r != 0) {
-        outcome.status = r == AudioStreamSource::kNoSuchTrack ? JobOutcome::Status::NoSuchTrack
-                                                              : JobOutcome::Status::OpenFailed;
-        outcome.reason = source->LastError();
-        outcome.trackCount = static_cast<int>(source->Tracks().size());
+    if (!OpenSource(*source, m_request.mediaPath, m_request.track, outcome)) {
         return outcome;
     }
     outcome = ConvertToWav(*source);
     source->Release();
     return outcome;
+}
+
+bool ConversionJob::OpenSource(AudioStreamSource& source, const std::string& path, int track,
+                               JobOutcome& outcome) {
+    const int r = source.OpenAudioStream(path, track);
+    if (r != 0) {
+        outcome.status = r == AudioStreamSource::kNoSuchTrack ? JobOutcome::Status::NoSuchTrack
+                                                              : JobOutcome::Status::OpenFailed;
+        outcome.reason = source.LastError();
+        outcome.trackCount = static_cast<int>(source.Tracks().size());
+        return false;
+    }
+    return true;
 }
 
 JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {

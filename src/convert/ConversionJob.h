@@ -11,6 +11,7 @@
 #include "AudioStreamSource.h"
 #include "JobObserver.h"
 #include "SampleFormat.h"
+#include "SegmentExport.h"
 #include "WavWriter.h"
 
 // Where a cut with an end mark ends.
@@ -63,6 +64,8 @@ struct JobOutcome {
     int trackCount = 0;     // the file's audio tracks, for NoSuchTrack
     // Samples of a floating-point stream that integer output clipped.
     int64_t clippedSamples = 0;
+    // Files an export of segments finished.
+    int filesWritten = 0;
 };
 
 // One conversion on a worker thread of its own: opens the audio stream, seeks to
@@ -81,6 +84,9 @@ class ConversionJob {
     // Starts the worker; false when a job is still running or its thread has not
     // been joined yet, or when no thread could be started.
     bool Start(const ConversionRequest& request);
+    // The same for an export of segments, reported as one conversion (with the segment
+    // being cut told as it starts).
+    bool StartSegments(const SegmentRequest& request);
     // Asks the running job to stop after its current buffer. Safe from any thread,
     // and from a signal handler (one lock-free atomic store).
     void RequestStop() { m_bStop.store(1); }
@@ -102,18 +108,25 @@ class ConversionJob {
     static int64_t ExactBudget(int64_t rtStart, int64_t rtEnd, const AudioFormat& format);
     // 1000 x count / budget, truncated toward zero, at most 1000.
     static int ProgressPosition(int64_t count, int64_t budget);
+    // Opens the track of the file; on failure, says why in outcome.
+    static bool OpenSource(AudioStreamSource& source, const std::string& path, int track,
+                           JobOutcome& outcome);
 
   private:
+    bool StartWorker();
     void ConvertThreadProc();
     JobOutcome RunConversion();
     JobOutcome ConvertToWav(AudioStreamSource& source);
     void SendProgress(int position);
-    // Tells the user about the output file and waits until they have seen it.
+    // Tells the user about an output file and waits until they have seen it.
     void Notify(JobNotice::Kind kind);
+    void Notify(JobNotice::Kind kind, const std::string& path);
 
     SourceFactory m_factory;
     JobObserver& m_observer;
     ConversionRequest m_request;
+    SegmentRequest m_segments;
+    bool m_bSegments = false;
     std::thread m_thread;
     // 1: no job runs or a stop was requested; 0: a job runs.
     std::atomic<int> m_bStop{1};

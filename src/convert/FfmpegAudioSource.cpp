@@ -27,8 +27,6 @@ using LibavFile::TimelineOf;
 
 // Invalid data from the demuxer is skipped; this many in a row end the stream.
 static constexpr int kMaxBadReadsInRow = 64;
-// A bisection of the file's bytes stops when the span is this small.
-static constexpr int64_t kByteSearchStep = 64 * 1024;
 
 AudioSourceFactory FfmpegAudioSource::Factory() {
     return [] { return std::make_unique<FfmpegAudioSource>(); };
@@ -98,17 +96,8 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
         m_fmt->streams[i]->discard =
             static_cast<int>(i) == m_nStream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     }
-    AVStream* st = m_fmt->streams[m_nStream];
-    m_dec = avcodec_alloc_context3(codec);
-    if (m_dec == nullptr) {
-        return Fail(AVERROR(ENOMEM), "cannot allocate the decoder");
-    }
-    r = avcodec_parameters_to_context(m_dec, st->codecpar);
-    if (r >= 0) {
-        m_dec->pkt_timebase = st->time_base;
-        r = avcodec_open2(m_dec, codec, nullptr);
-    }
-    if (r < 0) {
+    m_codec = codec;
+    if ((r = OpenDecoder()) < 0) {
         return Fail(r, std::string("cannot open the ") + codec->name + " decoder");
     }
     m_pkt = av_packet_alloc();
@@ -179,6 +168,10 @@ int64_t FfmpegAudioSource::SampleAt(int64_t rt) const {
            m_nLead;
 }
 
+int64_t FfmpegAudioSource::FrameAt(int64_t rt, uint32_t rate) const {
+    return m_dec != nullptr ? SampleAt(rt) : AudioStreamSource::FrameAt(rt, rate);
+}
+
 bool FfmpegAudioSource::SetEnd(int64_t rtEnd) {
     if (m_dec == nullptr) {
         return false;
@@ -215,7 +208,7 @@ int FfmpegAudioSource::Seek(int64_t rtStart) {
         if (r < 0 && m_fmt->pb != nullptr && (m_fmt->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0) {
             // libavformat's search can fail part way on some MPEG files (sparse timestamps
             // in silent stretches), and leave the file anywhere.
-            r = SeekByBytes(seekPts);
+            r = LibavFile::SeekByBytes(m_fmt, m_nStream, m_pkt, seekPts);
         }
     }
     if (r < 0) {
@@ -226,48 +219,42 @@ int FfmpegAudioSource::Seek(int64_t rtStart) {
     return 0;
 }
 
-int FfmpegAudioSource::SeekByBytes(int64_t pts) {
-    const int64_t size = avio_size(m_fmt->pb);
-    int64_t low = 0;
-    int64_t high = size;
-    while (high - low > kByteSearchStep) {
-        const int64_t middle = low + (high - low) / 2;
-        const int64_t found = FirstPtsFrom(middle);
-        if (found != AV_NOPTS_VALUE && found <= pts) {
-            low = middle;
-        } else {
-            high = middle;
-        }
+int FfmpegAudioSource::OpenDecoder() {
+    const AVStream* st = m_fmt->streams[m_nStream];
+    AVCodecContext* dec = avcodec_alloc_context3(m_codec);
+    if (dec == nullptr) {
+        return AVERROR(ENOMEM);
     }
-    // From the start of the file at worst: the target is then reached by decoding.
-    return av_seek_frame(m_fmt, -1, low, AVSEEK_FLAG_BYTE);
-}
-
-int64_t FfmpegAudioSource::FirstPtsFrom(int64_t bytePos) {
-    if (av_seek_frame(m_fmt, -1, bytePos, AVSEEK_FLAG_BYTE) < 0) {
-        return AV_NOPTS_VALUE;
+    int r = avcodec_parameters_to_context(dec, st->codecpar);
+    if (r >= 0) {
+        dec->pkt_timebase = st->time_base;
+        r = avcodec_open2(dec, m_codec, nullptr);
     }
-    int64_t pts = AV_NOPTS_VALUE;
-    for (int reads = 0; reads < 64 && pts == AV_NOPTS_VALUE; ++reads) {
-        if (av_read_frame(m_fmt, m_pkt) < 0) {
-            break;
-        }
-        if (m_pkt->stream_index == m_nStream) {
-            pts = m_pkt->pts;
-        }
-        av_packet_unref(m_pkt);
+    if (r < 0) {
+        avcodec_free_context(&dec);
+        return r;
     }
-    return pts;
+    // Replaced only once the new one is open, so that a failure keeps the old one.
+    avcodec_free_context(&m_dec);
+    m_dec = dec;
+    m_bDecoderUsed = false;
+    return 0;
 }
 
 void FfmpegAudioSource::Restart() {
     FreeQueued();
-    avcodec_flush_buffers(m_dec);
+    // A flush keeps the state of decoders that draw from a random generator (AC-3's
+    // dither, AAC's noise substitution): a new decoder makes a seek decode exactly as a
+    // freshly opened file does, so every cut of the same marks holds the same samples.
+    if (!m_bDecoderUsed || OpenDecoder() < 0) {
+        avcodec_flush_buffers(m_dec);
+    }
     m_pending.clear();
     m_nPendingPos = 0;
     m_bPositioned = false;
     m_deviations.clear();
     m_bInputDone = false;
+    m_bEnded = false;
     m_bPastEnd = false;
 }
 
@@ -352,6 +339,7 @@ bool FfmpegAudioSource::SendNextPacket() {
         if (pkt->stream_index == m_nStream && !infoFrame) {
             m_stamps.Apply(pkt);
             // A packet the decoder rejects is skipped.
+            m_bDecoderUsed = true;
             avcodec_send_packet(m_dec, pkt);
         }
         if (pkt == m_pkt) {

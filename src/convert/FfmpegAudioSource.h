@@ -13,6 +13,7 @@
 
 struct AVFormatContext;
 struct AVCodecContext;
+struct AVCodec;
 struct AVPacket;
 struct AVFrame;
 
@@ -41,6 +42,7 @@ class FfmpegAudioSource : public AudioStreamSource {
                            SampleFormat sampleFormat = SampleFormat::Auto) override;
     int Seek(int64_t rtStart) override;
     bool SetEnd(int64_t rtEnd) override;
+    int64_t FrameAt(int64_t rt, uint32_t rate) const override;
     long FillAudioBuffer(uint8_t* buffer) override;
     void Release() override;
     int64_t StreamDuration() const override { return m_rtDuration; }
@@ -73,14 +75,15 @@ class FfmpegAudioSource : public AudioStreamSource {
     int64_t SampleAt(int64_t rt) const;
     // Where a seek lands when libavformat's own search fails: by bisecting the file's
     // bytes for the stream's timestamps, else at its start.
-    int SeekByBytes(int64_t pts);
-    int64_t FirstPtsFrom(int64_t bytePos);
     // Forgets what was read and decoded before a seek.
     void Restart();
+    int OpenDecoder();
     void FreeQueued();
 
     AVFormatContext* m_fmt = nullptr;
+    const AVCodec* m_codec = nullptr;
     AVCodecContext* m_dec = nullptr;
+    bool m_bDecoderUsed = false;  // a packet has gone into m_dec
     AVPacket* m_pkt = nullptr;
     AVFrame* m_frame = nullptr;
     int m_nStream = -1;

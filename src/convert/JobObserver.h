@@ -27,5 +27,7 @@ class JobObserver {
     // Progress position 0..1000; sent only when it changes.
     virtual void OnJobProgress(int position) = 0;
     virtual void OnJobNotice(const JobNotice& notice) = 0;
+    // An export of segments starts cutting segment `number` (from 1) of `count`.
+    virtual void OnJobSegment(int /*number*/, int /*count*/) {}
     virtual void OnJobFinished(const JobOutcome& outcome) = 0;
 };

@@ -147,6 +147,66 @@ std::vector<AudioTrack> ListTracks(const AVFormatContext* fmt, int primary) {
     return tracks;
 }
 
+std::vector<Segment> ChaptersOf(const AVFormatContext* fmt) {
+    std::vector<Segment> chapters;
+    const int64_t origin = OriginOf(fmt);
+    for (unsigned i = 0; i < fmt->nb_chapters; ++i) {
+        const AVChapter* c = fmt->chapters[i];
+        Segment chapter;
+        chapter.start =
+            std::max<int64_t>(av_rescale_q(c->start, c->time_base, kMediaTimeBase) - origin, 0);
+        chapter.end = av_rescale_q(c->end, c->time_base, kMediaTimeBase) - origin;
+        chapter.name = Tag(c->metadata, "title").value_or("");
+        if (chapter.end > chapter.start) {
+            chapters.push_back(chapter);
+        }
+    }
+    std::stable_sort(chapters.begin(), chapters.end(),
+                     [](const Segment& a, const Segment& b) { return a.start < b.start; });
+    return chapters;
+}
+
+namespace {
+
+// A bisection of the file's bytes stops when the span is this small.
+constexpr int64_t kByteSearchStep = 64 * 1024;
+
+int64_t FirstPtsFrom(AVFormatContext* fmt, int stream, AVPacket* pkt, int64_t bytePos) {
+    if (av_seek_frame(fmt, -1, bytePos, AVSEEK_FLAG_BYTE) < 0) {
+        return AV_NOPTS_VALUE;
+    }
+    int64_t pts = AV_NOPTS_VALUE;
+    for (int reads = 0; reads < 64 && pts == AV_NOPTS_VALUE; ++reads) {
+        if (av_read_frame(fmt, pkt) < 0) {
+            break;
+        }
+        if (pkt->stream_index == stream) {
+            pts = pkt->pts;
+        }
+        av_packet_unref(pkt);
+    }
+    return pts;
+}
+
+}  // namespace
+
+int SeekByBytes(AVFormatContext* fmt, int stream, AVPacket* pkt, int64_t pts) {
+    const int64_t size = avio_size(fmt->pb);
+    int64_t low = 0;
+    int64_t high = size;
+    while (high - low > kByteSearchStep) {
+        const int64_t middle = low + (high - low) / 2;
+        const int64_t found = FirstPtsFrom(fmt, stream, pkt, middle);
+        if (found != AV_NOPTS_VALUE && found <= pts) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    // From the start of the file at worst: the target is then reached by decoding.
+    return av_seek_frame(fmt, -1, low, AVSEEK_FLAG_BYTE);
+}
+
 int ProbeDuration(const std::string& path, int64_t& duration, const std::atomic<bool>* cancel) {
     AVFormatContext* fmt = nullptr;
     LibavLimits::ReadGuard guard{cancel};
@@ -174,6 +234,7 @@ int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* can
     // Scanned before any packet is read here: the scan opens the file anew.
     info.timeline = TimelineOf(path, fmt, primary, cancel);
     info.duration = info.timeline.HasRestarts() ? info.timeline.Duration() : DurationOf(fmt);
+    info.chapters = ChaptersOf(fmt);
     const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video >= 0 && (fmt->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
         AVRational rate = fmt->streams[video]->avg_frame_rate;

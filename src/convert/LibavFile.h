@@ -41,6 +41,8 @@ MediaTimeline TimelineOf(const std::string& path, const AVFormatContext* fmt, in
 int64_t LeadTime(int lead, int rate);
 // What a track reports of its lead decision.
 void ApplyLead(AudioTrack& track, const StreamLead::Decision& lead);
+// The file's chapters in media time, in order, with their titles.
+std::vector<Segment> ChaptersOf(const AVFormatContext* fmt);
 // The container's duration, from the file's start.
 int64_t DurationOf(const AVFormatContext* fmt);
 // The audio tracks in file order, numbered from 1; `primary` is the stream index.
@@ -49,6 +51,11 @@ std::vector<AudioTrack> ListTracks(const AVFormatContext* fmt, int primary);
 // The duration of a file, following its timeline; and the whole probe: duration, tracks
 // with their leads, timeline and frame duration. 0, or a negative libav error code.
 int ProbeDuration(const std::string& path, int64_t& duration, const std::atomic<bool>* cancel);
+
+// Puts the file at the last place, in steps of 64 KiB, whose first packet of the stream is
+// stamped at or before pts: for files whose timestamps libavformat's own search cannot
+// follow (sparse timestamps in silent stretches). pkt is used for reading.
+int SeekByBytes(AVFormatContext* fmt, int stream, AVPacket* pkt, int64_t pts);
 int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* cancel);
 
 }  // namespace LibavFile

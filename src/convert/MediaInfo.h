@@ -5,6 +5,7 @@
 
 #include "AudioTrack.h"
 #include "MediaTimeline.h"
+#include "Segment.h"
 
 // What a front end learns of a media file when it opens it.
 struct MediaInfo {
@@ -16,6 +17,8 @@ struct MediaInfo {
     // the same continuous time as the conversion (see MediaTimeline for how). The
     // identity for files whose timestamps run on.
     MediaTimeline timeline;
+    // The file's chapters in media time, with their titles; empty when it has none.
+    std::vector<Segment> chapters;
 
     // The track a conversion takes when none is named; nullptr without audio.
     const AudioTrack* Primary() const {

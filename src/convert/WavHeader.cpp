@@ -52,18 +52,18 @@ size_t ModernSize(const AudioFormat& format) {
            (HasFact(format) ? 8 + kFact : 0) + 8;
 }
 
-bool NeedsRf64(const AudioFormat& format, uint64_t dataBytes) {
-    const uint64_t fileSize = ModernSize(format) + dataBytes + (dataBytes & 1);
+bool NeedsRf64(const AudioFormat& format, uint64_t dataBytes, uint64_t trailingBytes) {
+    const uint64_t fileSize = ModernSize(format) + dataBytes + (dataBytes & 1) + trailingBytes;
     return fileSize - 8 > kUnknown32 ||
            (HasFact(format) && SampleFrames(format, dataBytes) > kUnknown32);
 }
 
-std::vector<uint8_t> Modern(const AudioFormat& f, uint64_t dataBytes) {
+std::vector<uint8_t> Modern(const AudioFormat& f, uint64_t dataBytes, uint64_t trailingBytes) {
     Bytes b;
     // The data chunk is padded to an even length; the RIFF size counts the pad.
-    const uint64_t fileSize = ModernSize(f) + dataBytes + (dataBytes & 1);
+    const uint64_t fileSize = ModernSize(f) + dataBytes + (dataBytes & 1) + trailingBytes;
     const uint64_t frames = SampleFrames(f, dataBytes);
-    const bool rf64 = NeedsRf64(f, dataBytes);
+    const bool rf64 = NeedsRf64(f, dataBytes, trailingBytes);
     b.Tag(rf64 ? "RF64" : "RIFF");
     b.Le32(rf64 ? kUnknown32 : fileSize - 8);
     b.Tag("WAVE");

@@ -18,11 +18,13 @@ enum class WavHeaderKind {
 // The modern header's bytes, as ffmpeg 5.1 writes them with -rf64 auto -fflags +bitexact.
 namespace WavHeader {
 
-// The header that stands before dataBytes of PCM in the given format.
-std::vector<uint8_t> Modern(const AudioFormat& format, uint64_t dataBytes);
+// The header that stands before dataBytes of PCM in the given format, in a file that has
+// trailingBytes of other chunks after its data.
+std::vector<uint8_t> Modern(const AudioFormat& format, uint64_t dataBytes,
+                            uint64_t trailingBytes = 0);
 // Its length, which does not depend on the data's.
 size_t ModernSize(const AudioFormat& format);
 // Whether that much data makes the file RF64.
-bool NeedsRf64(const AudioFormat& format, uint64_t dataBytes);
+bool NeedsRf64(const AudioFormat& format, uint64_t dataBytes, uint64_t trailingBytes = 0);
 
 }  // namespace WavHeader

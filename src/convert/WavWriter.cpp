@@ -113,18 +113,30 @@ bool WavWriter::PatchAt(long offset, const void* bytes, size_t size) {
     return std::fseek(m_file, offset, SEEK_SET) == 0 && std::fwrite(bytes, 1, size, m_file) == size;
 }
 
-WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {
+bool WavWriter::WriteTrailing(const std::vector<uint8_t>& trailing) {
+    const uint8_t pad = 0;
+    if (trailing.empty()) {
+        return true;
+    }
+    return ((m_nDataBytes & 1) == 0 || std::fwrite(&pad, 1, 1, m_file) == 1) &&
+           std::fwrite(trailing.data(), 1, trailing.size(), m_file) == trailing.size();
+}
+
+WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format,
+                                           const std::vector<uint8_t>& trailing) {
     if (m_file == nullptr) {
         return Result::WriteFailed;
     }
     if (m_kind == WavHeaderKind::Modern) {
-        return FinishModern();
+        return FinishModern(trailing);
     }
     uint8_t dataSize[4];
     uint8_t riffSize[4];
     uint8_t fmt[16];
+    const int64_t extra =
+        trailing.empty() ? 0 : static_cast<int64_t>(trailing.size()) + (m_nDataBytes & 1);
     PutLe32(dataSize, static_cast<uint32_t>(m_nDataBytes));
-    PutLe32(riffSize, static_cast<uint32_t>(m_nDataBytes + 36));
+    PutLe32(riffSize, static_cast<uint32_t>(m_nDataBytes + 36 + extra));
     PutLe16(fmt + 0, format.wFormatTag);
     PutLe16(fmt + 2, format.nChannels);
     PutLe32(fmt + 4, format.nSamplesPerSec);
@@ -137,6 +149,9 @@ WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {
             return Fail();
         }
     }
+    if (!WriteTrailing(trailing)) {
+        return Fail();
+    }
     // A failed seek would put the patch in the wrong place: it counts as a failed write.
     if (!PatchAt(40, dataSize, 4) || !PatchAt(4, riffSize, 4) || !PatchAt(20, fmt, 16)) {
         return Fail();
@@ -144,7 +159,7 @@ WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format) {
     return CloseChecked();
 }
 
-WavWriter::Result WavWriter::FinishModern() {
+WavWriter::Result WavWriter::FinishModern(const std::vector<uint8_t>& trailing) {
     if (m_bAsync) {
         m_bAsync = false;
         if (!m_async.Finish()) {
@@ -156,8 +171,12 @@ WavWriter::Result WavWriter::FinishModern() {
     if ((m_nDataBytes & 1) != 0 && std::fwrite(&pad, 1, 1, m_file) != 1) {
         return Fail();
     }
+    if (!trailing.empty() &&
+        std::fwrite(trailing.data(), 1, trailing.size(), m_file) != trailing.size()) {
+        return Fail();
+    }
     const std::vector<uint8_t> header =
-        WavHeader::Modern(m_format, static_cast<uint64_t>(m_nDataBytes));
+        WavHeader::Modern(m_format, static_cast<uint64_t>(m_nDataBytes), trailing.size());
     if (!PatchAt(0, header.data(), header.size())) {
         return Fail();
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "AsyncFileWriter.h"
 #include "AudioFormat.h"
@@ -34,13 +35,18 @@ class WavWriter {
     // Appends count bytes. At the RIFF limit only the whole sample frames that still
     // fit are written and SizeLimit is returned; the file stays open to be finished.
     Result WriteWavData(const uint8_t* buffer, size_t count, uint16_t blockAlign = 1);
-    Result FinishWavFile(const AudioFormat& format);
+    // Patches the header in. `trailing` holds whole chunks to follow the data chunk (a
+    // segment's place in its source, cue points and their labels), where RIFF readers
+    // look for such chunks too; the data is then padded to an even length.
+    Result FinishWavFile(const AudioFormat& format, const std::vector<uint8_t>& trailing = {});
 
     int64_t DataBytes() const { return m_nDataBytes; }
 
   private:
     bool PatchAt(long offset, const void* bytes, size_t size);
-    Result FinishModern();
+    Result FinishModern(const std::vector<uint8_t>& trailing);
+    // The pad byte and the chunks after the data; false when that failed.
+    bool WriteTrailing(const std::vector<uint8_t>& trailing);
     // Flushes and closes, checking that the file is still where it was written.
     Result CloseChecked();
     // Closes the file; false when the close (and so the last flush) failed.

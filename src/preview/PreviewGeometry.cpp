@@ -37,7 +37,7 @@ QSize FitInto(const QSize& video, const QSize& room) {
 }  // namespace
 
 QRect VideoWindowRect(const QRect& workArea, const QRect& dialogFrame, const QPoint& topLeft,
-                      const QSize& video, const QSize& frame) {
+                      const QSize& video, const QSize& frame, Room room) {
     if (video.isEmpty()) {
         return QRect();
     }
@@ -77,13 +77,16 @@ QRect VideoWindowRect(const QRect& workArea, const QRect& dialogFrame, const QPo
         }
         placed[i] = QRect(corner, client);
     }
+    const QRect& wider = area(placed[1]) >= area(placed[2]) ? placed[1] : placed[2];
+    if (room == Room::Largest) {
+        return area(placed[0]) >= area(wider) ? placed[0] : wider;
+    }
     const auto goodEnough = [&](const QRect& r) {
         return !r.isNull() && (r.size() == video || r.height() >= kMinFittedHeight);
     };
     if (goodEnough(placed[0])) {
         return placed[0];
     }
-    const QRect& wider = area(placed[1]) >= area(placed[2]) ? placed[1] : placed[2];
     if (goodEnough(wider)) {
         return wider;
     }

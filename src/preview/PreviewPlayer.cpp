@@ -341,6 +341,7 @@ void PreviewPlayer::CreatePreviewWindow() {
     PreviewWindow* w = m_window.get();
     m_screen = std::make_unique<PreviewScreen>(*w, m_dialog.data(), [this] { return m_clock(); });
     PreviewScreen* screen = m_screen.get();
+    screen->SetRoom(m_room);
     connect(w, &PreviewWindow::fullScreenRequested, this, &PreviewPlayer::SwitchFullScreen);
     connect(w, &PreviewWindow::normalSizeRequested, this, &PreviewPlayer::ShowNormalSize);
     connect(w, &PreviewWindow::playRequested, this, &PreviewPlayer::Play);
@@ -400,6 +401,13 @@ bool PreviewPlayer::SwitchFullScreen() {
     }
     emit fullScreenChanged(m_screen->IsFullScreen());
     return true;
+}
+
+void PreviewPlayer::SetRoom(PreviewGeometry::Room room) {
+    m_room = room;
+    if (m_screen) {
+        m_screen->SetRoom(room);
+    }
 }
 
 void PreviewPlayer::ShowNormalSize() {

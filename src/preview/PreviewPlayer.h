@@ -13,6 +13,7 @@
 
 #include "PlayState.h"
 #include "PlaybackEngine.h"
+#include "PreviewGeometry.h"
 #include "PreviewMessages.h"
 
 class PreviewScreen;
@@ -77,6 +78,8 @@ class PreviewPlayer final : public QObject {
     bool SwitchFullScreen();
     // The window at the picture's own size, out of full screen.
     void ShowNormalSize();
+    // Which room around the dialog the window takes; a shown window moves there.
+    void SetRoom(PreviewGeometry::Room room);
 
     // How often positionReport comes; tests that cannot wait a second shorten it.
     void SetReportInterval(int ms) { m_reportTimer.setInterval(ms); }
@@ -133,6 +136,7 @@ class PreviewPlayer final : public QObject {
     bool m_loading = false;
     bool m_video = false;
     QSize m_videoSize;
+    PreviewGeometry::Room m_room = PreviewGeometry::Room::AboveFirst;
     int64_t m_lead = 0;
     int64_t m_position = 0;
     int64_t m_duration = 0;

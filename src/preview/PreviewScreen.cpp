@@ -71,10 +71,19 @@ void PreviewScreen::PlaceForVideo() {
         SizeToVideo();
         return;
     }
-    const QSize frame = m_window.frameGeometry().size() - m_window.geometry().size();
+    QSize frame = m_window.frameGeometry().size() - m_window.geometry().size();
+    if (frame.isEmpty()) {
+        // Not framed yet before its first showing: the dialog's frame, by the same window
+        // manager, stands in, so that the frame to come does not cover the dialog.
+        frame = m_dialog->frameGeometry().size() - m_dialog->geometry().size();
+    }
+    if (!m_placed) {
+        m_firstCorner = m_window.frameGeometry().topLeft();
+        m_placed = true;
+    }
     const QRect placed =
         PreviewGeometry::VideoWindowRect(screen->availableGeometry(), m_dialog->frameGeometry(),
-                                         m_window.frameGeometry().topLeft(), video, frame);
+                                         m_firstCorner, video, frame, m_room);
     if (placed.isNull()) {
         SizeToVideo();
         return;
@@ -83,6 +92,16 @@ void PreviewScreen::PlaceForVideo() {
     m_window.setFixedSize(placed.size());
     m_window.raise();
     OnWindowResized();
+}
+
+void PreviewScreen::SetRoom(PreviewGeometry::Room room) {
+    if (room == m_room) {
+        return;
+    }
+    m_room = room;
+    if (m_videoShown && !m_fullScreen) {
+        PlaceForVideo();
+    }
 }
 
 void PreviewScreen::SizeToVideo() {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "PreviewGeometry.h"
+
 class PreviewWindow;
 
 // How the preview window stands on the screen: windowed at the picture's size, clear of
@@ -21,6 +23,8 @@ class PreviewScreen final {
     void SetVideo(bool video, const QSize& size);
     bool IsFullScreen() const { return m_fullScreen; }
     bool IsPointerHidden() const { return m_cursorCount < 0; }
+    // Which room around the dialog the window takes; a shown window moves there.
+    void SetRoom(PreviewGeometry::Room room);
 
     // Shows the picture in its window once the clip has loaded.
     void ShowVideo();
@@ -57,4 +61,8 @@ class PreviewScreen final {
     uint32_t m_lastMouseTime = 0;
     int m_cursorCount = 0;  // negative while the pointer is hidden
     QRect m_restoreRect;    // the window's geometry before full screen
+    PreviewGeometry::Room m_room = PreviewGeometry::Room::AboveFirst;
+    // The first window's corner, where a window above the dialog starts.
+    QPoint m_firstCorner;
+    bool m_placed = false;
 };

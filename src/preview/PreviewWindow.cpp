@@ -1,6 +1,7 @@
 #include "PreviewWindow.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -17,6 +18,10 @@ PreviewWindow::PreviewWindow()
     setAttribute(Qt::WA_QuitOnClose, false);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(tr("Preview"));
+    setAccessibleDescription(
+        tr("The media file playing; the Menu key opens Play, Pause, "
+           "Stop, Full screen and Close"));
 
     m_fullScreenAction =
         AddAction(tr("Full screen"), "fullScreenAction", &PreviewWindow::fullScreenRequested);
@@ -56,6 +61,7 @@ void PreviewWindow::SetVideoView(QWidget* view) {
     m_video = view;
     if (m_video != nullptr) {
         m_video->setParent(this);
+        m_video->setAccessibleName(tr("Picture"));
         m_video->setGeometry(rect());
         m_video->show();
     }
@@ -107,8 +113,12 @@ void PreviewWindow::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void PreviewWindow::contextMenuEvent(QContextMenuEvent* event) {
-    // The menu opens on the right button's release, handled above.
+    // The menu opens on the right button's release, handled above; the Menu key (or
+    // Shift+F10) opens it too, for a keyboard.
     event->accept();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        emit rightClicked(event->pos());
+    }
 }
 
 void PreviewWindow::resizeEvent(QResizeEvent* event) {

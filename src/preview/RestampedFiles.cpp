@@ -79,6 +79,7 @@ int OpenRestamped(void* userData, char* /*uri*/, mpv_stream_cb_info* info) {
 }  // namespace
 
 bool RestampedFiles::Register(mpv_handle* mpv) {
+    m_registered.store(true, std::memory_order_release);
     return mpv_stream_cb_add_ro(mpv, kRestampedProtocol, this, &OpenRestamped) >= 0;
 }
 
@@ -91,6 +92,9 @@ std::string RestampedFiles::Serve(File file) {
 }
 
 bool RestampedFiles::Served(File& file) {
+    if (!m_registered.load(std::memory_order_acquire)) {
+        return false;
+    }
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_serving) {
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -27,6 +28,10 @@ class RestampedFiles {
     bool Served(File& file);
 
   private:
+    // Set once the object is whole, before libmpv learns of it. libmpv hands the user data
+    // to its threads through locks of its own, which ThreadSanitizer cannot see; reading
+    // this first shows it that the construction came before.
+    std::atomic<bool> m_registered{false};
     std::mutex m_mutex;
     File m_file;
     bool m_serving = false;

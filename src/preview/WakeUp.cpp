@@ -5,10 +5,20 @@
 
 #include <QSocketNotifier>
 #include <cstdint>
+#include <mutex>
 
 #ifdef __linux__
 #include <sys/eventfd.h>
 #endif
+
+namespace {
+
+// A write from a libmpv thread and the close of the descriptor: libmpv orders its last
+// callback before the callback is removed, through locks ThreadSanitizer cannot see; this
+// lock, taken by both, shows it.
+std::mutex s_descriptors;
+
+}  // namespace
 
 WakeUp::WakeUp(QObject* parent) : QObject(parent) {
 #ifdef __linux__
@@ -33,6 +43,7 @@ WakeUp::WakeUp(QObject* parent) : QObject(parent) {
 
 WakeUp::~WakeUp() {
     delete m_notifier;
+    const std::lock_guard<std::mutex> lock(s_descriptors);
     if (m_writeFd >= 0 && m_writeFd != m_readFd) {
         close(m_writeFd);
     }
@@ -42,6 +53,7 @@ WakeUp::~WakeUp() {
 }
 
 void WakeUp::WakeThrough(int descriptor) {
+    const std::lock_guard<std::mutex> lock(s_descriptors);
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = write(descriptor, &one, sizeof one);
 }

@@ -9,18 +9,22 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
+#include <QScreen>
 #include <QShortcut>
 #include <QStyle>
-#include <QStyleOptionButton>
 #include <QUrl>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
 #include <vector>
 
 #include "AboutDialog.h"
+#include "ControlText.h"
+#include "DialogAccessibility.h"
+#include "DialogBody.h"
 #include "DialogUnits.h"
+#include "PanelArea.h"
 #include "PositionSlider.h"
 #include "PrecisionPanel.h"
 
@@ -86,34 +90,6 @@ QString DroppedFile(const QMimeData* data) {
     return url.isLocalFile() ? url.toLocalFile() : QString();
 }
 
-// The width a control needs to show each of its texts whole, with the style's air around
-// them; 0 for a control whose width does not follow a text.
-int TextWidth(const QWidget* control, const QStringList& texts) {
-    int needed = 0;
-    if (const auto* button = qobject_cast<const QPushButton*>(control)) {
-        QStyleOptionButton option;
-        option.initFrom(button);
-        const QRect contents =
-            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-        const int frame = option.rect.width() - contents.width() +
-                          button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
-        for (const QString& text : texts) {
-            // The mnemonic's & is not shown; && shows one.
-            const QString shown = QString(text).replace(QRegularExpression("&(.)"), "\\1");
-            needed = std::max(needed, button->fontMetrics().horizontalAdvance(shown) + frame);
-        }
-    } else if (const auto* label = qobject_cast<const QLabel*>(control)) {
-        if (!label->text().isEmpty() && label->frameShape() == QFrame::NoFrame) {
-            needed = label->sizeHint().width();
-        }
-    }
-    return needed;
-}
-
-bool SameRow(const QRect& a, const QRect& b) {
-    return a.top() <= b.bottom() && b.top() <= a.bottom();
-}
-
 }  // namespace
 
 ConverterDialog::ConverterDialog(int& sliderDragging, QWidget* parent)
@@ -121,6 +97,7 @@ ConverterDialog::ConverterDialog(int& sliderDragging, QWidget* parent)
     CreateControls();
     CreatePanel();
     ConnectCommands();
+    DialogAccessibility::Describe(*this);
 
     // The About item the system menu would carry lives in the dialog's context menu.
     auto* about = new QAction(tr("&About Orvane"), this);
@@ -146,13 +123,16 @@ void ConverterDialog::CreateControls() {
 
     const DialogUnits units(font());
     setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
+    m_body = new DialogBody(this);
+    QWidget* contents = m_body->Contents();
+    setFixedSize(m_body->Fit(size(), QWIDGETSIZE_MAX));
 
     for (const ControlTemplate& t : kTemplate) {
         const QString caption = tr(t.caption);
         QWidget* control = nullptr;
         switch (t.kind) {
             case Kind::Button: {
-                auto* button = new QPushButton(caption, this);
+                auto* button = new QPushButton(caption, contents);
                 // No default button, nor one Qt would make default on showing or on
                 // focus: Enter pushes only the button that has the focus (keyPressEvent).
                 button->setAutoDefault(false);
@@ -162,7 +142,7 @@ void ConverterDialog::CreateControls() {
             }
             case Kind::Static:
             case Kind::SunkenStatic: {
-                auto* label = new QLabel(caption, this);
+                auto* label = new QLabel(caption, contents);
                 label->setTextFormat(Qt::PlainText);
                 if (t.kind == Kind::SunkenStatic) {
                     label->setAlignment(Qt::AlignCenter);
@@ -174,16 +154,16 @@ void ConverterDialog::CreateControls() {
                 break;
             }
             case Kind::Slider: {
-                auto* slider = new PositionSlider(m_sliderDragging, this);
+                auto* slider = new PositionSlider(m_sliderDragging, contents);
                 slider->setTickPosition(QSlider::NoTicks);
                 control = slider;
                 break;
             }
             case Kind::Edit:
-                control = new QLineEdit(this);
+                control = new QLineEdit(contents);
                 break;
             case Kind::Progress: {
-                auto* progress = new QProgressBar(this);
+                auto* progress = new QProgressBar(contents);
                 progress->setTextVisible(false);
                 control = progress;
                 break;
@@ -253,17 +233,18 @@ void ConverterDialog::ConnectCommands() {
 void ConverterDialog::CreatePanel() {
     const DialogUnits units(font());
     m_baseHeight = height();
-    m_moreButton = new QPushButton(this);
+    m_moreButton = new QPushButton(m_body->Contents());
     m_moreButton->setObjectName("moreButton");
     m_moreButton->setAutoDefault(false);
     m_moreButton->setGeometry(units.Rect(7, 155, 50, 14));
-    m_panel = new PrecisionPanel(this);
-    m_panel->setObjectName("precisionPanel");
+    m_panelArea = new PanelArea(m_body->Contents());
+    m_panel = m_panelArea->Panel();
     const int width = units.X(kDialogWidth - 14);
-    m_panel->setGeometry(units.X(7), m_baseHeight, width, m_panel->sizeHint().height());
-    m_panel->hide();
+    m_panelArea->setGeometry(units.X(7), m_baseHeight, width, m_panelArea->ContentsHeight());
+    m_panelArea->hide();
+    connect(m_panelArea, &PanelArea::contentsChanged, this, &ConverterDialog::FitPanel);
     // After the progress bar in the tab order, as it is below it.
-    setTabOrder(m_progressBar, m_panel);
+    setTabOrder(m_progressBar, m_panelArea);
     FitTexts();
     ShowPanel(false);
 }
@@ -291,11 +272,13 @@ void ConverterDialog::FitTexts() {
         const bool stretches =
             control == m_infoLabel || control == m_slider || control == m_progressBar;
         items.push_back({control, control->geometry(),
-                         std::max(control->width(), TextWidth(control, texts)), stretches});
+                         std::max(control->width(), ControlText::Width(control, texts)),
+                         stretches});
     }
     items.push_back(
         {m_moreButton, m_moreButton->geometry(),
-         std::max(m_moreButton->width(), TextWidth(m_moreButton, {tr("More ▸"), tr("Less ▾")})),
+         std::max(m_moreButton->width(),
+                  ControlText::Width(m_moreButton, {tr("More ▸"), tr("More ▸ •"), tr("Less ▾")})),
          false});
     std::sort(items.begin(), items.end(),
               [](const Item& a, const Item& b) { return a.place.left() < b.place.left(); });
@@ -308,7 +291,8 @@ void ConverterDialog::FitTexts() {
         int left = item.place.left();
         for (size_t i = 0; i < placed.size(); ++i) {
             const Item& before = items[i];
-            if (SameRow(before.place, item.place) && before.place.right() < item.place.left()) {
+            if (ControlText::SameRow(before.place, item.place) &&
+                before.place.right() < item.place.left()) {
                 left = std::max(left, placed[i].right() + item.place.left() - before.place.right());
             }
         }
@@ -317,8 +301,10 @@ void ConverterDialog::FitTexts() {
         dialogWidth = std::max(dialogWidth, placed.back().right() + 1 + margin);
     }
     const int panelWidth = units.X(kDialogWidth - 14);
+    // The panel keeps its width when its contents scroll.
     dialogWidth =
-        std::max(dialogWidth, templateWidth - panelWidth + m_panel->minimumSizeHint().width());
+        std::max(dialogWidth, templateWidth - panelWidth + m_panel->minimumSizeHint().width() +
+                                  m_panelArea->ScrollBarWidth());
     for (size_t i = 0; i < items.size(); ++i) {
         QRect rect = placed[i];
         if (items[i].stretches) {
@@ -327,19 +313,53 @@ void ConverterDialog::FitTexts() {
         }
         items[i].control->setGeometry(rect);
     }
-    m_panel->resize(panelWidth + dialogWidth - templateWidth, m_panel->height());
-    setFixedSize(dialogWidth, height());
+    m_panelArea->resize(panelWidth + dialogWidth - templateWidth, m_panelArea->height());
+    m_body->Contents()->setFixedWidth(dialogWidth);
 }
 
 void ConverterDialog::ShowPanel(bool open) {
-    m_moreButton->setText(open ? tr("Less ▾") : tr("More ▸"));
-    m_panel->setVisible(open);
-    const int panelHeight = open ? m_panel->height() + DialogUnits(font()).Y(7) : 0;
-    setFixedSize(width(), m_baseHeight + panelHeight);
+    m_panelNews = m_panelNews && !open;
+    m_panelArea->setVisible(open);
+    ShowMoreButton();
+    FitPanel();
+}
+
+void ConverterDialog::FitPanel() {
+    const int margin = DialogUnits(font()).Y(7);
+    const QScreen* screen = this->screen();
+    const QRect work = screen != nullptr ? screen->availableGeometry() : QRect();
+    // Until the window manager has framed the dialog, a title bar's height stands in.
+    const int frame = std::max(frameGeometry().height() - height(),
+                               style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    const int room = work.isValid() ? work.height() - frame : QWIDGETSIZE_MAX;
+    int height = m_baseHeight;
+    if (IsPanelOpen()) {
+        m_panelArea->FitHeight(room - m_baseHeight - margin);
+        height += m_panelArea->height() + margin;
+    }
+    setFixedSize(m_body->Fit(QSize(m_body->Contents()->width(), height), room));
+    // The dialog stays on its screen: up as far as its new height needs.
+    if (isWindow() && work.isValid() && frameGeometry().bottom() > work.bottom()) {
+        move(x(), std::max(work.top(), work.bottom() + 1 - frameGeometry().height()));
+    }
+}
+
+void ConverterDialog::ShowPanelNews(bool news) {
+    m_panelNews = news && !IsPanelOpen();
+    ShowMoreButton();
+}
+
+void ConverterDialog::ShowMoreButton() {
+    const bool open = IsPanelOpen();
+    m_moreButton->setText(open ? tr("Less ▾") : m_panelNews ? tr("More ▸ •") : tr("More ▸"));
+    // Read aloud without the arrows.
+    m_moreButton->setAccessibleName(open ? tr("Less") : tr("More"));
+    m_moreButton->setAccessibleDescription(
+        m_panelNews ? tr("The panel has a note on the last conversion") : QString());
 }
 
 bool ConverterDialog::IsPanelOpen() const {
-    return !m_panel->isHidden();
+    return !m_panelArea->isHidden();
 }
 
 void ConverterDialog::ShowInfo(const QString& text, const QString& tail) {
@@ -436,6 +456,14 @@ void ConverterDialog::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void ConverterDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Another screen has another room for the panel.
+    connect(windowHandle(), &QWindow::screenChanged, this, &ConverterDialog::FitPanel,
+            Qt::UniqueConnection);
+    FitPanel();
 }
 
 void ConverterDialog::dragEnterEvent(QDragEnterEvent* event) {

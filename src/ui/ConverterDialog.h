@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QString>
 
+class DialogBody;
+class PanelArea;
 class PositionSlider;
 class PrecisionPanel;
 class QDragEnterEvent;
@@ -12,6 +14,7 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QShowEvent;
 class QPushButton;
 
 // The program's only main window: media file, marks, output file, Convert/Stop and the
@@ -76,6 +79,9 @@ class ConverterDialog final : public QDialog {
     PrecisionPanel* Panel() const { return m_panel; }
     void ShowPanel(bool open);
     bool IsPanelOpen() const;
+    // Whether the panel has something new to read; with the panel closed, More says so
+    // until it is opened.
+    void ShowPanelNews(bool news);
 
     // Ends the dialog for good, once the close steps are done.
     void Finish(int result);
@@ -110,6 +116,7 @@ class ConverterDialog final : public QDialog {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -118,6 +125,9 @@ class ConverterDialog final : public QDialog {
     void ConnectCommands();
     void CreatePanel();
     void FitTexts();
+    void ShowMoreButton();
+    // The panel as tall as its contents where the screen has room, and the dialog with it.
+    void FitPanel();
 
     QHash<int, QWidget*> m_controls;
     QPushButton* m_convertButton = nullptr;
@@ -128,8 +138,11 @@ class ConverterDialog final : public QDialog {
     QLabel* m_endMarkLabel = nullptr;
     PositionSlider* m_slider = nullptr;
     QPushButton* m_moreButton = nullptr;
+    DialogBody* m_body = nullptr;
+    PanelArea* m_panelArea = nullptr;
     PrecisionPanel* m_panel = nullptr;
     int m_baseHeight = 0;
+    bool m_panelNews = false;
     int& m_sliderDragging;
     bool m_finishing = false;
 };

@@ -15,4 +15,6 @@ class FileChoosers {
     // The WAV file to write, or "" when cancelled.
     virtual QString ChooseOutputFile(QWidget* owner, const QString& title, const QString& folder,
                                      const QString& filter) = 0;
+    // A folder to write into, or "" when cancelled.
+    virtual QString ChooseFolder(QWidget* owner, const QString& title, const QString& folder) = 0;
 };

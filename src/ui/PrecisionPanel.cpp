@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "MarkTimeEdit.h"
+#include "SegmentPanel.h"
 #include "WaveformView.h"
 
 PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
@@ -22,6 +23,12 @@ PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
     layout->addWidget(m_waveform);
     connect(m_waveform, &WaveformView::seekRequested, this, &PrecisionPanel::seekRequested);
     connect(m_waveform, &WaveformView::markDragged, this, &PrecisionPanel::markDragged);
+    connect(m_waveform, &WaveformView::playheadStepRequested, this,
+            &PrecisionPanel::playheadStepRequested);
+    m_waveform->setAccessibleName(tr("Waveform"));
+    m_waveform->setAccessibleDescription(
+        tr("Left and Right move the playhead one frame (10 ms without a picture); I and O "
+           "set the Start and End marks there"));
 
     // The marks: a time field and a step back and forward for each.
     auto* marks = new QGridLayout;
@@ -29,9 +36,13 @@ PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
         Mark mark;
         const char* label;
         const char* name;
+        const char* back;
+        const char* forward;
     } rows[] = {
-        {Mark::Start, QT_TR_NOOP("Start"), "start"},
-        {Mark::End, QT_TR_NOOP("End"), "end"},
+        {Mark::Start, QT_TR_NOOP("Start"), "start", QT_TR_NOOP("Start one frame earlier"),
+         QT_TR_NOOP("Start one frame later")},
+        {Mark::End, QT_TR_NOOP("End"), "end", QT_TR_NOOP("End one frame earlier"),
+         QT_TR_NOOP("End one frame later")},
     };
     int column = 0;
     for (const auto& row : rows) {
@@ -47,6 +58,9 @@ PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
             MakeButton(QStringLiteral("▸"), (QString(row.name) + "ForwardButton").toUtf8());
         back->setToolTip(tr("One frame earlier (10 ms without a picture)"));
         forward->setToolTip(tr("One frame later (10 ms without a picture)"));
+        // The arrows say nothing read aloud.
+        back->setAccessibleName(tr(row.back));
+        forward->setAccessibleName(tr(row.forward));
         back->setFixedWidth(back->sizeHint().height() + 4);
         forward->setFixedWidth(back->width());
         marks->addWidget(label, 0, column);
@@ -106,19 +120,34 @@ PrecisionPanel::PrecisionPanel(QWidget* parent) : QWidget(parent) {
     m_exactEndBox->setObjectName("exactEndBox");
     m_exactEndBox->setToolTip(
         tr("Without it the last buffer is written whole, up to 52 ms past the End mark"));
+    // What the last conversion had to clip, beside the choice that would have kept it.
+    m_formatNote = new QLabel(this);
+    m_formatNote->setObjectName("formatNote");
+    m_formatNote->setWordWrap(true);
+    m_formatNote->setTextFormat(Qt::PlainText);
+    m_formatNote->setFocusPolicy(Qt::TabFocus);
+    m_formatNote->hide();
     choices->addWidget(trackLabel, 0, 0);
     choices->addWidget(m_trackBox, 0, 1, 1, 2);
     choices->addWidget(formatLabel, 1, 0);
     choices->addWidget(m_formatBox, 1, 1);
-    choices->addWidget(m_exactEndBox, 1, 2);
-    choices->addWidget(m_modernBox, 2, 1, 1, 2);
+    choices->addWidget(m_formatNote, 1, 2);
+    choices->addWidget(m_exactEndBox, 2, 1, 1, 2);
+    choices->addWidget(m_modernBox, 3, 1, 1, 2);
     choices->setColumnStretch(2, 1);
     layout->addLayout(choices);
     m_mediaWidgets << m_trackBox;
+    // Tab goes top to bottom, the note (when there is one) beside the format first.
+    setTabOrder(m_formatBox, m_formatNote);
+    setTabOrder(m_formatNote, m_exactEndBox);
     connect(m_trackBox, &QComboBox::activated, this, &PrecisionPanel::trackChosen);
     connect(m_formatBox, &QComboBox::activated, this, &PrecisionPanel::formatChosen);
     connect(m_modernBox, &QCheckBox::toggled, this, &PrecisionPanel::modernHeaderToggled);
     connect(m_exactEndBox, &QCheckBox::toggled, this, &PrecisionPanel::exactEndToggled);
+
+    m_segments = new SegmentPanel(this);
+    m_segments->setObjectName("segmentPanel");
+    layout->addWidget(m_segments);
 
     SetMediaEnabled(false);
 }
@@ -187,10 +216,20 @@ void PrecisionPanel::ShowLooping(bool on) {
     m_loopButton->setChecked(on);
 }
 
+void PrecisionPanel::ShowFormatNote(const QString& text) {
+    m_formatNote->setText(text);
+    m_formatNote->setVisible(!text.isEmpty());
+}
+
+QString PrecisionPanel::FormatNote() const {
+    return m_formatNote->text();
+}
+
 void PrecisionPanel::SetMediaEnabled(bool enabled) {
     m_mediaEnabled = enabled;
     for (QWidget* widget : m_mediaWidgets) {
         widget->setEnabled(enabled);
     }
     m_trackBox->setEnabled(enabled && m_trackBox->count() > 1);
+    m_segments->SetMediaEnabled(enabled);
 }

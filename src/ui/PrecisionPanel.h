@@ -12,7 +12,9 @@
 class MarkTimeEdit;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QPushButton;
+class SegmentPanel;
 class WaveformPyramid;
 class WaveformView;
 
@@ -38,10 +40,15 @@ class PrecisionPanel final : public QWidget {
     void ShowModernHeader(bool on);
     void ShowExactEnd(bool on);
     void ShowLooping(bool on);
+    // A note on the output format beside its choice (what the last conversion clipped);
+    // "" takes it away.
+    void ShowFormatNote(const QString& text);
+    QString FormatNote() const;
     // Everything that needs an open file.
     void SetMediaEnabled(bool enabled);
 
     WaveformView* Waveform() const { return m_waveform; }
+    SegmentPanel* Segments() const { return m_segments; }
     MarkTimeEdit* MarkField(Mark mark) const {
         return mark == Mark::Start ? m_startEdit : m_endEdit;
     }
@@ -51,6 +58,8 @@ class PrecisionPanel final : public QWidget {
     void markTextRejected(Mark mark, const QString& text);
     void nudgeRequested(Mark mark, int steps);
     void seekRequested(int64_t position);
+    // The waveform's keys: the playhead a step back or on.
+    void playheadStepRequested(int steps);
     void markDragged(Mark mark, int64_t position);
     void playSelectionClicked();
     void loopToggled(bool on);
@@ -73,6 +82,8 @@ class PrecisionPanel final : public QWidget {
     QComboBox* m_formatBox = nullptr;
     QCheckBox* m_modernBox = nullptr;
     QCheckBox* m_exactEndBox = nullptr;
+    QLabel* m_formatNote = nullptr;
+    SegmentPanel* m_segments = nullptr;
     QList<QWidget*> m_mediaWidgets;
     bool m_mediaEnabled = false;
 };

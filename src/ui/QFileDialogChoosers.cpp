@@ -13,3 +13,8 @@ QString QFileDialogChoosers::ChooseOutputFile(QWidget* owner, const QString& tit
     return QFileDialog::getSaveFileName(owner, title, folder, filter, nullptr,
                                         QFileDialog::DontConfirmOverwrite);
 }
+
+QString QFileDialogChoosers::ChooseFolder(QWidget* owner, const QString& title,
+                                          const QString& folder) {
+    return QFileDialog::getExistingDirectory(owner, title, folder);
+}

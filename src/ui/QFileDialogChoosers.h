@@ -9,4 +9,5 @@ class QFileDialogChoosers final : public FileChoosers {
                             const QString& filter) override;
     QString ChooseOutputFile(QWidget* owner, const QString& title, const QString& folder,
                              const QString& filter) override;
+    QString ChooseFolder(QWidget* owner, const QString& title, const QString& folder) override;
 };

@@ -1,6 +1,8 @@
 #include "QMessageBoxMessages.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <utility>
 
 QMessageBoxMessages::~QMessageBoxMessages() {
@@ -17,6 +19,21 @@ UserMessages::Answer QMessageBoxMessages::Show(QWidget* owner, const QString& te
         buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
     // Modal to its owner only, so that the preview window stays usable.
     box.setWindowModality(parent != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    if (buttons == Buttons::ReplaceSkipCancel) {
+        box.setStandardButtons(QMessageBox::NoButton);
+        QPushButton* replace =
+            box.addButton(QCoreApplication::translate("QMessageBoxMessages", "Replace all"),
+                          QMessageBox::AcceptRole);
+        QPushButton* skip =
+            box.addButton(QCoreApplication::translate("QMessageBoxMessages", "Skip existing"),
+                          QMessageBox::AcceptRole);
+        box.addButton(QMessageBox::Cancel);
+        box.setDefaultButton(skip);
+        box.exec();
+        return box.clickedButton() == replace ? Answer::ReplaceAll
+               : box.clickedButton() == skip  ? Answer::SkipExisting
+                                              : Answer::Cancel;
+    }
     switch (box.exec()) {
         case QMessageBox::Yes:
             return Answer::Yes;

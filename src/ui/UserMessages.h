@@ -9,9 +9,10 @@ class QWidget;
 // headless in tests with a recording implementation.
 class UserMessages {
   public:
-    enum class Buttons { Ok, YesNo };
+    // ReplaceSkipCancel: Replace all, Skip existing, Cancel (for a batch of files).
+    enum class Buttons { Ok, YesNo, ReplaceSkipCancel };
     enum class Icon { None, Exclamation };
-    enum class Answer { Ok, Yes, No };
+    enum class Answer { Ok, Yes, No, ReplaceAll, SkipExisting, Cancel };
 
     virtual ~UserMessages() = default;
 

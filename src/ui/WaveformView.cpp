@@ -1,5 +1,6 @@
 #include "WaveformView.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -22,7 +23,8 @@ WaveformView::WaveformView(QWidget* parent) : QWidget(parent) {
     setMinimumHeight(60);
     setMouseTracking(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setFocusPolicy(Qt::NoFocus);
+    // Tab and a click reach it: the arrows move the playhead, as the nudges move a mark.
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 QSize WaveformView::sizeHint() const {
@@ -125,11 +127,20 @@ const std::vector<WaveformPyramid::Column>& WaveformView::Columns() {
     return m_columns;
 }
 
+void WaveformView::ShowBands(std::vector<Band> bands) {
+    m_bands = std::move(bands);
+    update();
+}
+
 void WaveformView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect area = event->rect();
     const QPalette& colours = palette();
     painter.fillRect(area, colours.color(QPalette::Base));
+    if (hasFocus()) {
+        painter.setPen(QPen(colours.color(QPalette::Highlight), 1, Qt::DashLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
     if (m_viewSpan <= 0) {
         return;
     }
@@ -145,6 +156,26 @@ void WaveformView::paintEvent(QPaintEvent* event) {
             shade.setAlpha(60);
             painter.fillRect(QRectF(left, 0, right - left, h), shade);
         }
+    }
+
+    // The segments: a band each along the bottom, alternately tinted so neighbours and
+    // overlaps stay apart, with its label where there is room.
+    const int bandHeight = std::min(h / 4, fontMetrics().height() + 2);
+    for (size_t i = 0; i < m_bands.size(); ++i) {
+        const Band& band = m_bands[i];
+        const double left = std::max(XOf(band.start), -1.0);
+        const double right = std::min(XOf(band.end), width() + 1.0);
+        if (right <= left) {
+            continue;
+        }
+        QColor tint = colours.color(i % 2 == 0 ? QPalette::Highlight : QPalette::Link);
+        tint.setAlpha(110);
+        const QRectF strip(left, h - bandHeight, right - left, bandHeight);
+        painter.fillRect(strip, tint);
+        painter.setPen(colours.color(QPalette::Text));
+        painter.drawText(strip.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(band.label, Qt::ElideRight,
+                                                  static_cast<int>(strip.width()) - 4));
     }
 
     const std::vector<WaveformPyramid::Column>& columns = Columns();
@@ -179,6 +210,24 @@ void WaveformView::paintEvent(QPaintEvent* event) {
         const double x = XOf(m_playhead);
         painter.drawLine(QPointF(x, 0), QPointF(x, h));
     }
+}
+
+void WaveformView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) {
+        emit playheadStepRequested(event->key() == Qt::Key_Left ? -1 : 1);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void WaveformView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void WaveformView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void WaveformView::resizeEvent(QResizeEvent* /*event*/) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
 #include <cstdint>
@@ -24,6 +25,13 @@ class WaveformView final : public QWidget {
     // More of the waveform has been computed.
     void Refresh();
     void ShowMarks(int64_t start, int64_t end);
+    // The segment list's pieces, drawn as labelled bands along the bottom.
+    struct Band {
+        int64_t start = 0;
+        int64_t end = 0;
+        QString label;
+    };
+    void ShowBands(std::vector<Band> bands);
     void ShowPlayhead(int64_t position);
 
     // The visible span, in media time.
@@ -40,10 +48,15 @@ class WaveformView final : public QWidget {
   signals:
     void seekRequested(int64_t position);
     void markDragged(Mark mark, int64_t position);
+    // Left or Right: the playhead one step (a frame, or 10 ms without a picture) back or on.
+    void playheadStepRequested(int steps);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -65,6 +78,7 @@ class WaveformView final : public QWidget {
     int64_t m_start = 0;
     int64_t m_end = 0;
     int64_t m_playhead = -1;
+    std::vector<Band> m_bands;
 
     std::vector<WaveformPyramid::Column> m_columns;
     bool m_columnsValid = false;

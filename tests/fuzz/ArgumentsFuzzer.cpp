@@ -53,6 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(parsed.exitCode == 0 && parsed.errText.empty());
             Check(parsed.rtStart >= 0 && parsed.rtEnd >= 0);
             break;
+        case ExtractArguments::Action::Segments:
+            // Segments are cut from one file, from one source of them.
+            Check(parsed.exitCode == 0 && parsed.errText.empty());
+            Check(parsed.inputs.size() == 1 &&
+                  parsed.segments != ExtractArguments::SegmentSource::None);
+            break;
     }
     return 0;
 }

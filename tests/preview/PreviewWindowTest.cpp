@@ -40,8 +40,10 @@ TEST(PreviewGeometryTest, FirstWindowStandsAboveTheDialog) {
 }
 
 // The window never covers the dialog: own size above it where that fits, scaled down
-// there while at least 160 px tall, else beside it; aspect kept, inside the work area.
+// there while at least 160 px tall, else beside it; with the panel open, wherever the
+// picture is largest; aspect kept, inside the work area.
 TEST(PreviewGeometryTest, ThePictureStaysClearOfTheDialog) {
+    using PreviewGeometry::Room;
     const QSize frame(2, 30);
     const QSize fullHd(1920, 1080);
     const struct {
@@ -50,6 +52,7 @@ TEST(PreviewGeometryTest, ThePictureStaysClearOfTheDialog) {
         QRect dialog;
         QSize video;
         QRect expected;
+        Room room = Room::AboveFirst;
     } cases[] = {
         {"fits above at its own size",
          {0, 0, 1920, 1050},
@@ -80,11 +83,35 @@ TEST(PreviewGeometryTest, ThePictureStaysClearOfTheDialog) {
          {120, 40, 400, 380},
          {320, 240},
          {525, 40, 113, 84}},
+        // The panel open on 1920x1080: 215 px above the tall dialog, 730 px beside it.
+        {"panel closed rule keeps it above",
+         {0, 0, 1920, 1050},
+         {735, 250, 450, 790},
+         fullHd,
+         {100, 5, 382, 215}},
+        {"panel open: beside, where it is largest",
+         {0, 0, 1920, 1050},
+         {735, 250, 450, 790},
+         fullHd,
+         {1190, 250, 728, 409},
+         Room::Largest},
+        {"panel open: above stays where it is largest",
+         {0, 0, 1920, 1050},
+         {700, 600, 400, 370},
+         fullHd,
+         {100, 5, 1004, 565},
+         Room::Largest},
+        {"panel open: a tie stays above",
+         {0, 0, 1920, 1050},
+         {700, 600, 400, 370},
+         {320, 240},
+         {100, 5, 320, 240},
+         Room::Largest},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const QRect got = PreviewGeometry::VideoWindowRect(
-            c.workArea, c.dialog, {c.workArea.left() + 100, 5}, c.video, frame);
+            c.workArea, c.dialog, {c.workArea.left() + 100, 5}, c.video, frame, c.room);
         EXPECT_EQ(got, c.expected);
         const QRect outer(got.topLeft(), got.size() + frame);
         EXPECT_FALSE(outer.intersects(c.dialog));

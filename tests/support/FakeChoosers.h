@@ -21,7 +21,13 @@ class FakeChoosers : public FileChoosers {
         saveCalls.push_back({title, folder, filter});
         return saveAnswer;
     }
+    QString ChooseFolder(QWidget*, const QString& title, const QString& folder) override {
+        folderCalls.push_back({title, folder, {}});
+        return folderAnswer;
+    }
     std::vector<Call> openCalls;
+    std::vector<Call> folderCalls;
+    QString folderAnswer;
     std::vector<Call> saveCalls;
     QString openAnswer;
     QString saveAnswer;

@@ -80,7 +80,7 @@ TEST_F(ConverterDialogStart, ShowsTheTemplateInItsProportions) {
         }
         // Creation order is the tab order.
         if (previous != nullptr) {
-            const QObjectList& children = dlg.children();
+            const QObjectList& children = w->parentWidget()->children();
             EXPECT_LT(children.indexOf(previous), children.indexOf(w)) << e.id;
         }
         previous = w;

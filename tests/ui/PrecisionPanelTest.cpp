@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -256,8 +257,13 @@ TEST_F(PrecisionPanelTest, OutputChoicesAreRememberedAndWritten) {
     EXPECT_EQ(WavFile::Read(out).bytes, WavFile::Read(reference).bytes);
 }
 
-TEST_F(PrecisionPanelTest, ClippedSamplesAreToldAfterTheConversion) {
+// A loud file converts without a box: the panel says what was clipped beside the format,
+// and More shows that there is something to read until the panel is opened.
+TEST_F(PrecisionPanelTest, ClippedSamplesAreToldInThePanelWithoutABox) {
     MakeMediaDialog();
+    auto* more = Find<QPushButton>("moreButton");
+    auto* note = Find<QLabel>("formatNote");
+    EXPECT_EQ(more->text().toStdString(), "More ▸");
     TestMedia media;
     // Float samples up to twice full scale: 16-bit output has to clip them.
     const std::string loud =
@@ -265,12 +271,33 @@ TEST_F(PrecisionPanelTest, ClippedSamplesAreToldAfterTheConversion) {
     Probe(loud);
     Open(QString::fromStdString(loud));
     Dialog().ShowOutputPath(QString::fromStdString(media.Path("out.wav")));
+    messages.records.clear();
     ConvertAndWait();
     ASSERT_GT(lastOutcome.clippedSamples, 0);
-    ASSERT_FALSE(messages.records.empty());
-    EXPECT_EQ(messages.records.back().caption, "Warning");
-    EXPECT_TRUE(LastMessage().contains("32-bit float"));
-    EXPECT_TRUE(LastMessage().contains(QLocale().toString(qlonglong{lastOutcome.clippedSamples})));
+    EXPECT_TRUE(messages.records.empty()) << messages.records.front().text.toStdString();
+    EXPECT_EQ(more->text().toStdString(), "More ▸ •");
+    EXPECT_FALSE(more->accessibleDescription().isEmpty());
+    EXPECT_FALSE(note->isVisible());
+
+    Click0("moreButton");
+    EXPECT_EQ(more->text().toStdString(), "Less ▾");
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().contains("32-bit float"));
+    EXPECT_TRUE(note->text().contains(QLocale().toString(qlonglong{lastOutcome.clippedSamples})));
+    Click0("moreButton");
+    EXPECT_EQ(more->text().toStdString(), "More ▸");  // read once, no longer news
+
+    // With float output nothing clips, and the note goes with the next conversion.
+    auto* format = Find<QComboBox>("formatBox");
+    format->setCurrentIndex(4);
+    emit format->activated(4);
+    messages.answer = RecordingMessages::Answer::Yes;  // replace the first output
+    ConvertAndWait();
+    EXPECT_EQ(lastOutcome.clippedSamples, 0);
+    EXPECT_EQ(more->text().toStdString(), "More ▸");
+    EXPECT_TRUE(note->text().isEmpty());
+    ASSERT_EQ(messages.records.size(), 1u);
+    EXPECT_TRUE(messages.records[0].text.endsWith("Do you want to replace it?"));
 }
 
 // The chosen track is what the preview plays, the waveform shows and the conversion

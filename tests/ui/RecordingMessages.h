@@ -27,6 +27,9 @@ class RecordingMessages : public UserMessages {
     Answer Show(QWidget*, const QString& text, const QString& caption, Buttons buttons,
                 Icon icon) override {
         records.push_back({true, text, caption, buttons, icon});
+        if (buttons == Buttons::ReplaceSkipCancel) {
+            return answer;
+        }
         if (buttons == Buttons::YesNo) {
             return answer == Answer::Yes ? Answer::Yes : Answer::No;
         }
