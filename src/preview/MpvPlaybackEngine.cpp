@@ -11,6 +11,7 @@
 
 #include <charconv>
 #include <clocale>
+#include <cstring>
 
 #include "MediaTime.h"
 #include "MpvGlVideoWidget.h"
@@ -25,11 +26,13 @@ namespace {
 // commands whose replies matter. Seeks are numbered from kSeekReply up.
 enum : uint64_t {
     kEofReached = 1,
+    kPause,
     kTimePos,
     kDuration,
     kVideoWidth,
     kVideoHeight,
     kLoadReply,
+    kPauseReply,
     kFacts = 100,
     kSeekReply = 1000,
 };
@@ -143,9 +146,9 @@ EngineResult MpvPlaybackEngine::Initialize() {
         const char* name;
         mpv_format format;
     } observed[] = {
-        {kEofReached, "eof-reached", MPV_FORMAT_FLAG}, {kTimePos, "time-pos", MPV_FORMAT_DOUBLE},
-        {kDuration, "duration", MPV_FORMAT_DOUBLE},    {kVideoWidth, "dwidth", MPV_FORMAT_INT64},
-        {kVideoHeight, "dheight", MPV_FORMAT_INT64},
+        {kEofReached, "eof-reached", MPV_FORMAT_FLAG}, {kPause, "pause", MPV_FORMAT_FLAG},
+        {kTimePos, "time-pos", MPV_FORMAT_DOUBLE},     {kDuration, "duration", MPV_FORMAT_DOUBLE},
+        {kVideoWidth, "dwidth", MPV_FORMAT_INT64},     {kVideoHeight, "dheight", MPV_FORMAT_INT64},
     };
     for (const auto& p : observed) {
         rc = mpv_observe_property(m_mpv, p.id, p.name, p.format);
@@ -238,7 +241,12 @@ EngineResult MpvPlaybackEngine::SetFlag(const char* name, bool on) {
         return {MPV_ERROR_UNINITIALIZED, name};
     }
     int flag = on ? 1 : 0;
-    const int rc = mpv_set_property_async(m_mpv, 0, name, MPV_FORMAT_FLAG, &flag);
+    const bool pause = std::strcmp(name, "pause") == 0;
+    const int rc = mpv_set_property_async(m_mpv, pause ? uint64_t{kPauseReply} : 0, name,
+                                          MPV_FORMAT_FLAG, &flag);
+    if (pause && rc >= 0) {
+        ++m_pauseSetsPending;
+    }
     return {rc, std::string("mpv_set_property_async(\"") + name + "\")"};
 }
 
@@ -368,6 +376,11 @@ void MpvPlaybackEngine::HandleEvent(const mpv_event& event) {
                 }
             }
             break;
+        case MPV_EVENT_SET_PROPERTY_REPLY:
+            if (event.reply_userdata == kPauseReply && m_pauseSetsPending > 0) {
+                --m_pauseSetsPending;
+            }
+            break;
         case MPV_EVENT_GET_PROPERTY_REPLY:
             if (m_facts.Take(event) && m_facts.Complete() && m_pictureShown) {
                 FinishLoad(true);
@@ -418,9 +431,14 @@ void MpvPlaybackEngine::HandleProperty(uint64_t id, const void* data) {
     }
     switch (id) {
         case kEofReached:
+        case kPause:
             // Only an end reached while playing ends the clip; a seek to the end of a
-            // paused clip just shows its last frame.
-            if (*static_cast<const int*>(property->data) != 0 && m_running) {
+            // paused clip just shows its last frame. keep-open pauses at the end, and that
+            // pause is sometimes all libmpv tells: a clip sought close to its end while
+            // held reaches it with the flag never turning true.
+            if (*static_cast<const int*>(property->data) != 0 && m_running &&
+                (id == kEofReached || m_pauseSetsPending == 0)) {
+                m_running = false;
                 Push(EngineEvent::Of(EngineEvent::Kind::EndOfClip));
             }
             break;

@@ -94,6 +94,9 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     std::unique_ptr<RestampedFiles> m_restamped;
     // Seeks go out numbered: a seek has landed once libmpv has taken the last one sent
     // and playback has started again after it.
+    // Pause settings sent whose replies have not come back: until they have, a pause that
+    // libmpv tells of may be one of ours.
+    int m_pauseSetsPending = 0;
     uint64_t m_seeksSent = 0;
     uint64_t m_seeksTaken = 0;
     bool m_seekLanding = false;

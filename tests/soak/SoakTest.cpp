@@ -195,6 +195,9 @@ const Regression kRegressions[] = {
     {"Loop, once let go, went on repeating the selection: libmpv's loop points stayed set",
      "open:wav, more, type:start:1000, type:end:2000, audition:loop, wait:1500, audition:loop, "
      "wait:1500"},
+    {"a clip held close to its end and then played never ended: libmpv paused it there "
+     "without telling that the end was reached",
+     "open:tracks, drag:586:710, convert:yes, play, wait:1253"},
 };
 
 }  // namespace
