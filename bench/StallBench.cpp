@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     QElapsedTimer sinceOpen;
     sinceOpen.start();
     session.OpenMediaFile(big);
-    const auto waveform = [&] { return session.PanelWork().Waveform(); };
+    const auto waveform = [&] { return session.PanelWork().Waveform().get(); };
     const auto firstColumn = [&] {
         const WaveformPyramid* w = waveform();
         const double column = static_cast<double>(session.Media().Info().duration) /

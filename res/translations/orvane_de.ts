@@ -573,6 +573,14 @@ Replace them all, or skip them and write the others?</source>
 
 Alle ersetzen, oder sie überspringen und nur die anderen schreiben?</translation>
     </message>
+    <message>
+        <source>Can not read the sound of %1: %2</source>
+        <translation>Der Ton von %1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>Finding the silences…</source>
+        <translation>Die Pausen werden gesucht…</translation>
+    </message>
 </context>
 <context>
     <name>SegmentPanel</name>
@@ -667,6 +675,69 @@ Alle ersetzen, oder sie überspringen und nur die anderen schreiben?</translatio
     <message>
         <source>Export segments…</source>
         <translation>Abschnitte exportieren…</translation>
+    </message>
+    <message>
+        <source>Silences…</source>
+        <translation>Pausen…</translation>
+    </message>
+    <message>
+        <source>The list becomes the sound between the file&apos;s silences</source>
+        <translation>Die Liste wird zum Ton zwischen den Pausen der Datei</translation>
+    </message>
+</context>
+<context>
+    <name>SilenceDialog</name>
+    <message>
+        <source> s</source>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>Segments from silences</source>
+        <translation>Segmente aus Pausen</translation>
+    </message>
+    <message>
+        <source> dBFS</source>
+        <translation> dBFS</translation>
+    </message>
+    <message>
+        <source>Silence stays below this peak level</source>
+        <translation>Stille bleibt unter diesem Spitzenpegel</translation>
+    </message>
+    <message>
+        <source>Shorter quiet stretches belong to the sound</source>
+        <translation>Kürzere leise Stellen gehören zum Ton</translation>
+    </message>
+    <message>
+        <source>Kept on each side of the sound</source>
+        <translation>Auf jeder Seite des Tons behalten</translation>
+    </message>
+    <message>
+        <source>Level below</source>
+        <translation>Pegel unter</translation>
+    </message>
+    <message>
+        <source>Lasting at least</source>
+        <translation>Dauer mindestens</translation>
+    </message>
+    <message>
+        <source>Margin</source>
+        <translation>Rand</translation>
+    </message>
+    <message>
+        <source>Find</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>Waiting for the waveform…</source>
+        <translation>Warten auf die Wellenform…</translation>
+    </message>
+    <message>
+        <source>1 segment of sound</source>
+        <translation>1 Segment mit Ton</translation>
+    </message>
+    <message>
+        <source>%1 segments of sound</source>
+        <translation>%1 Segmente mit Ton</translation>
     </message>
 </context>
 <context>

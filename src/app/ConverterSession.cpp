@@ -26,9 +26,9 @@ ConverterSession::ConverterSession(const ConverterServices& services, QObject* p
                                                           services.sources);
     m_panel = std::make_unique<PanelController>(*m_dialog, *m_media, *m_preview, services.settings,
                                                 services.messages, services.sources);
-    m_segments =
-        std::make_unique<SegmentController>(*m_dialog, *m_media, services.messages,
-                                            services.choosers, services.settings, *m_conversion);
+    m_segments = std::make_unique<SegmentController>(*m_dialog, *m_media, services.messages,
+                                                     services.choosers, services.settings,
+                                                     *m_conversion, *m_panel, services.sources);
     m_windows = std::make_unique<WindowOrder>(m_dialog.get());
     ConverterDialog* dialog = m_dialog.get();
     MediaController* media = m_media.get();

@@ -38,7 +38,7 @@ class PanelController final : public QObject {
 
     // True while a waveform is being computed.
     bool IsComputingWaveform() const;
-    const WaveformPyramid* Waveform() const { return m_waveform.get(); }
+    const std::shared_ptr<const WaveformPyramid>& Waveform() const { return m_waveform; }
 
     // The audition commands.
     void PlaySelection();

@@ -16,7 +16,10 @@
 #include "ProfileSettings.h"
 #include "SegmentNames.h"
 #include "SegmentPanel.h"
+#include "SilenceDialog.h"
+#include "SilenceSearch.h"
 #include "UserMessages.h"
+#include "WaveformPyramid.h"
 #include "WaveformView.h"
 
 namespace {
@@ -25,12 +28,18 @@ constexpr const char* kSection = "Option";
 constexpr const char* kPatternKey = "segment_names";
 constexpr const char* kJoinKey = "segment_join";
 constexpr const char* kBextKey = "segment_bext";
+// The silences' settings, in dB and milliseconds.
+constexpr const char* kSilenceDbKey = "silence_db";
+constexpr const char* kSilenceLengthKey = "silence_length_ms";
+constexpr const char* kSilenceMarginKey = "silence_margin_ms";
+constexpr int64_t kPerMs = 10'000;
 
 }  // namespace
 
 SegmentController::SegmentController(ConverterDialog& dialog, MediaController& media,
                                      UserMessages& messages, FileChoosers& choosers,
                                      ProfileSettings& settings, ConversionController& conversion,
+                                     PanelController& panel, AudioSourceFactory sources,
                                      QObject* parent)
     : QObject(parent),
       m_dialog(dialog),
@@ -38,38 +47,51 @@ SegmentController::SegmentController(ConverterDialog& dialog, MediaController& m
       m_messages(messages),
       m_choosers(choosers),
       m_settings(settings),
-      m_conversion(conversion) {
-    SegmentPanel* panel = m_dialog.Panel()->Segments();
+      m_conversion(conversion),
+      m_panel(panel),
+      m_silences(std::make_unique<SilenceSearch>(std::move(sources))) {
+    SegmentPanel* segments = m_dialog.Panel()->Segments();
     connect(&m_media, &MediaController::mediaChanged, this, &SegmentController::OnMediaChanged);
     connect(&m_media, &MediaController::marksChanged, this, &SegmentController::OnMarksChanged);
-    connect(panel, &SegmentPanel::addClicked, this, &SegmentController::OnAdd);
-    connect(panel, &SegmentPanel::removeClicked, this, &SegmentController::OnRemove);
-    connect(panel, &SegmentPanel::clearClicked, this, &SegmentController::OnClear);
-    connect(panel, &SegmentPanel::rowChosen, this, &SegmentController::OnRowChosen);
-    connect(panel, &SegmentPanel::nameEdited, this, &SegmentController::OnNameEdited);
-    connect(panel, &SegmentPanel::chaptersClicked, this, &SegmentController::OnChapters);
-    connect(panel, &SegmentPanel::openListClicked, this, &SegmentController::OnOpenList);
-    connect(panel, &SegmentPanel::saveListClicked, this, &SegmentController::OnSaveList);
-    connect(panel, &SegmentPanel::exportClicked, this, &SegmentController::OnExport);
-    connect(panel, &SegmentPanel::patternEdited, this, [this](const QString& pattern) {
+    connect(segments, &SegmentPanel::addClicked, this, &SegmentController::OnAdd);
+    connect(segments, &SegmentPanel::removeClicked, this, &SegmentController::OnRemove);
+    connect(segments, &SegmentPanel::clearClicked, this, &SegmentController::OnClear);
+    connect(segments, &SegmentPanel::rowChosen, this, &SegmentController::OnRowChosen);
+    connect(segments, &SegmentPanel::nameEdited, this, &SegmentController::OnNameEdited);
+    connect(segments, &SegmentPanel::chaptersClicked, this, &SegmentController::OnChapters);
+    connect(segments, &SegmentPanel::silencesClicked, this, &SegmentController::OnSilences);
+    connect(m_silences.get(), &SilenceSearch::found, this, [this, segments](const auto& sounds) {
+        segments->ShowExportProgress(QString());
+        Take(sounds);
+    });
+    connect(m_silences.get(), &SilenceSearch::failed, this, [this, segments](const QString& why) {
+        segments->ShowExportProgress(QString());
+        ShowMessage(tr("Can not read the sound of %1: %2").arg(m_media.MediaPath(), why));
+    });
+    connect(segments, &SegmentPanel::openListClicked, this, &SegmentController::OnOpenList);
+    connect(segments, &SegmentPanel::saveListClicked, this, &SegmentController::OnSaveList);
+    connect(segments, &SegmentPanel::exportClicked, this, &SegmentController::OnExport);
+    connect(segments, &SegmentPanel::patternEdited, this, [this](const QString& pattern) {
         m_settings.WriteProfileString(kSection, kPatternKey, pattern);
     });
-    connect(panel, &SegmentPanel::joinToggled, this,
+    connect(segments, &SegmentPanel::joinToggled, this,
             [this](bool on) { m_settings.WriteProfileInt(kSection, kJoinKey, on ? 1 : 0); });
-    connect(panel, &SegmentPanel::bextToggled, this,
+    connect(segments, &SegmentPanel::bextToggled, this,
             [this](bool on) { m_settings.WriteProfileInt(kSection, kBextKey, on ? 1 : 0); });
-    connect(&m_conversion, &ConversionController::segmentStarted, panel,
-            [panel](int number, int count) {
-                panel->ShowExportProgress(tr("segment %1 of %2").arg(number).arg(count));
+    connect(&m_conversion, &ConversionController::segmentStarted, segments,
+            [segments](int number, int count) {
+                segments->ShowExportProgress(tr("segment %1 of %2").arg(number).arg(count));
             });
-    connect(&m_conversion, &ConversionController::conversionEnded, panel,
-            [panel] { panel->ShowExportProgress(QString()); });
-    panel->ShowExportChoices(
+    connect(&m_conversion, &ConversionController::conversionEnded, segments,
+            [segments] { segments->ShowExportProgress(QString()); });
+    segments->ShowExportChoices(
         m_settings.GetProfileString(kSection, kPatternKey,
                                     QString::fromUtf8(SegmentNames::kDefaultPattern)),
         m_settings.GetProfileInt(kSection, kJoinKey, 0) != 0,
         m_settings.GetProfileInt(kSection, kBextKey, 0) != 0);
 }
+
+SegmentController::~SegmentController() = default;
 
 QString SegmentController::ListFilters() {
     return tr("CSV (*.csv);;Labels (*.txt);;CUE sheet (*.cue)");
@@ -77,6 +99,8 @@ QString SegmentController::ListFilters() {
 
 void SegmentController::OnMediaChanged() {
     // The list belongs to the file it was made on.
+    m_silences->Stop();
+    m_dialog.Panel()->Segments()->ShowExportProgress(QString());
     m_list.Clear();
     m_chosen = -1;
     m_dialog.Panel()->Segments()->SetChaptersAvailable(!m_media.Info().chapters.empty());
@@ -144,6 +168,46 @@ void SegmentController::Take(std::vector<Segment> segments) {
 
 void SegmentController::OnChapters() {
     Take(m_media.Info().chapters);
+}
+
+void SegmentController::OnSilences() {
+    SilenceFinder::Settings settings;
+    settings.thresholdDb = m_settings.GetProfileInt(kSection, kSilenceDbKey, -50);
+    settings.minimumLength = m_settings.GetProfileInt(kSection, kSilenceLengthKey, 2000) * kPerMs;
+    settings.margin = m_settings.GetProfileInt(kSection, kSilenceMarginKey, 250) * kPerMs;
+    auto* dialog = new SilenceDialog(settings, &m_dialog);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    const auto count = [this, dialog] {
+        // The live count is the waveform's: the edges on the samples come after Find.
+        const WaveformPyramid* waveform = m_panel.Waveform().get();
+        const bool ready = waveform != nullptr && waveform->Complete();
+        dialog->ShowCount(
+            ready
+                ? static_cast<int>(
+                      SilenceFinder::Sounds(*waveform, dialog->Chosen(), m_media.Duration()).size())
+                : -1);
+    };
+    connect(dialog, &SilenceDialog::settingsChanged, dialog, count);
+    connect(&m_panel, &PanelController::waveformComplete, dialog, count);
+    connect(&m_media, &MediaController::mediaChanged, dialog, &QDialog::reject);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        const WaveformPyramid* waveform = m_panel.Waveform().get();
+        if (waveform == nullptr || !waveform->Complete()) {
+            return;
+        }
+        const SilenceFinder::Settings chosen = dialog->Chosen();
+        m_settings.WriteProfileInt(kSection, kSilenceDbKey,
+                                   static_cast<int>(std::lround(chosen.thresholdDb)));
+        m_settings.WriteProfileInt(kSection, kSilenceLengthKey,
+                                   static_cast<int>(chosen.minimumLength / kPerMs));
+        m_settings.WriteProfileInt(kSection, kSilenceMarginKey,
+                                   static_cast<int>(chosen.margin / kPerMs));
+        m_dialog.Panel()->Segments()->ShowExportProgress(tr("Finding the silences…"));
+        m_silences->Start(QFile::encodeName(m_media.MediaPath()).toStdString(), m_media.Track(),
+                          m_panel.Waveform(), chosen, m_media.Duration());
+    });
+    count();
+    dialog->open();
 }
 
 void SegmentController::OnOpenList() {

@@ -3,10 +3,15 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+#include "AudioStreamSource.h"
 #include "SegmentExport.h"
 #include "SegmentList.h"
 
 class ConversionController;
+class PanelController;
+class SilenceSearch;
 class ConverterDialog;
 class FileChoosers;
 class MediaController;
@@ -20,7 +25,9 @@ class SegmentController final : public QObject {
   public:
     SegmentController(ConverterDialog& dialog, MediaController& media, UserMessages& messages,
                       FileChoosers& choosers, ProfileSettings& settings,
-                      ConversionController& conversion, QObject* parent = nullptr);
+                      ConversionController& conversion, PanelController& panel,
+                      AudioSourceFactory sources, QObject* parent = nullptr);
+    ~SegmentController() override;
 
     // The choices of the list file choosers.
     static QString ListFilters();
@@ -36,6 +43,9 @@ class SegmentController final : public QObject {
     void OnRowChosen(int row);
     void OnNameEdited(int row, const QString& name);
     void OnChapters();
+    // Asks for the silences' settings, counting on the waveform as they change, then finds
+    // each edge on the samples off the GUI thread.
+    void OnSilences();
     void OnOpenList();
     void OnSaveList();
     // The list becomes these segments, none of them chosen.
@@ -54,6 +64,8 @@ class SegmentController final : public QObject {
     FileChoosers& m_choosers;
     ProfileSettings& m_settings;
     ConversionController& m_conversion;
+    PanelController& m_panel;
+    std::unique_ptr<SilenceSearch> m_silences;
     SegmentList m_list;
     // Where the list choosers start: the folder of the last list, else the media file's.
     QString m_listFolder;

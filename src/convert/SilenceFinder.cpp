@@ -138,11 +138,15 @@ std::vector<Segment> SilenceFinder::Sounds(const WaveformPyramid& waveform,
 
 std::vector<Segment> SilenceFinder::Sounds(const WaveformPyramid& waveform,
                                            const Settings& settings, int64_t duration,
-                                           AudioStreamSource& source, const AudioFormat& format) {
+                                           AudioStreamSource& source, const AudioFormat& format,
+                                           const std::atomic<bool>* stop) {
     std::vector<Silence> silences = Find(waveform, settings);
     const float threshold = static_cast<float>(std::pow(10.0, settings.thresholdDb / 20.0));
     const int64_t frames = waveform.Frames();
     for (Silence& silence : silences) {
+        if (stop != nullptr && stop->load()) {
+            break;
+        }
         // The last loud frame lies in the bucket before the silence, the first after it in
         // the bucket that ends it.
         if (silence.first > 0) {

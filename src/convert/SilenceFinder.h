@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -24,10 +25,12 @@ class SilenceFinder {
     static std::vector<Segment> Sounds(const WaveformPyramid& waveform, const Settings& settings,
                                        int64_t duration);
     // The same with each edge found on the samples of the source, which must be open and
-    // prepared on the waveform's track.
+    // prepared on the waveform's track. A stop, once set, leaves the edges not yet looked at
+    // as the waveform has them.
     static std::vector<Segment> Sounds(const WaveformPyramid& waveform, const Settings& settings,
                                        int64_t duration, AudioStreamSource& source,
-                                       const AudioFormat& format);
+                                       const AudioFormat& format,
+                                       const std::atomic<bool>* stop = nullptr);
 
   private:
     struct Silence {

@@ -68,15 +68,19 @@ SegmentPanel::SegmentPanel(QWidget* parent) : QWidget(parent) {
     auto* sources = new QHBoxLayout;
     m_chaptersButton = MakeButton(tr("Chapters"), "chaptersButton");
     m_chaptersButton->setToolTip(tr("The list becomes the file's chapters"));
+    m_silencesButton = MakeButton(tr("Silences…"), "silencesButton");
+    m_silencesButton->setToolTip(tr("The list becomes the sound between the file's silences"));
     m_openListButton = MakeButton(tr("Open list…"), "openListButton");
     m_openListButton->setToolTip(tr("A cut list: CSV, a label file or a CUE sheet"));
     m_saveListButton = MakeButton(tr("Save list…"), "saveListButton");
-    for (QPushButton* button : {m_chaptersButton, m_openListButton, m_saveListButton}) {
+    for (QPushButton* button :
+         {m_chaptersButton, m_silencesButton, m_openListButton, m_saveListButton}) {
         sources->addWidget(button);
     }
     sources->addStretch(1);
     layout->addLayout(sources);
     connect(m_chaptersButton, &QPushButton::clicked, this, &SegmentPanel::chaptersClicked);
+    connect(m_silencesButton, &QPushButton::clicked, this, &SegmentPanel::silencesClicked);
     connect(m_openListButton, &QPushButton::clicked, this, &SegmentPanel::openListClicked);
     connect(m_saveListButton, &QPushButton::clicked, this, &SegmentPanel::saveListClicked);
 
@@ -206,6 +210,7 @@ void SegmentPanel::UpdateButtons() {
     m_removeButton->setEnabled(m_mediaEnabled && m_table->currentRow() >= 0);
     m_clearButton->setEnabled(m_mediaEnabled && m_table->rowCount() > 0);
     m_chaptersButton->setEnabled(m_mediaEnabled && m_chaptersAvailable);
+    m_silencesButton->setEnabled(m_mediaEnabled);
     m_openListButton->setEnabled(m_mediaEnabled);
     m_saveListButton->setEnabled(m_mediaEnabled && m_table->rowCount() > 0);
     m_exportButton->setEnabled(m_mediaEnabled && m_table->rowCount() > 0);

@@ -35,7 +35,8 @@ class SegmentPanel final : public QWidget {
     void SetChaptersAvailable(bool available);
     void ShowExportChoices(const QString& pattern, bool join, bool bext);
     QString NamePattern() const;
-    // Beside the list while an export runs ("segment 3 of 12"); "" takes it away.
+    // Beside the list while an export or a search runs ("segment 3 of 12"); "" takes it
+    // away.
     void ShowExportProgress(const QString& text);
     QString ExportProgress() const;
     QTableWidget* Table() const { return m_table; }
@@ -47,6 +48,7 @@ class SegmentPanel final : public QWidget {
     void rowChosen(int row);
     void nameEdited(int row, const QString& name);
     void chaptersClicked();
+    void silencesClicked();
     void openListClicked();
     void saveListClicked();
     void exportClicked();
@@ -63,6 +65,7 @@ class SegmentPanel final : public QWidget {
     QPushButton* m_removeButton = nullptr;
     QPushButton* m_clearButton = nullptr;
     QPushButton* m_chaptersButton = nullptr;
+    QPushButton* m_silencesButton = nullptr;
     QPushButton* m_openListButton = nullptr;
     QPushButton* m_saveListButton = nullptr;
     QLineEdit* m_patternEdit = nullptr;

@@ -73,24 +73,16 @@ TEST_F(Accessibility, EveryControlHasANameAndTheTabChainGoesTopToBottom) {
 
     // The documented order, then More, then the panel top to bottom (the one-track file
     // leaves Track disabled), and round again.
-    const QStringList expected = {"convertButton",    "openMediaButton",
-                                  "positionSlider",   "startTimeButton",
-                                  "endTimeButton",    "playButton",
-                                  "pauseButton",      "stopButton",
-                                  "outputEdit",       "browseButton",
-                                  "helpButton",       "homepageButton",
-                                  "aboutButton",      "moreButton",
-                                  "waveformView",     "startMarkEdit",
-                                  "startBackButton",  "startForwardButton",
-                                  "endMarkEdit",      "endBackButton",
-                                  "endForwardButton", "playSelectionButton",
-                                  "loopButton",       "playStartButton",
-                                  "playEndButton",    "formatBox",
-                                  "formatNote",       "exactEndBox",
-                                  "modernHeaderBox",  "segmentTable",
-                                  "addSegmentButton", "openListButton",
-                                  "patternEdit",      "joinBox",
-                                  "bextBox"};
+    const QStringList expected = {
+        "convertButton",    "openMediaButton",     "positionSlider",   "startTimeButton",
+        "endTimeButton",    "playButton",          "pauseButton",      "stopButton",
+        "outputEdit",       "browseButton",        "helpButton",       "homepageButton",
+        "aboutButton",      "moreButton",          "waveformView",     "startMarkEdit",
+        "startBackButton",  "startForwardButton",  "endMarkEdit",      "endBackButton",
+        "endForwardButton", "playSelectionButton", "loopButton",       "playStartButton",
+        "playEndButton",    "formatBox",           "formatNote",       "exactEndBox",
+        "modernHeaderBox",  "segmentTable",        "addSegmentButton", "silencesButton",
+        "openListButton",   "patternEdit",         "joinBox",          "bextBox"};
     QWidget* start = dialog.Control(ConverterDialog::IDC_CONVERT);
     start->setFocus(Qt::TabFocusReason);
     QStringList chain;

@@ -323,7 +323,7 @@ TEST_F(PrecisionPanelTest, TheChosenTrackIsHeardShownAndConverted) {
     EXPECT_EQ(script->audioTrack, 2);
     EXPECT_EQ(Media().Track(), 2);
     ASSERT_TRUE(WaitFor([&] {
-        const WaveformPyramid* waveform = session->PanelWork().Waveform();
+        const WaveformPyramid* waveform = session->PanelWork().Waveform().get();
         return waveform != nullptr && waveform->Complete();
     }));
     EXPECT_EQ(session->PanelWork().Waveform()->SampleRate(), 22050);

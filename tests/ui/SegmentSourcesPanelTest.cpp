@@ -1,12 +1,18 @@
+#include <QDoubleSpinBox>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 
 #include "DialogTestFixture.h"
 #include "PrecisionPanel.h"
 #include "RealMediaFixture.h"
+#include "SegmentController.h"
 #include "SegmentPanel.h"
+#include "SilenceDialog.h"
 #include "TestMedia.h"
+#include "WaitFor.h"
+#include "WaveformPyramid.h"
 
 namespace {
 
@@ -160,6 +166,48 @@ TEST_F(SegmentChapters, TheChaptersButtonFillsTheListFromTheFilesChapters) {
     EXPECT_EQ(Column(dialog, SegmentPanel::StartColumn),
               QStringList({"0:00:00.000", "0:00:01.500"}));
     EXPECT_EQ(Column(dialog, SegmentPanel::EndColumn), QStringList({"0:00:01.500", "0:00:04.000"}));
+}
+
+// Silences as a user finds them: the dialog counts on the waveform as its values move, and
+// Find fills the list with the sound between the silences, each edge within 1 ms of the gap
+// in the signal.
+TEST_F(SegmentChapters, TheSilencesDialogCountsAsItsValuesMoveAndFindsEachEdge) {
+    TestMedia media;
+    // Sound, 3 s of silence, sound, a 0.5 s pause, sound.
+    const std::string path = media.Make(
+        "gaps.mka",
+        "-f lavfi -i \"aevalsrc='if(between(t,2,5)+between(t,7,7.5),0,0.5*sin(2*PI*440*t))':"
+        "s=44100:d=9\" -c:a flac");
+    ConverterDialog& dialog = MakeMediaDialog();
+    Open(QString::fromStdString(path));
+    dialog.findChild<QPushButton*>("moreButton")
+        ->click();  // the waveform is computed for an open panel only
+    Button(dialog, "silencesButton")->click();
+    auto* silences = dialog.findChild<SilenceDialog*>("silenceDialog");
+    ASSERT_NE(silences, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return silences->CountText() == "2 segments of sound"; }))
+        << silences->CountText().toStdString();
+    // Shorter silences count too: the pause splits the second piece.
+    silences->findChild<QDoubleSpinBox*>("silenceLength")->setValue(0.4);
+    EXPECT_EQ(silences->CountText(), "3 segments of sound");
+    silences->findChild<QDoubleSpinBox*>("silenceLength")->setValue(2);
+    silences->accept();
+    ASSERT_TRUE(WaitFor([&] { return dialog.Panel()->Segments()->Table()->rowCount() == 2; }));
+    // The silence's edges and the file's end, with the 0.25 s margin.
+    const int64_t ms = kSecond / 1000;
+    const std::vector<Segment>& found = session->SegmentWork().List().Segments();
+    const int64_t expected[][2] = {{0, 2250 * ms}, {4750 * ms, 9000 * ms}};
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_NEAR(static_cast<double>(found[i].start), expected[i][0], ms) << i;
+        EXPECT_NEAR(static_cast<double>(found[i].end), expected[i][1], ms) << i;
+    }
+    EXPECT_EQ(dialog.Panel()->Segments()->ExportProgress(), "");
+    // The values chosen are offered the next time.
+    Button(dialog, "silencesButton")->click();
+    auto* again = dialog.findChild<SilenceDialog*>("silenceDialog");
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->Chosen().minimumLength, 2 * kSecond);
+    again->reject();
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AudioStreamSource.h"
+#include "Segment.h"
+#include "SilenceFinder.h"
+
+class WaveformPyramid;
+
+// Finds the sound between silences on a thread of its own: the waveform gives where the
+// silences are, the samples where each of their edges lies. One search at a time; a new
+// one, or the end of this object, stops the one under way.
+class SilenceSearch final : public QObject {
+    Q_OBJECT
+  public:
+    explicit SilenceSearch(AudioSourceFactory sources, QObject* parent = nullptr);
+    // Stops the search and waits for its thread.
+    ~SilenceSearch() override;
+
+    void Start(const std::string& path, int track, std::shared_ptr<const WaveformPyramid> waveform,
+               const SilenceFinder::Settings& settings, int64_t duration);
+    void Stop();
+    bool Busy() const { return m_busy; }
+
+  signals:
+    void found(const std::vector<Segment>& segments);
+    void failed(const QString& why);
+
+  private:
+    void Join();
+
+    AudioSourceFactory m_sources;
+    std::thread m_thread;
+    std::shared_ptr<std::atomic<bool>> m_stop;
+    // Counts the searches, so that a result arriving after a newer start is dropped.
+    int m_generation = 0;
+    bool m_busy = false;
+};
