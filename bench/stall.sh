@@ -24,15 +24,17 @@ if [ ! -s "$big" ]; then
         -f mpeg "$big"
 fi
 log=bench/results/stall-$(date -u +%Y-%m-%d).txt
+# A log already there is added to; the worst stall is this run's.
+first=$(($( [ -f "$log" ] && wc -l <"$log" || echo 0) + 1))
 {
     echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u '+%Y-%m-%d %H:%M UTC')"
     for run in 1 2 3; do
         QT_QPA_PLATFORM=offscreen "$BIN" "$big"
     done
-} | tee "$log"
+} | tee -a "$log"
 # Every figure of every run must be at most 50 ms.
 # (The waveform's figures after "Waveform:" are times, not stalls.)
-worst=$(grep 'longest GUI stall' "$log" | sed 's/Waveform:.*//' | grep -o '[0-9.]* ms' |
+worst=$(tail -n +"$first" "$log" | grep 'longest GUI stall' | sed 's/Waveform:.*//' | grep -o '[0-9.]* ms' |
     awk '{ if ($1 > m) m = $1 } END { print m + 0 }')
 echo "worst stall over all runs: $worst ms" | tee -a "$log"
 awk -v w="$worst" 'BEGIN { exit !(w <= 50) }' || { echo "target missed: a stall over 50 ms" >&2; exit 1; }
