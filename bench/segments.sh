@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times an export of segments against a whole conversion of the same file, and against
-# the ffmpeg command's whole decode, on the 20-minute files of bench/run.sh, in
-# alternating runs so that all see the same load:
+# the ffmpeg command's whole decode, on 60-minute files made as bench/run.sh makes its
+# 20-minute ones (in bench/out60), in alternating runs so that all see the same load:
 #   cover   20 segments that together cover the whole file, into 20 files
 #   spread  20 one-second segments spread over the file
 # Prints the median of each ratio; exits non-zero when a run fails or a target is missed
@@ -12,8 +12,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=${1:-3}
 BIN=${ORVANE_BIN:-build/bin/orvane-extract}
-OUT=${BENCH_OUT:-bench/out}
-BENCH_GENERATE_ONLY=1 bench/run.sh >/dev/null
+OUT=${BENCH_OUT:-bench/out60}
+BENCH_OUT=$OUT BENCH_SECONDS=${BENCH_SECONDS:-3600} BENCH_GENERATE_ONLY=1 bench/run.sh >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
