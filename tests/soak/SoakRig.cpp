@@ -285,8 +285,19 @@ const SoakFile* SoakRig::FileAt(const QString& path) const {
 }
 
 void SoakRig::Resolve() {
-    if (m_model.file >= 0) {
-        m_model.Advance(Now(), Player().State());
+    if (m_model.file < 0) {
+        return;
+    }
+    const Clock::time_point now = Now();
+    const PlayState seen = Player().State();
+    m_model.Advance(now, seen);
+    // The program has ended the clip where the model's clock says it plays on: not a
+    // failure yet (the checks after the step decide), but the log keeps both for a replay.
+    if (seen == PlayState::Stopped && m_model.State() == PlayState::Running) {
+        std::printf(
+            "[ soak ] step %d: the program has stopped the clip at %s; the model has "
+            "it %s\n",
+            m_step, Expected{Player().Position(), 0}.Text().c_str(), m_model.ClipText(now).c_str());
     }
 }
 
