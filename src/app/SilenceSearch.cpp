@@ -1,11 +1,11 @@
 #include "SilenceSearch.h"
-
-#include <QMetaObject>
-
+#include "WakeUp.h"
 #include "WaveformPyramid.h"
 
 SilenceSearch::SilenceSearch(AudioSourceFactory sources, QObject* parent)
-    : QObject(parent), m_sources(std::move(sources)) {}
+    : QObject(parent), m_sources(std::move(sources)), m_wake(new WakeUp(this)) {
+    connect(m_wake, &WakeUp::woken, this, &SilenceSearch::Deliver);
+}
 
 SilenceSearch::~SilenceSearch() {
     Stop();
@@ -32,37 +32,44 @@ void SilenceSearch::Start(const std::string& path, int track,
     m_stop = std::make_shared<std::atomic<bool>>(false);
     m_busy = true;
     const int generation = ++m_generation;
+    // The thread ends before this object does (its end joins it).
     m_thread = std::thread([this, generation, stop = m_stop, sources = m_sources, path, track,
                             waveform = std::move(waveform), settings, duration] {
+        auto answer = std::make_unique<Answer>();
+        answer->generation = generation;
         std::unique_ptr<AudioStreamSource> source = sources();
         AudioFormat format;
-        std::vector<Segment> sounds;
-        QString why;
         if (source->OpenAudioStream(path, track) != 0 || source->PrepareAudioSample(format) != 0) {
-            why = QString::fromStdString(source->LastError());
+            answer->why = QString::fromStdString(source->LastError());
         } else {
-            sounds =
+            answer->sounds =
                 SilenceFinder::Sounds(*waveform, settings, duration, *source, format, stop.get());
         }
         if (stop->load()) {
             return;
         }
-        // This object outlives the thread (its end joins it); a call still queued when it
-        // goes is dropped with it.
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, sounds = std::move(sounds), why] {
-                if (generation != m_generation || !m_busy) {
-                    return;
-                }
-                Join();
-                m_busy = false;
-                if (why.isEmpty()) {
-                    emit found(sounds);
-                } else {
-                    emit failed(why);
-                }
-            },
-            Qt::QueuedConnection);
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_answer = std::move(answer);
+        }
+        m_wake->Wake();
     });
+}
+
+void SilenceSearch::Deliver() {
+    std::unique_ptr<Answer> answer;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        answer = std::move(m_answer);
+    }
+    if (!answer || answer->generation != m_generation || !m_busy) {
+        return;
+    }
+    Join();
+    m_busy = false;
+    if (answer->why.isEmpty()) {
+        emit found(answer->sounds);
+    } else {
+        emit failed(answer->why);
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,11 +13,14 @@
 #include "Segment.h"
 #include "SilenceFinder.h"
 
+class WakeUp;
 class WaveformPyramid;
 
 // Finds the sound between silences on a thread of its own: the waveform gives where the
 // silences are, the samples where each of their edges lies. One search at a time; a new
-// one, or the end of this object, stops the one under way.
+// one, or the end of this object, stops the one under way. The answer is handed over under
+// a mutex and the GUI thread woken through a WakeUp, so the thread sanitizer sees the
+// hand-over that a queued Qt call would hide.
 class SilenceSearch final : public QObject {
     Q_OBJECT
   public:
@@ -34,7 +38,14 @@ class SilenceSearch final : public QObject {
     void failed(const QString& why);
 
   private:
+    struct Answer {
+        int generation = 0;
+        std::vector<Segment> sounds;
+        QString why;
+    };
     void Join();
+    // GUI thread: the thread's answer, if it is the last search's.
+    void Deliver();
 
     AudioSourceFactory m_sources;
     std::thread m_thread;
@@ -42,4 +53,7 @@ class SilenceSearch final : public QObject {
     // Counts the searches, so that a result arriving after a newer start is dropped.
     int m_generation = 0;
     bool m_busy = false;
+    WakeUp* m_wake = nullptr;
+    std::mutex m_mutex;
+    std::unique_ptr<Answer> m_answer;  // under m_mutex
 };

@@ -1,15 +1,81 @@
 #include "SoakWav.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QProcess>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 namespace {
+
+// Runs the command with its output merged, by posix_spawn rather than a fork: the thread
+// sanitizer lets no forked child of a threaded program start, and Qt's QProcess forks.
+// False when it cannot be started or takes longer than two minutes (the long clip under the
+// sanitizers takes its time); status is its exit code, or -1.
+bool Run(const std::string& program, const QStringList& arguments, std::string& output,
+         int& status) {
+    std::vector<std::string> words = {program};
+    for (const QString& a : arguments) {
+        words.push_back(a.toStdString());
+    }
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    status = -1;
+    if (spawned != 0) {
+        close(pipeFds[0]);
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    bool timedOut = false;
+    for (;;) {
+        pollfd fd = {pipeFds[0], POLLIN, 0};
+        if (poll(&fd, 1, 100) > 0) {
+            char buffer[4096];
+            const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+            if (n <= 0) {
+                break;  // the command closed its output: it has ended
+            }
+            output.append(buffer, static_cast<size_t>(n));
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            timedOut = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+    }
+    close(pipeFds[0]);
+    int wstatus = 0;
+    if (waitpid(pid, &wstatus, 0) != pid || timedOut || !WIFEXITED(wstatus)) {
+        return false;
+    }
+    status = WEXITSTATUS(wstatus);
+    return true;
+}
 
 uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
@@ -102,17 +168,12 @@ std::string RunSoakCommand(const SoakCut& cut, const std::string& output) {
         args << "--whole-buffers";
     }
     args << QString::fromStdString(cut.media) << QString::fromStdString(output);
-    QProcess command;
-    command.setProcessChannelMode(QProcess::MergedChannels);
-    command.start(QString::fromStdString(SoakCommandPath()), args);
-    // Under the sanitizers the long clip takes its time.
-    if (!command.waitForFinished(120'000) || command.exitStatus() != QProcess::NormalExit ||
-        command.exitCode() != 0) {
-        command.kill();
-        command.waitForFinished(1000);
+    std::string said;
+    int status = 0;
+    if (!Run(SoakCommandPath(), args, said, status) || status != 0) {
         return "orvane-extract " + args.join(' ').toStdString() + " failed (" +
-               std::to_string(command.exitCode()) +
-               "): " + command.readAll().trimmed().toStdString();
+               std::to_string(status) +
+               "): " + QString::fromStdString(said).trimmed().toStdString();
     }
     return "";
 }
