@@ -1,6 +1,5 @@
 // Many conversions started and stopped, many previews opened and closed, and the
 // program closed during conversions: nothing leaks, grows, races or breaks a file.
-#include <malloc.h>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QWidget>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "DialogTestFixture.h"
+#include "HeapInUse.h"
 #include "MpvPlaybackEngine.h"
 #include "MpvReaper.h"
 #include "PreviewMessages.h"
@@ -31,23 +31,6 @@ long ResidentKb() {
     }
     return -1;
 }
-
-// Bytes the program holds from malloc, in KiB, over every thread's arena. Unlike the
-// resident size it does not move with the allocator's caches, so it can show a single
-// lost decoder context (about 36 KiB for MP2) per cycle.
-long HeapInUseKb() {
-    const struct mallinfo2 info = mallinfo2();
-    return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
-}
-
-// Sanitizers keep freed memory in quarantine and replace malloc: memory growth means
-// something only without them.
-constexpr bool kSanitized =
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    true;
-#else
-    false;
-#endif
 
 // Memory at the start, after the first 100 cycles (libmpv, Qt and the allocator have
 // settled by then) and after 200; growth in the second hundred would be a leak.
@@ -142,7 +125,7 @@ TEST_F(Load, TwoHundredConversionsStartedAndStopped) {
         ASSERT_EQ(wav.DataBytes() % wav.blockAlign, 0u) << cycle;
     }
     const long growth = memory.Finish("200 conversions");
-    if (!kSanitized) {
+    if (kHeapMeasurable) {
         EXPECT_LT(growth, kGrowthAllowanceKb);
     }
     // Every refusal or question but the replace question would be a fault here.
@@ -181,7 +164,7 @@ TEST_F(Load, TwoHundredPreviewsOpenedAndClosed) {
         ASSERT_EQ(player.State(), PlayState::Closed);
     }
     const long growth = memory.Finish("200 previews");
-    if (!kSanitized) {
+    if (kHeapMeasurable) {
         EXPECT_LT(growth, kGrowthAllowanceKb);
     }
     EXPECT_TRUE(boxes.texts.empty());
