@@ -88,10 +88,19 @@ for entry in "${cases[@]}"; do
     : >"$OUT/ratios"
     : >"$OUT/ours"
     : >"$OUT/theirs"
+    : >"$OUT/onepass"
+    : >"$OUT/bare"
     # shellcheck disable=SC2086 # the options are words
     run_ours() { timed "$BIN" -q -y $ours_opts "$input" "$ours"; }
     # shellcheck disable=SC2086
     run_theirs() { timed ffmpeg -y -nostdin -loglevel error -i "$input" -vn $ffmpeg_opts "$theirs"; }
+    # The same conversion in one pass, and the bare decode with the engine's decoders
+    # (MPEG audio in floating point) and nothing written.
+    # shellcheck disable=SC2086
+    run_onepass() { timed "$BIN" -q -y --threads 1 $ours_opts "$input" "$ours"; }
+    decoder=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 "$input")
+    case $decoder in mp1 | mp2 | mp3) decoder=${decoder}float ;; esac
+    run_bare() { timed ffmpeg -nostdin -loglevel error -c:a "$decoder" -i "$input" -map 0:a:0 -f null -; }
     # A warm-up run of each, so that the file is in the page cache for both.
     run_ours >/dev/null
     run_theirs >/dev/null
@@ -102,6 +111,10 @@ for entry in "${cases[@]}"; do
         read -r ft fm <<<"$run"
         echo "$ot $om" >>"$OUT/ours"
         echo "$ft $fm" >>"$OUT/theirs"
+        run=$(run_onepass)
+        echo "${run%% *}" >>"$OUT/onepass"
+        run=$(run_bare)
+        echo "${run%% *}" >>"$OUT/bare"
         awk -v o="$ot" -v f="$ft" 'BEGIN { printf "%.4f\n", (f > 0) ? o / f : 0 }' >>"$OUT/ratios"
     done
     ratio=$(median <"$OUT/ratios")
@@ -111,6 +124,11 @@ for entry in "${cases[@]}"; do
     f_rss=$(cut -d' ' -f2 "$OUT/theirs" | sort -g | tail -1)
     printf '%s: median wall orvane-extract %ss, ffmpeg %ss, median ratio %s; peak RSS orvane-extract %s KiB, ffmpeg %s KiB\n' \
         "$name" "$o_time" "$f_time" "$ratio" "$o_rss" "$f_rss"
+    p_time=$(median <"$OUT/onepass")
+    b_time=$(median <"$OUT/bare")
+    awk -v n="$name" -v c="$(nproc)" -v o="$o_time" -v p="$p_time" -v b="$b_time" -v f="$f_time" 'BEGIN {
+        printf "%s: %d cores: one pass (--threads 1) %ss, %.2f of ffmpeg; bare decode (ffmpeg -f null) %ss; orvane-extract %.2f of the bare decode, one pass %.2f\n",
+            n, c, p, p / f, b, o / b, p / b }'
     if [ "$kind" = classic ]; then
         if awk -v r="$ratio" 'BEGIN { exit !(r > 0.75) }' || [ "$o_rss" -ge "$f_rss" ]; then
             echo "$name: target missed (ratio at most 0.75 and less memory than ffmpeg)"

@@ -69,6 +69,7 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
     std::string joinOutput;
     std::string namePattern = SegmentNames::kDefaultPattern;
     bool bext = false;
+    int threads = 0;
     app.add_option("INPUT", positionals,
                    "the video or audio file (- for standard input), then the WAV file "
                    "(default: INPUT with the extension .wav); with -d, any number of inputs")
@@ -118,6 +119,11 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
         ->type_name("PATTERN");
     app.add_flag("--bext", bext,
                  "write where each segment lies in the source (a Broadcast WAV bext chunk)");
+    app.add_option("--threads", threads,
+                   "decoding threads for a long conversion (default: one a core; 1 decodes in "
+                   "one pass); the WAV is the same")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber);
     app.add_flag("-y,--yes", yes, "replace an existing OUTPUT without asking");
     app.add_flag("-q,--quiet", quiet, "no progress display");
     CLI::Option* probeOption = app.add_flag(
@@ -229,6 +235,7 @@ ExtractArguments ExtractArguments::Parse(const std::vector<std::string>& args) {
     result.yes = yes;
     result.end = wholeBuffers ? CutEnd::WholeBuffers : CutEnd::Exact;
     result.quiet = quiet;
+    result.threads = threads;
     result.json = json;
     result.track = track;
     result.sampleFormat = *SampleFormats::Parse(format);

@@ -48,6 +48,7 @@ class ExtractArguments {
     CutEnd end = CutEnd::Exact;
     bool yes = false;
     bool quiet = false;
+    int threads = 0;  // 0: one a core
     bool json = false;
 
     // Where the segments come from: a cut list file, the file's chapters, its silences.

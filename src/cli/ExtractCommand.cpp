@@ -390,6 +390,7 @@ int ExtractCommand::Convert(const ExtractArguments& args, const std::string& inp
     request.sampleFormat = args.sampleFormat;
     request.header = args.header;
     request.end = args.end;
+    request.threads = args.threads;
     const auto started = ProgressLine::Clock::now();
     ProgressLine progress(span, started);
     if (!job.Start(request)) {

@@ -57,6 +57,15 @@ class AudioStreamSource {
     // Places the next decoded bytes at the start of buffer (AUDIO_BUFFER_SIZE bytes)
     // and returns their count, or kEndOfStream. A read failure ends the stream.
     virtual long FillAudioBuffer(uint8_t* buffer) = 0;
+    // Where in the stream the next byte FillAudioBuffer gives lies: its sample frame's
+    // number (as FrameAt counts) times the block size, plus its byte within the frame.
+    // kUnknownPlace before the first fill, or where the samples' times are unknown.
+    static constexpr int64_t kUnknownPlace = INT64_MIN;
+    virtual int64_t StreamPlace() const { return kUnknownPlace; }
+    // Whether two decoders of this stream, started at different places and run in, give
+    // the same samples from where they meet: no decoder state drawn from a random
+    // generator, none that a run-in leaves unsettled.
+    virtual bool DecodesAlike() const { return false; }
     virtual void Release() = 0;
 
     // The open stream's file duration in media time, 0 when unknown.

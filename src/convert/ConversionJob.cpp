@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "MediaTime.h"
+#include "SectionedReader.h"
 
 ConversionJob::ConversionJob(SourceFactory factory, JobObserver& observer)
     : m_factory(std::move(factory)),
@@ -195,9 +196,13 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
     }
 
     const int64_t block = format.nBlockAlign == 0 ? 1 : format.nBlockAlign;
+    // Declared after the writer: its threads have stopped writing before the file closes.
+    const std::unique_ptr<SectionedReader> sections = Sections(
+        source, writer, format, budget == INT64_MAX && rtEnd != ConversionRequest::kToEndOfStream);
     std::vector<uint8_t> buffer(AudioStreamSource::AUDIO_BUFFER_SIZE);
     for (;;) {
-        const long count = source.FillAudioBuffer(buffer.data());
+        const long count = sections != nullptr ? sections->Fill(buffer.data())
+                                               : source.FillAudioBuffer(buffer.data());
         if (count == AudioStreamSource::kEndOfStream || count < 0) {
             break;
         }
@@ -239,7 +244,18 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
             SendProgress(ProgressPosition(writer.DataBytes(), progressBudget));
         }
     }
-    outcome.clippedSamples = source.ClippedSamples();
+    if (sections != nullptr) {
+        outcome.clippedSamples = sections->Stop();
+        outcome.sections = sections->SectionsUsed();
+        if (sections->ReadBackFailed()) {
+            Notify(JobNotice::Kind::CannotWrite);
+            outcome.status = JobOutcome::Status::WriteFailed;
+            outcome.dataBytes = writer.DataBytes();
+            return outcome;
+        }
+    } else {
+        outcome.clippedSamples = source.ClippedSamples();
+    }
     outcome.dataBytes = writer.DataBytes();
     if (outcome.status == JobOutcome::Status::Completed && outcome.dataBytes == 0 &&
         source.HasSoundBetween(rtStart, rtEnd)) {
@@ -252,4 +268,45 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
         return outcome;
     }
     return outcome;
+}
+
+std::unique_ptr<SectionedReader> ConversionJob::Sections(AudioStreamSource& source,
+                                                         WavWriter& writer,
+                                                         const AudioFormat& format, bool exactEnd) {
+    const int threads = m_request.threads > 0
+                            ? m_request.threads
+                            : static_cast<int>(std::thread::hardware_concurrency());
+    if (threads < 2 || !source.DecodesAlike() ||
+        m_request.mediaPath == AudioStreamSource::kStandardInput) {
+        return nullptr;
+    }
+    const int64_t rtStart = m_request.rtStart;
+    int64_t planEnd = m_request.rtEnd == ConversionRequest::kToEndOfStream ? source.StreamDuration()
+                                                                           : m_request.rtEnd;
+    if (m_request.header == WavHeaderKind::Classic && format.nAvgBytesPerSec > 0) {
+        // Nothing is decoded for data past the size limit.
+        const long double limit = static_cast<long double>(m_nMaxDataBytes) /
+                                  format.nAvgBytesPerSec * MediaTime::kUnitsPerSecond;
+        if (limit < static_cast<long double>(planEnd - rtStart)) {
+            planEnd = rtStart + static_cast<int64_t>(limit);
+        }
+    }
+    if (planEnd - rtStart < std::max<int64_t>(m_request.sectionsFrom, 1)) {
+        return nullptr;
+    }
+    SectionedReader::Plan plan;
+    plan.fd = writer.ShareData(plan.dataOffset, plan.readFd);
+    if (plan.fd < 0) {
+        return nullptr;
+    }
+    plan.factory = m_factory;
+    plan.mediaPath = m_request.mediaPath;
+    plan.track = m_request.track;
+    plan.sampleFormat = m_request.sampleFormat;
+    plan.format = format;
+    plan.rtStart = rtStart;
+    plan.rtExactEnd = exactEnd ? m_request.rtEnd : INT64_MAX;
+    plan.rtPlanEnd = planEnd;
+    plan.sections = threads;
+    return std::make_unique<SectionedReader>(source, std::move(plan));
 }

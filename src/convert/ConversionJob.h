@@ -14,6 +14,8 @@
 #include "SegmentExport.h"
 #include "WavWriter.h"
 
+class SectionedReader;
+
 // Where a cut with an end mark ends.
 enum class CutEnd {
     // The last buffer is written whole: up to 5000 bytes past the end mark, as the
@@ -43,6 +45,11 @@ struct ConversionRequest {
     SampleFormat sampleFormat = SampleFormat::Auto;
     WavHeaderKind header = WavHeaderKind::Classic;
     CutEnd end = CutEnd::WholeBuffers;
+    // Decoding threads: 0 for one a core, 1 for one pass. Sections are decoded side by
+    // side only where the samples come out the same as in one pass.
+    int threads = 0;
+    // Shorter spans are converted in one pass: the sections' run-ins would not pay.
+    int64_t sectionsFrom = 60 * 10'000'000LL;
 };
 
 struct JobOutcome {
@@ -66,6 +73,8 @@ struct JobOutcome {
     int64_t clippedSamples = 0;
     // Files an export of segments finished.
     int filesWritten = 0;
+    // Sections decoded side by side and read into the file (1: one pass).
+    int sections = 1;
 };
 
 // One conversion on a worker thread of its own: opens the audio stream, seeks to
@@ -117,6 +126,10 @@ class ConversionJob {
     void ConvertThreadProc();
     JobOutcome RunConversion();
     JobOutcome ConvertToWav(AudioStreamSource& source);
+    // Decoders for later sections of the span, where they pay and give the same samples;
+    // nullptr for one pass.
+    std::unique_ptr<SectionedReader> Sections(AudioStreamSource& source, WavWriter& writer,
+                                              const AudioFormat& format, bool exactEnd);
     void SendProgress(int position);
     // Tells the user about an output file and waits until they have seen it.
     void Notify(JobNotice::Kind kind);

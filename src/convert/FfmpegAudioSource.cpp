@@ -251,6 +251,8 @@ void FfmpegAudioSource::Restart() {
     }
     m_pending.clear();
     m_nPendingPos = 0;
+    m_nPendingFirst = kUnknownPlace;
+    m_nPlace = kUnknownPlace;
     m_bPositioned = false;
     m_deviations.clear();
     m_bInputDone = false;
@@ -273,6 +275,10 @@ long FfmpegAudioSource::FillAudioBuffer(uint8_t* buffer) {
             std::memcpy(buffer + count, m_pending.data() + m_nPendingPos, n);
             m_nPendingPos += n;
             count += n;
+            m_nPlace = m_nPendingFirst == kUnknownPlace
+                           ? kUnknownPlace
+                           : m_nPendingFirst * m_packer.Format().nBlockAlign +
+                                 static_cast<int64_t>(m_nPendingPos);
             continue;
         }
         m_pending.clear();
@@ -375,6 +381,7 @@ bool FfmpegAudioSource::TakeFrame() {
         if (m_bTrimming || m_nEndSample != INT64_MAX) {
             return false;  // no time yet: cannot tell where the target lies
         }
+        m_nPendingFirst = kUnknownPlace;
         return m_packer.Append(f, 0, f->nb_samples, m_pending);
     }
     m_bPositioned = true;
@@ -408,8 +415,13 @@ bool FfmpegAudioSource::TakeFrame() {
             count = room;
         }
     }
+    m_nPendingFirst = pos + first;
     return count > 0 &&
            m_packer.Append(f, static_cast<int>(first), static_cast<int>(count), m_pending);
+}
+
+bool FfmpegAudioSource::DecodesAlike() const {
+    return m_dec != nullptr && LibavFile::DecodesAlike(m_dec->codec_id);
 }
 
 bool FfmpegAudioSource::HasSoundBetween(int64_t from, int64_t to) const {
@@ -446,6 +458,8 @@ void FfmpegAudioSource::Release() {
     m_stamps = ContinuousStamps();
     m_pending.clear();
     m_nPendingPos = 0;
+    m_nPendingFirst = kUnknownPlace;
+    m_nPlace = kUnknownPlace;
     m_bInputDone = false;
     m_bEnded = false;
     m_bPastEnd = false;

@@ -44,6 +44,8 @@ class FfmpegAudioSource : public AudioStreamSource {
     bool SetEnd(int64_t rtEnd) override;
     int64_t FrameAt(int64_t rt, uint32_t rate) const override;
     long FillAudioBuffer(uint8_t* buffer) override;
+    int64_t StreamPlace() const override { return m_nPlace; }
+    bool DecodesAlike() const override;
     void Release() override;
     int64_t StreamDuration() const override { return m_rtDuration; }
     bool GetMediaDuration(const std::string& path, int64_t& duration) override;
@@ -111,6 +113,10 @@ class FfmpegAudioSource : public AudioStreamSource {
     FramePacker m_packer;
     std::vector<uint8_t> m_pending;
     size_t m_nPendingPos = 0;
+    // The stream sample of m_pending's first byte (kUnknownPlace when unknown), and the
+    // place of the next byte given.
+    int64_t m_nPendingFirst = kUnknownPlace;
+    int64_t m_nPlace = kUnknownPlace;
     bool m_bInputDone = false;
     bool m_bEnded = false;
     bool m_bPastEnd = false;

@@ -280,4 +280,24 @@ int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* can
     return 0;
 }
 
+bool DecodesAlike(int codecId) {
+    // Left out: decoders that draw from a random generator (AC-3's dither, AAC's noise
+    // substitution, Opus's folding, WMA's noise coding) or keep long feedback filters.
+    switch (codecId) {
+        case AV_CODEC_ID_MP1:
+        case AV_CODEC_ID_MP2:
+        case AV_CODEC_ID_MP3:
+        case AV_CODEC_ID_FLAC:
+        case AV_CODEC_ID_VORBIS:
+        case AV_CODEC_ID_ALAC:
+        case AV_CODEC_ID_WAVPACK:
+            return true;
+        default: {
+            // Plain PCM of any layout holds no state at all.
+            const AVCodecDescriptor* d = avcodec_descriptor_get(static_cast<AVCodecID>(codecId));
+            return d != nullptr && d->name != nullptr && std::strncmp(d->name, "pcm_", 4) == 0;
+        }
+    }
+}
+
 }  // namespace LibavFile

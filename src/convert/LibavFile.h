@@ -55,6 +55,9 @@ int ProbeDuration(const std::string& path, int64_t& duration, const std::atomic<
 // Puts the file at the last place, in steps of 64 KiB, whose first packet of the stream is
 // stamped at or before pts: for files whose timestamps libavformat's own search cannot
 // follow (sparse timestamps in silent stretches). pkt is used for reading.
+// Whether two decoders of the codec started at different places give the same samples
+// once run in (see AudioStreamSource::DecodesAlike).
+bool DecodesAlike(int codecId);
 int SeekByBytes(AVFormatContext* fmt, int stream, AVPacket* pkt, int64_t pts);
 int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* cancel);
 

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +67,7 @@ WavWriter::Result WavWriter::BeginWavFile(const std::string& path, WavHeaderKind
     m_format = format;
     m_strPath = path;
     m_nDataBytes = 0;
+    m_bShared = false;
     m_file = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
     if (m_file == nullptr) {
         return Result::OpenFailed;
@@ -82,6 +85,7 @@ WavWriter::Result WavWriter::BeginWavFile(const std::string& path, WavHeaderKind
         Close();
         return Result::HeaderFailed;
     }
+    m_nHeaderBytes = static_cast<int64_t>(header.size());
     m_bAsync = m_async.Start(m_file);
     return Result::Ok;
 }
@@ -107,6 +111,35 @@ WavWriter::Result WavWriter::WriteWavData(const uint8_t* buffer, size_t count,
     }
     m_nDataBytes += static_cast<int64_t>(count);
     return result;
+}
+
+int WavWriter::ShareData(int64_t& dataOffset, int& readFd) {
+    readFd = -1;
+    struct stat st {};
+    if (m_file == nullptr || fstat(fileno(m_file), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return -1;
+    }
+    readFd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat back {};
+    if (readFd < 0 || fstat(readFd, &back) != 0 || back.st_dev != st.st_dev ||
+        back.st_ino != st.st_ino) {
+        if (readFd >= 0) {
+            close(readFd);
+        }
+        readFd = -1;
+        return -1;
+    }
+    m_bShared = true;
+    dataOffset = m_nHeaderBytes;
+    return fileno(m_file);
+}
+
+bool WavWriter::CutHere() {
+    if (!m_bShared) {
+        return true;
+    }
+    const long end = std::ftell(m_file);
+    return end >= 0 && std::fflush(m_file) == 0 && ftruncate(fileno(m_file), end) == 0;
 }
 
 bool WavWriter::PatchAt(long offset, const void* bytes, size_t size) {
@@ -149,7 +182,7 @@ WavWriter::Result WavWriter::FinishWavFile(const AudioFormat& format,
             return Fail();
         }
     }
-    if (!WriteTrailing(trailing)) {
+    if (!WriteTrailing(trailing) || !CutHere()) {
         return Fail();
     }
     // A failed seek would put the patch in the wrong place: it counts as a failed write.
@@ -173,6 +206,9 @@ WavWriter::Result WavWriter::FinishModern(const std::vector<uint8_t>& trailing) 
     }
     if (!trailing.empty() &&
         std::fwrite(trailing.data(), 1, trailing.size(), m_file) != trailing.size()) {
+        return Fail();
+    }
+    if (!CutHere()) {
         return Fail();
     }
     const std::vector<uint8_t> header =

@@ -42,11 +42,19 @@ class WavWriter {
 
     int64_t DataBytes() const { return m_nDataBytes; }
 
+    // For writers that put parts of the data in place beside this one (with pwrite): the
+    // open file's descriptor, a new one to read it back with (the caller's to close) and
+    // where its data begins; -1 when the output is not a regular file that can be read
+    // back. The file is then cut at the end of this writer's data when finished.
+    int ShareData(int64_t& dataOffset, int& readFd);
+
   private:
     bool PatchAt(long offset, const void* bytes, size_t size);
     Result FinishModern(const std::vector<uint8_t>& trailing);
     // The pad byte and the chunks after the data; false when that failed.
     bool WriteTrailing(const std::vector<uint8_t>& trailing);
+    // Drops what others wrote past this writer's end; false when that failed.
+    bool CutHere();
     // Flushes and closes, checking that the file is still where it was written.
     Result CloseChecked();
     // Closes the file; false when the close (and so the last flush) failed.
@@ -61,6 +69,8 @@ class WavWriter {
     bool m_bAsync = false;
     char* m_buffer = nullptr;
     int64_t m_nDataBytes = 0;
+    int64_t m_nHeaderBytes = 0;
+    bool m_bShared = false;
     WavHeaderKind m_kind = WavHeaderKind::Classic;
     AudioFormat m_format;
 };
