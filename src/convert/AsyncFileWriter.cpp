@@ -13,6 +13,7 @@ bool AsyncFileWriter::Start(FILE* file) {
     m_bFailed = false;
     m_bQuit = false;
     m_bSubmitted = false;
+    m_fillingSkip = 0;
     m_filling.clear();
     m_filling.reserve(kBlockSize);
     m_writing.reserve(kBlockSize);
@@ -25,7 +26,16 @@ bool AsyncFileWriter::Start(FILE* file) {
     return true;
 }
 
+bool AsyncFileWriter::Skip(size_t count) {
+    m_fillingSkip += count;
+    std::lock_guard lock(m_mutex);
+    return !m_bFailed;
+}
+
 bool AsyncFileWriter::Write(const uint8_t* data, size_t count) {
+    if (m_fillingSkip > 0 && count > 0) {
+        Submit();
+    }
     while (count > 0) {
         const size_t n = std::min(count, kBlockSize - m_filling.size());
         m_filling.insert(m_filling.end(), data, data + n);
@@ -44,6 +54,8 @@ void AsyncFileWriter::Submit() {
     m_cv.wait(lock, [this] { return !m_bSubmitted; });
     m_writing.swap(m_filling);
     m_filling.clear();
+    m_writingSkip = m_fillingSkip;
+    m_fillingSkip = 0;
     m_bSubmitted = true;
     m_cv.notify_all();
 }
@@ -52,7 +64,7 @@ bool AsyncFileWriter::Finish() {
     if (!m_thread.joinable()) {
         return !m_bFailed;
     }
-    if (!m_filling.empty()) {
+    if (!m_filling.empty() || m_fillingSkip > 0) {
         Submit();
     }
     {
@@ -75,8 +87,11 @@ void AsyncFileWriter::Run() {
         const bool failed = m_bFailed;
         lock.unlock();
         // After a failure nothing more is written: the file keeps what came before.
-        const bool ok = failed || std::fwrite(m_writing.data(), 1, m_writing.size(), m_file) ==
-                                      m_writing.size();
+        const bool ok =
+            failed ||
+            (std::fwrite(m_writing.data(), 1, m_writing.size(), m_file) == m_writing.size() &&
+             (m_writingSkip == 0 ||
+              std::fseek(m_file, static_cast<long>(m_writingSkip), SEEK_CUR) == 0));
         lock.lock();
         if (!ok) {
             m_bFailed = true;

@@ -23,6 +23,8 @@ class AsyncFileWriter {
     bool Start(FILE* file);
     // Queues bytes; false when an earlier write failed.
     bool Write(const uint8_t* data, size_t count);
+    // Moves past bytes that are already in the file, after what is queued.
+    bool Skip(size_t count);
     // Writes everything queued and stops the thread; false when any write failed.
     // The file is then the caller's again.
     bool Finish();
@@ -38,6 +40,9 @@ class AsyncFileWriter {
     std::condition_variable m_cv;
     std::vector<uint8_t> m_filling;  // filled by the caller
     std::vector<uint8_t> m_writing;  // owned by the thread while m_bSubmitted
+    // Bytes to move past after each block.
+    size_t m_fillingSkip = 0;
+    size_t m_writingSkip = 0;
     bool m_bSubmitted = false;
     bool m_bQuit = false;
     bool m_bFailed = false;

@@ -217,7 +217,9 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
             // 5000 bytes need not hold whole sample frames: the data ends on the last one.
             n -= static_cast<size_t>((writer.DataBytes() + static_cast<int64_t>(n)) % block);
         }
-        const WavWriter::Result w = writer.WriteWavData(buffer.data(), n, format.nBlockAlign);
+        const bool inPlace = sections != nullptr && sections->InPlace();
+        const WavWriter::Result w =
+            writer.WriteWavData(inPlace ? nullptr : buffer.data(), n, format.nBlockAlign);
         if (w == WavWriter::Result::WriteFailed) {
             Notify(JobNotice::Kind::CannotWrite);
             outcome.status = JobOutcome::Status::WriteFailed;

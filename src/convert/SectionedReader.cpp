@@ -10,6 +10,7 @@
 namespace {
 
 constexpr size_t kBuffer = AudioStreamSource::AUDIO_BUFFER_SIZE;
+constexpr size_t kBatch = 64 * kBuffer;
 constexpr int64_t kUnknown = AudioStreamSource::kUnknownPlace;
 
 bool SameFormat(const AudioFormat& a, const AudioFormat& b) {
@@ -182,54 +183,78 @@ void SectionedReader::Decode(Section& s) {
     std::vector<uint8_t> buffer(kBuffer);
     std::vector<uint8_t> head;
     int64_t headPlace = kUnknown;
+    // Written in batches, and told in batches: a system call and a wake-up per buffer
+    // would cost more than the decode.
+    std::vector<uint8_t> batch;
+    batch.reserve(kBatch);
     int64_t written = 0;
+    const auto publishHead = [&] {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!s.headDone) {
+            s.head = head;
+            s.headPlace = headPlace;
+            s.headDone = true;
+            m_cv.notify_all();
+        }
+    };
+    // On a failed write the source goes on after the bytes not written.
+    const auto flush = [&](const uint8_t* rest, size_t restCount) {
+        if (WriteAll(m_plan.fd, batch.data(), batch.size(), s.fileOffset + written)) {
+            written += static_cast<int64_t>(batch.size());
+            batch.clear();
+            return true;
+        }
+        publishHead();
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        s.tail = std::move(batch);
+        s.tail.insert(s.tail.end(), rest, rest + restCount);
+        s.failed = s.done = true;
+        m_cv.notify_all();
+        return false;
+    };
     while (!m_stop.load()) {
         const long n = src.FillAudioBuffer(buffer.data());
         if (n <= 0) {
+            if (!flush(nullptr, 0)) {
+                return;
+            }
+            publishHead();
             {
                 const std::lock_guard<std::mutex> lock(m_mutex);
-                s.head = std::move(head);
-                s.headPlace = headPlace;
+                s.written = written;
             }
             return finish(false, true);
         }
-        if (written == 0 && head.empty()) {
+        if (written == 0 && batch.empty()) {
             headPlace = PlaceBefore(src, n);
         }
         const auto headTake = std::min<int64_t>(n, want - static_cast<int64_t>(head.size()));
         if (headTake > 0) {
             head.insert(head.end(), buffer.begin(), buffer.begin() + headTake);
+            if (static_cast<int64_t>(head.size()) == want) {
+                publishHead();
+            }
         }
-        const int64_t take = std::min<int64_t>(n, s.regionBytes - written);
-        if (take > 0 && !WriteAll(m_plan.fd, buffer.data(), static_cast<size_t>(take),
-                                  s.fileOffset + written)) {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            s.tail.assign(buffer.begin(), buffer.begin() + n);
-            s.tailPlace = PlaceBefore(src, n);
-            s.head = std::move(head);
-            s.headPlace = headPlace;
-            s.failed = s.headDone = s.done = true;
-            m_cv.notify_all();
+        const auto pending = static_cast<int64_t>(batch.size());
+        const int64_t take = std::min<int64_t>(n, s.regionBytes - written - pending);
+        batch.insert(batch.end(), buffer.begin(), buffer.begin() + take);
+        const bool regionDone = written + static_cast<int64_t>(batch.size()) == s.regionBytes;
+        if (batch.size() < kBatch && !regionDone) {
+            continue;
+        }
+        if (!flush(buffer.data() + take, static_cast<size_t>(n - take))) {
             return;
         }
-        written += take;
-        const bool regionDone = written == s.regionBytes;
         std::vector<uint8_t> tail;
         int64_t tailPlace = kUnknown;
         if (regionDone) {
+            publishHead();
             tail.assign(buffer.begin() + take, buffer.begin() + n);
             tailPlace = PlaceBefore(src, n - take);
             ReadOverlap(src, tail, m_stop, want);
         }
         const std::lock_guard<std::mutex> lock(m_mutex);
         s.written = written;
-        if (static_cast<int64_t>(head.size()) >= want || regionDone) {
-            if (!s.headDone) {
-                s.head = head;
-                s.headPlace = headPlace;
-                s.headDone = true;
-            }
-        }
         if (regionDone) {
             s.tail = std::move(tail);
             s.tailPlace = tailPlace;
@@ -245,6 +270,10 @@ void SectionedReader::Decode(Section& s) {
 }
 
 long SectionedReader::Fill(uint8_t* buffer) {
+    m_bInPlace = m_nReadyPos >= m_ready.size() && !m_bEnded && m_direct == nullptr && TakeInPlace();
+    if (m_bInPlace) {
+        return static_cast<long>(kBuffer);
+    }
     size_t count = 0;
     while (count < kBuffer) {
         if (m_nReadyPos < m_ready.size()) {
@@ -256,7 +285,7 @@ long SectionedReader::Fill(uint8_t* buffer) {
         }
         m_ready.clear();
         m_nReadyPos = 0;
-        if (m_bEnded || !(m_direct != nullptr ? ReadDirect() : ReadFile())) {
+        if (m_bEnded || !(m_direct != nullptr ? ReadDirect() : ReadFile(kBuffer - count))) {
             m_bEnded = true;
             break;
         }
@@ -293,7 +322,19 @@ bool SectionedReader::ReadDirect() {
     return true;
 }
 
-bool SectionedReader::ReadFile() {
+bool SectionedReader::TakeInPlace() {
+    Section& s = *m_sections[static_cast<size_t>(m_nCurrent)];
+    const auto whole = static_cast<int64_t>(kBuffer);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cv.wait(lock, [&] { return s.written - m_nFileRead >= whole || s.done; });
+    if (s.written - m_nFileRead < whole) {
+        return false;
+    }
+    m_nFileRead += whole;
+    return true;
+}
+
+bool SectionedReader::ReadFile(size_t want) {
     Section& s = *m_sections[static_cast<size_t>(m_nCurrent)];
     int64_t available = 0;
     bool done = false;
@@ -304,7 +345,7 @@ bool SectionedReader::ReadFile() {
         done = s.done;
     }
     if (available > 0) {
-        const auto n = static_cast<size_t>(std::min<int64_t>(available, kBuffer));
+        const auto n = static_cast<size_t>(std::min<int64_t>(available, want));
         m_ready.resize(n);
         if (!ReadAll(m_plan.readFd, m_ready.data(), n, s.fileOffset + m_nFileRead)) {
             m_ready.clear();

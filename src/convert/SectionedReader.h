@@ -49,8 +49,10 @@ class SectionedReader {
     SectionedReader(const SectionedReader&) = delete;
     SectionedReader& operator=(const SectionedReader&) = delete;
 
-    // As AudioStreamSource::FillAudioBuffer.
+    // As AudioStreamSource::FillAudioBuffer; or, where InPlace() is then true, the count
+    // of bytes that are already in the output file where the data goes on, buffer untouched.
     long Fill(uint8_t* buffer);
+    bool InPlace() const { return m_bInPlace; }
     // Stops the sections' threads and waits for them; the clipped samples counted by the
     // sections that were read (a seam's frame may count twice).
     int64_t Stop();
@@ -69,8 +71,12 @@ class SectionedReader {
     void Decode(Section& s);
     // Reads on from a source that is used directly; false at the end of the stream.
     bool ReadDirect();
-    // Reads the current section's next bytes from the file; false at the end of the stream.
-    bool ReadFile();
+    // Reads the current section's next bytes from the file, at most `want` (so that the
+    // buffers after it can be taken in place); false at the end of the stream.
+    bool ReadFile(size_t want);
+    // Takes a whole buffer of the current section as it lies in the file; false when its
+    // section has no whole buffer left.
+    bool TakeInPlace();
     // At the end of the current section's region: goes on with the next section when the
     // two agree, else with the current one's decoder.
     void Meet();
@@ -96,6 +102,7 @@ class SectionedReader {
     std::vector<uint8_t> m_ready;
     size_t m_nReadyPos = 0;
     bool m_bEnded = false;
+    bool m_bInPlace = false;
     bool m_bReadBackFailed = false;
     std::vector<uint8_t> m_scratch;
 };

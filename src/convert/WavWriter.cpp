@@ -104,8 +104,14 @@ WavWriter::Result WavWriter::WriteWavData(const uint8_t* buffer, size_t count,
         count = static_cast<size_t>(room - room % align);
         result = Result::SizeLimit;
     }
-    const bool written =
-        m_bAsync ? m_async.Write(buffer, count) : std::fwrite(buffer, 1, count, m_file) == count;
+    bool written = false;
+    if (buffer == nullptr) {
+        written = m_bAsync ? m_async.Skip(count)
+                           : std::fseek(m_file, static_cast<long>(count), SEEK_CUR) == 0;
+    } else {
+        written = m_bAsync ? m_async.Write(buffer, count)
+                           : std::fwrite(buffer, 1, count, m_file) == count;
+    }
     if (count > 0 && !written) {
         return Fail();
     }

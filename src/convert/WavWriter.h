@@ -34,6 +34,7 @@ class WavWriter {
     Result BeginWavFile(const std::string& path, WavHeaderKind kind, const AudioFormat& format);
     // Appends count bytes. At the RIFF limit only the whole sample frames that still
     // fit are written and SizeLimit is returned; the file stays open to be finished.
+    // A null buffer: the bytes are already in place (written beside this writer).
     Result WriteWavData(const uint8_t* buffer, size_t count, uint16_t blockAlign = 1);
     // Patches the header in. `trailing` holds whole chunks to follow the data chunk (a
     // segment's place in its source, cue points and their labels), where RIFF readers
