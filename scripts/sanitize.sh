@@ -24,7 +24,8 @@ BUILD_DIR=build-tsan BUILD_TARGETS="$(./scripts/check-suites.sh --list threaded)
   -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF -DORVANE_TEST_PCH=OFF -DORVANE_BUILD_BENCH=OFF
 ./scripts/check-suites.sh build-tsan threaded
 # The codec sweeps convert file after file through the same two threads as any other
-# conversion: under this sanitizer they add a minute and no new hand-over between threads.
+# conversion (or through the same sections): under this sanitizer they add minutes and no
+# new hand-over between threads.
 # They run in the plain and the AddressSanitizer builds.
-sweeps='^(Encoders/CutAlignment\.|Muxers/AvSync\.|FormatSweep\.EveryNamed|OutputFormat\.EveryFormatAndHeader|JoinedTimeline\.CutsAnywhere|FfmpegAudioSource\.LossyCuts)'
+sweeps='^(Encoders/CutAlignment\.|Muxers/AvSync\.|FormatSweep\.EveryNamed|OutputFormat\.EveryFormatAndHeader|JoinedTimeline\.CutsAnywhere|FfmpegAudioSource\.LossyCuts|SectionedConversion\.EveryEnd)'
 ctest --test-dir build-tsan --output-on-failure --no-tests=error -j2 -L threaded -E "$sweeps"
