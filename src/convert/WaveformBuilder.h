@@ -16,9 +16,16 @@
 // waveforms are kept for the last few (file, track) pairs. One computation runs at a
 // time: starting another, or cancelling, tells the one under way to stop, and its thread
 // ends on its own without anybody waiting for it.
+//
+// A long track whose decoder gives the same samples wherever it starts is decoded in
+// sections, one a core, each filling its own range of the pyramid (WaveformSections); the
+// first columns still come from the start.
 class WaveformBuilder final {
   public:
-    explicit WaveformBuilder(AudioSourceFactory factory, size_t keep = 4);
+    // threads: 0 for one a core, 1 for one pass; tracks shorter than sectionsFrom (media
+    // time) are decoded in one pass.
+    explicit WaveformBuilder(AudioSourceFactory factory, size_t keep = 4, int threads = 0,
+                             int64_t sectionsFrom = 60 * 10'000'000LL);
     // Stops what runs and waits for it.
     ~WaveformBuilder();
     WaveformBuilder(const WaveformBuilder&) = delete;
@@ -45,13 +52,15 @@ class WaveformBuilder final {
         int track;
         std::shared_ptr<WaveformPyramid> pyramid;
     };
-    static void Run(Job& job, const AudioSourceFactory& factory);
+    void Run(Job& job) const;
     void JoinFinished();
     // Keeps the complete waveforms of ended jobs.
     void Collect(Job& job);
 
     AudioSourceFactory m_factory;
     size_t m_keep;
+    int m_nThreads;
+    int64_t m_rtSectionsFrom;
     std::shared_ptr<Job> m_current;
     std::vector<std::shared_ptr<Job>> m_jobs;  // threads not joined yet
     std::list<Kept> m_kept;                    // most recent first

@@ -5,7 +5,16 @@
 
 int64_t WaveformPyramid::Frames() const {
     std::lock_guard lock(m_mutex);
-    return m_frames;
+    int64_t frames = m_writers[0].next;
+    for (size_t i = 1; i < m_writers.size(); ++i) {
+        const Writer& w = m_writers[i];
+        if (w.live && w.first == frames) {
+            frames = w.next;
+        } else if (w.live && w.first > frames) {
+            break;
+        }
+    }
+    return frames;
 }
 
 bool WaveformPyramid::Complete() const {
@@ -13,57 +22,91 @@ bool WaveformPyramid::Complete() const {
     return m_complete;
 }
 
-void WaveformPyramid::Append(const float* frames, size_t count) {
+int WaveformPyramid::AddSection(int64_t firstFrame) {
     std::lock_guard lock(m_mutex);
+    Writer w;
+    w.first = w.next = firstFrame - firstFrame % kCoarse;
+    m_writers.push_back(w);
+    return static_cast<int>(m_writers.size()) - 1;
+}
+
+void WaveformPyramid::DropSection(int section) {
+    std::lock_guard lock(m_mutex);
+    Writer& w = m_writers[static_cast<size_t>(section)];
+    w.live = false;
+    const float none = std::nanf("");
+    for (int64_t b = w.first / kFine; b < (w.next + kFine - 1) / kFine; ++b) {
+        Put(m_fine, b, none, none);
+    }
+    for (int64_t b = w.first / kCoarse; b < (w.next + kCoarse - 1) / kCoarse; ++b) {
+        Put(m_coarse, b, none, none);
+    }
+}
+
+void WaveformPyramid::Put(Level& level, int64_t bucket, float min, float max) {
+    const auto at = static_cast<size_t>(bucket);
+    if (level.mins.size() <= at) {
+        level.mins.resize(at + 1, std::nanf(""));
+        level.maxs.resize(at + 1, std::nanf(""));
+    }
+    level.mins[at] = min;
+    level.maxs[at] = max;
+}
+
+void WaveformPyramid::AppendAt(int section, const float* frames, size_t count) {
+    std::lock_guard lock(m_mutex);
+    Writer& w = m_writers[static_cast<size_t>(section)];
     // Bucket by bucket: a tight min/max over each piece, and the coarse level from the
     // fine buckets, whose bounds it shares.
     for (size_t i = 0; i < count;) {
-        const size_t take = std::min<size_t>(count - i, static_cast<size_t>(kFine - m_fineFill));
-        float lo = m_fineMin;
-        float hi = m_fineMax;
+        const size_t take = std::min<size_t>(count - i, static_cast<size_t>(kFine - w.fineFill));
+        float lo = w.fineMin;
+        float hi = w.fineMax;
         for (size_t k = i; k < i + take; ++k) {
             lo = std::min(lo, frames[k]);
             hi = std::max(hi, frames[k]);
         }
-        m_fineMin = lo;
-        m_fineMax = hi;
-        m_fineFill += static_cast<int64_t>(take);
+        w.fineMin = lo;
+        w.fineMax = hi;
+        w.fineFill += static_cast<int64_t>(take);
+        w.next += static_cast<int64_t>(take);
         i += take;
-        if (m_fineFill == kFine) {
-            CloseFineBucket();
+        if (w.fineFill == kFine) {
+            CloseFineBucket(w);
         }
     }
-    m_frames += static_cast<int64_t>(count);
 }
 
-void WaveformPyramid::CloseFineBucket() {
-    m_fine.mins.push_back(m_fineMin);
-    m_fine.maxs.push_back(m_fineMax);
-    m_coarseMin = std::min(m_coarseMin, m_fineMin);
-    m_coarseMax = std::max(m_coarseMax, m_fineMax);
-    m_coarseFill += m_fineFill;
-    m_fineFill = 0;
-    m_fineMin = 1;
-    m_fineMax = -1;
-    if (m_coarseFill == kCoarse) {
-        m_coarse.mins.push_back(m_coarseMin);
-        m_coarse.maxs.push_back(m_coarseMax);
-        m_coarseFill = 0;
-        m_coarseMin = 1;
-        m_coarseMax = -1;
+void WaveformPyramid::CloseFineBucket(Writer& w) {
+    Put(m_fine, (w.next - w.fineFill) / kFine, w.fineMin, w.fineMax);
+    w.coarseMin = std::min(w.coarseMin, w.fineMin);
+    w.coarseMax = std::max(w.coarseMax, w.fineMax);
+    w.coarseFill += w.fineFill;
+    w.fineFill = 0;
+    w.fineMin = 1;
+    w.fineMax = -1;
+    if (w.coarseFill == kCoarse) {
+        Put(m_coarse, (w.next - kCoarse) / kCoarse, w.coarseMin, w.coarseMax);
+        w.coarseFill = 0;
+        w.coarseMin = 1;
+        w.coarseMax = -1;
     }
 }
 
 void WaveformPyramid::Finish() {
     std::lock_guard lock(m_mutex);
     // The last, partial buckets count too.
-    if (m_fineFill > 0) {
-        CloseFineBucket();
-    }
-    if (m_coarseFill > 0) {
-        m_coarse.mins.push_back(m_coarseMin);
-        m_coarse.maxs.push_back(m_coarseMax);
-        m_coarseFill = 0;
+    for (Writer& w : m_writers) {
+        if (!w.live) {
+            continue;
+        }
+        if (w.fineFill > 0) {
+            CloseFineBucket(w);
+        }
+        if (w.coarseFill > 0) {
+            Put(m_coarse, (w.next - w.coarseFill) / kCoarse, w.coarseMin, w.coarseMax);
+            w.coarseFill = 0;
+        }
     }
     m_complete = true;
 }
@@ -73,6 +116,9 @@ void WaveformPyramid::Merge(const Level& level, int64_t from, int64_t to, Column
     from = std::clamp<int64_t>(from, 0, size);
     to = std::clamp<int64_t>(to, 0, size);
     for (int64_t b = from; b < to; ++b) {
+        if (std::isnan(level.mins[b])) {
+            continue;
+        }
         column.min = column.known ? std::min(column.min, level.mins[b]) : level.mins[b];
         column.max = column.known ? std::max(column.max, level.maxs[b]) : level.maxs[b];
         column.known = true;

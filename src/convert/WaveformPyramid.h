@@ -8,7 +8,7 @@
 // The waveform of a whole track as a min/max pyramid: the sample frames (channels mixed
 // by their mean, as -1..1) summed up per 256 frames and per 65,536 frames, so that a view
 // of any zoom down to 256 frames per pixel column needs no new decode. Filled by one
-// thread while others read it.
+// thread, or by several side by side in sections of their own, while others read it.
 class WaveformPyramid {
   public:
     static constexpr int64_t kFine = 256;
@@ -25,13 +25,21 @@ class WaveformPyramid {
     // 0 until the track's rate is known.
     int SampleRate() const { return m_rate.load(); }
     void SetSampleRate(int rate) { m_rate.store(rate); }
-    // Sample frames summed up so far, and whether that is the whole track.
+    // Sample frames summed up so far from the start without a gap, and whether that is
+    // the whole track.
     int64_t Frames() const;
     bool Complete() const;
 
     // Writer: appends mixed sample frames; Finish says the track has ended.
-    void Append(const float* frames, size_t count);
+    void Append(const float* frames, size_t count) { AppendAt(0, frames, count); }
     void Finish();
+    // Sections filled side by side, each from its first frame (a multiple of kCoarse) on;
+    // section 0 starts at frame 0 and is the one Append fills. Returns the section's number.
+    int AddSection(int64_t firstFrame);
+    void AppendAt(int section, const float* frames, size_t count);
+    // Forgets what a section filled, and that it fills: its columns are unknown again
+    // until another section fills them.
+    void DropSection(int section);
 
     // The min and max of frames [first, first + columns x framesPerColumn), column by
     // column, from the coarsest level that has a bucket per column.
@@ -42,19 +50,26 @@ class WaveformPyramid {
         std::vector<float> mins;
         std::vector<float> maxs;
     };
+    // A section's place and the buckets it is filling: frames in them and their min/max.
+    struct Writer {
+        int64_t first = 0;
+        int64_t next = 0;
+        bool live = true;
+        int64_t fineFill = 0;
+        int64_t coarseFill = 0;
+        float fineMin = 1, fineMax = -1, coarseMin = 1, coarseMax = -1;
+    };
     // Ends the fine bucket being filled and takes it into the coarse one.
-    void CloseFineBucket();
+    void CloseFineBucket(Writer& w);
+    static void Put(Level& level, int64_t bucket, float min, float max);
     // min/max over the buckets [from, to) of a level.
     static void Merge(const Level& level, int64_t from, int64_t to, Column& column);
 
     std::atomic<int> m_rate{0};
     mutable std::mutex m_mutex;
+    // Buckets not filled yet hold NaN.
     Level m_fine;
     Level m_coarse;
-    int64_t m_frames = 0;
-    // The buckets being filled: frames in them and their min/max so far.
-    int64_t m_fineFill = 0;
-    int64_t m_coarseFill = 0;
-    float m_fineMin = 1, m_fineMax = -1, m_coarseMin = 1, m_coarseMax = -1;
+    std::vector<Writer> m_writers{Writer{}};
     bool m_complete = false;
 };

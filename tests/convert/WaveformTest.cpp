@@ -11,6 +11,7 @@
 #include "WaitUntil.h"
 #include "WavFile.h"
 #include "WaveformBuilder.h"
+#include "WaveformSections.h"
 
 namespace {
 
@@ -118,4 +119,53 @@ TEST(Waveform, AKeptWaveformComesAtOnceAndACancelledOneStopsOnItsOwn) {
     EXPECT_FALSE(abandoned->Complete());
     EXPECT_LT(abandoned->Frames(), 1200LL * 48000);
     EXPECT_NE(builder.Start(longFile, AudioStreamSource::kPrimaryTrack), abandoned);
+}
+
+TEST(Waveform, SectionsSideBySideFillThePyramidOnePassFills) {
+    TestMedia media;
+    struct Case {
+        const char* name;
+        std::string args;
+        int kept;  // sections that fill their own range
+    };
+    const std::string video = "-f lavfi -i testsrc=d=20:s=160x120:r=25 ";
+    const std::vector<Case> cases = {
+        {"mp2.mpg", video + TestMedia::Tones(20, 44100) + " -c:v mpeg1video -c:a mp2 -f mpeg", 3},
+        {"flac.flac", TestMedia::Tones(20, 48000) + " -c:a flac", 3},
+        {"s24.wav", TestMedia::Tones(20, 48000) + " -c:a pcm_s24le", 3},
+        {"vorbis.ogg", TestMedia::Tones(20, 44100) + " -c:a libvorbis", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string in = media.Make(c.name, c.args);
+        WaveformBuilder builder(FfmpegAudioSource::Factory(), 1, 1);
+        const auto one = builder.Start(in, AudioStreamSource::kPrimaryTrack);
+        ASSERT_TRUE(WaitUntil([&] { return one->Complete(); }));
+
+        WaveformPyramid sectioned;
+        const std::atomic<bool> cancelled{false};
+        FfmpegAudioSource source;
+        AudioFormat format;
+        ASSERT_EQ(source.OpenAudioStream(in), 0);
+        ASSERT_EQ(source.PrepareAudioSample(format), 0);
+        sectioned.SetSampleRate(static_cast<int>(format.nSamplesPerSec));
+        WaveformSections run(
+            source, format, sectioned,
+            {FfmpegAudioSource::Factory(), in, AudioStreamSource::kPrimaryTrack, 3}, cancelled);
+        ASSERT_TRUE(run.Run());
+        sectioned.Finish();
+        EXPECT_EQ(run.SectionsKept(), c.kept);
+        ASSERT_EQ(sectioned.Frames(), one->Frames());
+        // Every fine and coarse bucket the same, bit for bit.
+        for (const double perColumn : {256.0, 65536.0}) {
+            const int columns = static_cast<int>(std::ceil(one->Frames() / perColumn));
+            const auto a = one->Columns(0, perColumn, columns);
+            const auto b = sectioned.Columns(0, perColumn, columns);
+            for (size_t i = 0; i < a.size(); ++i) {
+                ASSERT_TRUE(a[i].known && b[i].known) << i;
+                ASSERT_EQ(a[i].min, b[i].min) << perColumn << " " << i;
+                ASSERT_EQ(a[i].max, b[i].max) << perColumn << " " << i;
+            }
+        }
+    }
 }
