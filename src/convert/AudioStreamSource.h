@@ -90,6 +90,9 @@ class AudioStreamSource {
     // How the open stream's timestamps map to media time; the identity unless they
     // restart somewhere in the file.
     virtual MediaTimeline Timeline() const { return {}; }
+    // The timeline another source found for the same file and track: the next open takes
+    // it instead of reading the file for it again.
+    virtual void ReuseTimeline(const MediaTimeline& /*timeline*/) {}
     // Samples of a floating-point stream that integer output had to clip so far.
     virtual int64_t ClippedSamples() const { return 0; }
     // Whether the open stream, as its container tells it, has sound between two media

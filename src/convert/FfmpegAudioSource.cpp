@@ -107,7 +107,7 @@ int FfmpegAudioSource::OpenAudioStream(const std::string& path, int track) {
     }
     m_rtOrigin = OriginOf(m_fmt);
     DecideLead();
-    m_timeline = TimelineOf(path, m_fmt, m_nStream, m_interrupt);
+    m_timeline = m_reused ? *m_reused : TimelineOf(path, m_fmt, m_nStream, m_interrupt);
     m_stamps = ContinuousStamps(m_timeline);
     m_rtDuration = m_timeline.HasRestarts() ? m_timeline.Duration() : DurationOf(m_fmt);
     return 0;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     void SetInterrupt(const std::atomic<bool>* flag) override { m_interrupt = flag; }
     std::vector<AudioTrack> Tracks() const override { return m_tracks; }
     MediaTimeline Timeline() const override { return m_stamps.Timeline(); }
+    void ReuseTimeline(const MediaTimeline& timeline) override { m_reused = timeline; }
     int64_t ClippedSamples() const override { return m_packer.Clipped(); }
     bool HasSoundBetween(int64_t from, int64_t to) const override;
     std::string LastError() const override { return m_strError; }
@@ -109,6 +111,7 @@ class FfmpegAudioSource : public AudioStreamSource {
     // Where the timestamps restart, and the packets' moves onto one continuous time.
     MediaTimeline m_timeline;
     ContinuousStamps m_stamps;
+    std::optional<MediaTimeline> m_reused;
 
     FramePacker m_packer;
     std::vector<uint8_t> m_pending;

@@ -60,6 +60,7 @@ bool ReadAll(int fd, uint8_t* data, size_t count, int64_t offset) {
 }  // namespace
 
 struct SectionedReader::Section {
+    size_t index = 0;
     int64_t rtSeek = 0;
     int64_t firstFrame = 0;
     int64_t regionBytes = 0;  // what it gives before the next section starts
@@ -81,13 +82,14 @@ struct SectionedReader::Section {
 };
 
 SectionedReader::SectionedReader(AudioStreamSource& first, Plan plan)
-    : m_first(first), m_plan(std::move(plan)) {
+    : m_first(first), m_plan(std::move(plan)), m_timeline(first.Timeline()) {
     m_nBlock = std::max<int64_t>(m_plan.format.nBlockAlign, 1);
     const uint32_t rate = m_plan.format.nSamplesPerSec;
     const int count = std::max(m_plan.sections, 1);
     const int64_t span = m_plan.rtPlanEnd - m_plan.rtStart;
     for (int k = 0; k < count; ++k) {
         auto s = std::make_unique<Section>();
+        s->index = static_cast<size_t>(k);
         s->rtSeek = m_plan.rtStart + static_cast<int64_t>(static_cast<__int128>(span) * k / count);
         s->firstFrame = m_first.FrameAt(s->rtSeek, rate);
         m_sections.push_back(std::move(s));
@@ -134,6 +136,12 @@ void SectionedReader::StopAll() {
     }
 }
 
+void SectionedReader::NoteGap(size_t section) {
+    size_t first = m_nFirstGap.load();
+    while (section < first && !m_nFirstGap.compare_exchange_weak(first, section)) {
+    }
+}
+
 int64_t SectionedReader::Stop() {
     StopAll();
     int64_t clipped = m_first.ClippedSamples();
@@ -164,6 +172,7 @@ void SectionedReader::Decode(Section& s) {
         m_cv.notify_all();
     };
     std::unique_ptr<AudioStreamSource> source = m_plan.factory();
+    source->ReuseTimeline(m_timeline);
     AudioFormat format;
     if (source->OpenAudioStream(m_plan.mediaPath, m_plan.track) != 0 ||
         source->PrepareAudioSample(format, m_plan.sampleFormat) != 0 ||
@@ -212,7 +221,8 @@ void SectionedReader::Decode(Section& s) {
         m_cv.notify_all();
         return false;
     };
-    while (!m_stop.load()) {
+    int64_t given = 0;
+    while (!m_stop.load() && m_nFirstGap.load() >= s.index) {
         const long n = src.FillAudioBuffer(buffer.data());
         if (n <= 0) {
             if (!flush(nullptr, 0)) {
@@ -227,6 +237,10 @@ void SectionedReader::Decode(Section& s) {
         }
         if (written == 0 && batch.empty()) {
             headPlace = PlaceBefore(src, n);
+        }
+        given += n;
+        if (headPlace == kUnknown || src.StreamPlace() != headPlace + given) {
+            NoteGap(s.index);
         }
         const auto headTake = std::min<int64_t>(n, want - static_cast<int64_t>(head.size()));
         if (headTake > 0) {
@@ -301,6 +315,17 @@ bool SectionedReader::ReadDirect() {
     const long n = m_direct->FillAudioBuffer(m_scratch.data());
     if (n <= 0) {
         return false;
+    }
+    if (m_nDirectLeft != INT64_MAX) {
+        // Until the first section's end its bytes must lie where the times put them, or
+        // the later sections' places in the file are wrong: then one pass from here.
+        m_nDelivered += n;
+        const int64_t expected = (m_sections[0]->firstFrame * m_nBlock) + m_nDelivered;
+        if (m_nCurrent == 0 && m_first.StreamPlace() != expected) {
+            NoteGap(0);
+            StopAll();
+            m_nDirectLeft = INT64_MAX;
+        }
     }
     if (m_nDirectLeft == INT64_MAX || n < m_nDirectLeft) {
         m_ready.assign(m_scratch.begin(), m_scratch.begin() + n);

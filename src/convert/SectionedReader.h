@@ -87,9 +87,15 @@ class SectionedReader {
 
     AudioStreamSource& m_first;
     Plan m_plan;
+    MediaTimeline m_timeline;  // the first source's, for the others to reuse
     int64_t m_nBlock = 1;
     std::vector<std::unique_ptr<Section>> m_sections;
     std::atomic<bool> m_stop{false};
+    // The first section whose stream has a gap in its range: the bytes after it do not lie
+    // where the times put them, so the sections after it stop.
+    std::atomic<size_t> m_nFirstGap{SIZE_MAX};
+    void NoteGap(size_t section);
+    int64_t m_nDelivered = 0;  // by the first section
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
 

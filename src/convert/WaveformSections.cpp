@@ -111,7 +111,8 @@ WaveformSections::WaveformSections(AudioStreamSource& first, const AudioFormat& 
       m_format(format),
       m_pyramid(pyramid),
       m_plan(std::move(plan)),
-      m_cancelled(cancelled) {
+      m_cancelled(cancelled),
+      m_timeline(first.Timeline()) {
     m_nBlock = std::max<int64_t>(format.nBlockAlign, 1);
     const uint32_t rate = format.nSamplesPerSec;
     auto zero = std::make_unique<Section>();
@@ -184,7 +185,7 @@ int WaveformSections::SectionsKept() const {
 }
 
 bool WaveformSections::Stopped(const Section& s) const {
-    return m_cancelled.load() || s.stop.load();
+    return m_cancelled.load() || s.stop.load() || m_nFirstGap.load() < s.index;
 }
 
 size_t WaveformSections::Feed(Section& s, std::vector<uint8_t>& buffer, size_t at) {
@@ -208,6 +209,7 @@ void WaveformSections::Decode(Section& s) {
     if (s.source == nullptr) {
         s.own = m_plan.factory();
         s.own->SetInterrupt(&m_cancelled);
+        s.own->ReuseTimeline(m_timeline);
         AudioFormat format;
         if (s.own->OpenAudioStream(m_plan.path, m_plan.track) != 0 ||
             s.own->PrepareAudioSample(format) != 0 || format.nBlockAlign != m_format.nBlockAlign ||
@@ -235,6 +237,10 @@ void WaveformSections::Decode(Section& s) {
     std::vector<float> mixed;
     size_t held = 0;  // bytes of a frame split between two fills
     bool firstFill = true;
+    // Until its first meeting a section checks that its frames lie where the times put them.
+    bool checking = true;
+    int64_t base = kUnknown;
+    int64_t given = 0;
     while (!Stopped(s)) {
         const size_t n = Feed(s, buffer, held);
         if (n == 0) {
@@ -245,7 +251,17 @@ void WaveformSections::Decode(Section& s) {
             const std::lock_guard<std::mutex> lock(m_mutex);
             s.headPlace = place == kUnknown ? kUnknown : place - static_cast<int64_t>(n);
         }
+        if (firstFill) {
+            base = s.index == 0 ? m_nOrigin * m_nBlock : s.headPlace;
+        }
         firstFill = false;
+        given += static_cast<int64_t>(n);
+        if (checking && (base == kUnknown || s.source->StreamPlace() != base + given)) {
+            size_t gap = m_nFirstGap.load();
+            while (s.index < gap && !m_nFirstGap.compare_exchange_weak(gap, s.index)) {
+            }
+            checking = false;
+        }
         bool headNow = false;
         if (s.index > 0 && s.head.size() < want) {
             const std::lock_guard<std::mutex> lock(m_mutex);
@@ -292,6 +308,7 @@ void WaveformSections::Decode(Section& s) {
         s.pending = std::move(tail);
         s.pendingPos = 0;
         held = 0;
+        checking = false;
         end = nextStart(pos + 1);
     }
     finish(false);
@@ -316,8 +333,8 @@ bool WaveformSections::Meet(Section& s, std::vector<uint8_t>& tail, int64_t tail
     }
     const int64_t meeting = (m_nOrigin + next->first) * m_nBlock;
     const size_t overlap = std::min(tail.size(), static_cast<size_t>(kOverlapFrames * m_nBlock));
-    if (!next->failed && tailPlace == meeting && next->headPlace == meeting &&
-        next->head.size() == overlap &&
+    if (!next->failed && !next->stop.load() && m_nFirstGap.load() >= next->index &&
+        tailPlace == meeting && next->headPlace == meeting && next->head.size() == overlap &&
         std::equal(next->head.begin(), next->head.end(), tail.begin())) {
         return true;
     }

@@ -61,8 +61,12 @@ class WaveformSections {
     Plan m_plan;
     const std::atomic<bool>& m_cancelled;
     int64_t m_nBlock = 1;
-    int64_t m_nOrigin = 0;  // the stream frame of output frame 0
+    int64_t m_nOrigin = 0;     // the stream frame of output frame 0
+    MediaTimeline m_timeline;  // the first source's, for the others to reuse
     std::vector<std::unique_ptr<Section>> m_sections;
+    // The first section whose stream has a gap in its range: the frames after it do not lie
+    // where the times put them, so the sections after it stop.
+    std::atomic<size_t> m_nFirstGap{SIZE_MAX};
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
 };
