@@ -41,7 +41,7 @@ log=bench/results/waveform-$(date -u +%Y-%m-%d).txt
     echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
     # A warm-up of each, so that the file is in the page cache for all.
     "$BIN/waveform_bench" "$file" >/dev/null
-    : >"$OUT/wf.first"; : >"$OUT/wf.whole"; : >"$OUT/wf.ours"; : >"$OUT/wf.ffmpeg"; : >"$OUT/wf.onepass"
+    : >"$OUT/wf.first"; : >"$OUT/wf.whole"; : >"$OUT/wf.ours"; : >"$OUT/wf.ffmpeg"; : >"$OUT/wf.onepass"; : >"$OUT/wf.bare"
     for ((i = 0; i < RUNS; i++)); do
         read -r first whole < <("$BIN/waveform_bench" "$file")
         echo "$first" >>"$OUT/wf.first"
@@ -49,7 +49,9 @@ log=bench/results/waveform-$(date -u +%Y-%m-%d).txt
         wall "$BIN/orvane-extract" -q -y "$file" "$OUT/wf.wav" >>"$OUT/wf.ours"
         wall "$BIN/orvane-extract" -q -y --threads 1 "$file" "$OUT/wf.wav" >>"$OUT/wf.onepass"
         wall ffmpeg -nostdin -loglevel error -y -i "$file" -vn "$OUT/wf.wav" >>"$OUT/wf.ffmpeg"
-        echo "run $((i + 1)): first columns ${first} ms, whole waveform ${whole} s, orvane-extract $(tail -1 "$OUT/wf.ours") s, one pass $(tail -1 "$OUT/wf.onepass") s, ffmpeg $(tail -1 "$OUT/wf.ffmpeg") s"
+        # The bare decode with the engine's decoder, nothing written.
+        wall ffmpeg -nostdin -loglevel error -c:a mp2float -i "$file" -map 0:a:0 -f null - >>"$OUT/wf.bare"
+        echo "run $((i + 1)): first columns ${first} ms, whole waveform ${whole} s, orvane-extract $(tail -1 "$OUT/wf.ours") s, one pass $(tail -1 "$OUT/wf.onepass") s, ffmpeg $(tail -1 "$OUT/wf.ffmpeg") s, bare decode $(tail -1 "$OUT/wf.bare") s"
     done
 } | tee "$log"
 rm -f "$OUT/wf.wav"
@@ -58,8 +60,9 @@ whole=$(median <"$OUT/wf.whole")
 ours=$(median <"$OUT/wf.ours")
 onepass=$(median <"$OUT/wf.onepass")
 theirs=$(median <"$OUT/wf.ffmpeg")
+bare=$(median <"$OUT/wf.bare")
 {
-    echo "median on $(nproc) cores: first columns $first ms; whole waveform $whole s = $(awk -v w="$whole" -v o="$onepass" 'BEGIN { printf "%.2f", w / o }') x a one-pass conversion ($onepass s), $(awk -v w="$whole" -v o="$ours" 'BEGIN { printf "%.2f", w / o }') x orvane-extract's sectioned conversion ($ours s), $(awk -v w="$whole" -v f="$theirs" 'BEGIN { printf "%.2f", w / f }') x the ffmpeg command's ($theirs s)"
+    echo "median on $(nproc) cores: first columns $first ms; whole waveform $whole s = $(awk -v w="$whole" -v o="$onepass" 'BEGIN { printf "%.2f", w / o }') x a one-pass conversion ($onepass s), $(awk -v w="$whole" -v o="$ours" 'BEGIN { printf "%.2f", w / o }') x orvane-extract's sectioned conversion ($ours s), $(awk -v w="$whole" -v f="$theirs" 'BEGIN { printf "%.2f", w / f }') x the ffmpeg command's ($theirs s), $(awk -v w="$whole" -v b="$bare" 'BEGIN { printf "%.2f", w / b }') x the bare decode ($bare s)"
     echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 } | tee -a "$log"
 status=0
