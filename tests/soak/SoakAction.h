@@ -52,12 +52,8 @@ struct SoakAction {
     bool hasty = false;
 
     std::string Text() const;
-    // Parses one step's text; false when it names nothing known.
+    // Parses one step's text; false when it is not the text of a step.
     static bool Parse(const std::string& text, SoakAction* action);
-
-    // The file names a step can open, the outputs it can type, and so on: one table per
-    // parameter kind, in the order of the parameter's values.
-    static const std::vector<std::string>& Names(Kind kind, bool second);
 };
 
 using SoakActions = std::vector<SoakAction>;
