@@ -17,7 +17,6 @@
 #include "SoakAction.h"
 #include "SoakMessages.h"
 #include "SoakModel.h"
-#include "SoakWav.h"
 
 class ConverterSession;
 class PreviewPlayer;
@@ -39,6 +38,19 @@ struct SoakFile {
     int64_t duration = 0;                  // the container's, as ffprobe tells it
     int64_t firstPicture = 0;              // the first picture's time, as ffprobe tells it
 };
+
+// A cut as the dialog was asked for it, for the same cut from orvane-extract.
+struct SoakCut {
+    std::string media;
+    int64_t start = 0, end = 0;  // media time
+    int track = 1;               // counted from 1
+    int format = 0;              // the format box's entry: auto, s16, s24, s32, f32
+    bool modern = false;
+    bool exactEnd = false;
+};
+
+// orvane-extract of the build: in ORVANE_BIN_DIR when CTest sets it, else beside the test.
+std::string SoakCommandPath();
 
 // Drives the real program (dialog, controllers, prober, libmpv without picture or sound,
 // FFmpeg engine, settings in the scratch home) through a list of steps. After each step

@@ -19,7 +19,6 @@
 
 #include "SoakAction.h"
 #include "SoakRig.h"
-#include "SoakWav.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
