@@ -16,11 +16,10 @@
 #include "PrecisionPanel.h"
 #include "PreviewPlayer.h"
 #include "PreviewWindow.h"
-#include "SoakCommon.h"
+#include "SoakRig.h"
 #include "WaitFor.h"
 
 using namespace soak;
-using Clock = SoakModel::Clock;
 using D = ConverterDialog;
 
 std::vector<std::string> SoakRig::Check(bool withPlay) {
@@ -50,8 +49,11 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
     const int slider = dialog.SliderPosition();
     want(slider >= 0 && slider <= PositionSlider::kRange, "the slider is out of range");
     // The file and the marks.
-    const SoakFile* open = FileAt(media.MediaPath());
-    const SoakFile* expected = m.file >= 0 ? &Files()[static_cast<size_t>(m.file)] : nullptr;
+    const auto found = std::find_if(Files().begin(), Files().end(), [&](const SoakFile& f) {
+        return !f.path.isEmpty() && f.path == media.MediaPath();
+    });
+    const SoakFile* open = found != Files().end() ? &*found : nullptr;
+    const SoakFile* expected = m.file >= 0 ? &File(m.file) : nullptr;
     want(open == expected, "the open file is " + (open ? open->key : "none") + " instead of " +
                                (expected ? expected->key : "none"));
     want(Control(D::IDC_PLAY)->isEnabled() == (open != nullptr),
@@ -66,12 +68,12 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
     want(startText == ClockText(media.StartMark()) && endText == ClockText(media.EndMark()),
          "the mark texts do not show the marks");
     PrecisionPanel* panel = dialog.Panel();
-    want(panel->MarkField(Mark::Start)->text() == TimeText(media.StartMark()) &&
-             panel->MarkField(Mark::End)->text() == TimeText(media.EndMark()),
+    want(Str(panel->MarkField(Mark::Start)->text()) == TimeText(media.StartMark()) &&
+             Str(panel->MarkField(Mark::End)->text()) == TimeText(media.EndMark()),
          "the panel's mark fields do not show the marks");
     if (expected != nullptr) {
         const QString name =
-            QFileInfo(expected->path).fileName() + (expected->audio ? "" : " (no sound)");
+            QFileInfo(expected->path).fileName() + (expected->channels > 0 ? "" : " (no sound)");
         const QString info = dialog.Info();
         want(info.startsWith(name + "   ") && info.endsWith(" / " + ClockText(m.duration)),
              "the info line reads \"" + Str(info) + "\"");
@@ -81,7 +83,7 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
                  Expected{player.Duration(), 0}.Text() + ", where ffprobe tells " +
                  Expected{m.duration, 0}.Text());
         PreviewWindow* window = player.Window();
-        want(window != nullptr && window->isVisible() == expected->video,
+        want(window != nullptr && window->isVisible() == (expected->fps > 0),
              "the preview window is shown for a file without video, or hidden for one with");
         want(window != nullptr && window->isFullScreen() == player.IsFullScreen() &&
                  player.IsFullScreen() == m.fullScreen,
@@ -89,7 +91,7 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
                  (window != nullptr && window->isFullScreen() ? ", its window's on" : "") +
                  " where the model has it " + (m.fullScreen ? "on" : "off"));
         want(panel->findChild<QComboBox*>("trackBox")->currentIndex() ==
-                 (expected->audio ? m.track : -1),
+                 (expected->channels > 0 ? m.track : -1),
              "the track box shows another track");
     } else {
         want(dialog.Info().isEmpty(),
@@ -113,10 +115,7 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
 }
 
 std::string SoakRig::BoxesDiffer() const {
-    std::vector<QString> seen;
-    for (const auto& r : m_messages.records) {
-        seen.push_back(r.text);
-    }
+    std::vector<QString> seen = m_messages.records;
     std::vector<QString> due = m_expected;
     std::sort(seen.begin(), seen.end());
     std::sort(due.begin(), due.end());
@@ -130,23 +129,22 @@ std::string SoakRig::BoxesDiffer() const {
 
 void SoakRig::CheckPlay(std::vector<std::string>* problems) {
     PreviewPlayer& player = Player();
-    const Clock::time_point now = Now();
+    const Clock::time_point now = Clock::now();
     m_model.Advance(now, player.State());
     const Expected at = m_model.Position(now);
     const bool loop =
         m_session->Dialog().Panel()->findChild<QPushButton*>("loopButton")->isChecked();
     if (player.State() != m_model.State() || !at.Holds(player.Position()) ||
         player.IsLooping() != m_model.Looping() || loop != m_model.Looping()) {
-        static const char* const kStates[] = {"stopped", "paused", "running", "closed"};
-        problems->push_back(
-            std::string("the clip is ") + kStates[static_cast<int>(player.State())] + " at " +
-            Expected{player.Position(), 0}.Text() + (player.IsLooping() ? ", looping" : "") +
-            (loop ? ", the Loop button down" : "") + ", where the model has it " +
-            m_model.ClipText(now));
+        problems->push_back(std::string("the clip is ") + StateName(player.State()) + " at " +
+                            Expected{player.Position(), 0}.Text() +
+                            (player.IsLooping() ? ", looping" : "") +
+                            (loop ? ", the Loop button down" : "") + ", where the model has it " +
+                            m_model.ClipText(now));
     }
 }
 
-void SoakRig::Settle(const SoakAction& action, bool afterHasty) {
+void SoakRig::Settle(const SoakAction& action) {
     const Clock::time_point began = Clock::now();
     // What the step queued (a drop, a menu command, a close) runs before the first check.
     for (int round = 0; round < 3; ++round) {
@@ -157,13 +155,11 @@ void SoakRig::Settle(const SoakAction& action, bool afterHasty) {
     std::vector<std::string> problems;
     const bool settled = WaitFor(
         [&] {
-            problems = Check(!afterHasty);
+            problems = Check(!m_afterHasty);
             return problems.empty() || !m_failure.empty();
         },
         kSettleMs);
-    const int took = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count());
-    m_stats.slowestSettleMs = std::max(m_stats.slowestSettleMs, took);
+    m_stats.slowestSettleMs = std::max(m_stats.slowestSettleMs, ElapsedMs(began));
     if (!m_failure.empty()) {
         return;
     }
@@ -176,7 +172,7 @@ void SoakRig::Settle(const SoakAction& action, bool afterHasty) {
         return;
     }
     PreviewPlayer& player = Player();
-    if (afterHasty && m_model.file >= 0) {
+    if (m_afterHasty && m_model.file >= 0) {
         std::vector<std::string> play;
         CheckPlay(&play);
         if (!play.empty()) {
@@ -186,11 +182,11 @@ void SoakRig::Settle(const SoakAction& action, bool afterHasty) {
                 "and position over from the program: %s\n",
                 m_step, play.front().c_str());
             m_model.TakeOver(player.State(), player.Position(), player.IsPlayingRange(),
-                             player.IsLooping(), Now());
+                             player.IsLooping(), Clock::now());
         }
     }
     if (m_model.State() == PlayState::Running && !m_model.Looping()) {
-        const int64_t lag = std::llabs(player.Position() - m_model.Position(Now()).t);
+        const int64_t lag = std::llabs(player.Position() - m_model.Position(Clock::now()).t);
         m_stats.largestLagMs = std::max(m_stats.largestLagMs, static_cast<int>(lag / kMs));
     }
     CompareEnded();
@@ -206,9 +202,8 @@ void SoakRig::Settle(const SoakAction& action, bool afterHasty) {
 
 std::string SoakRig::StateKey() const {
     const SoakModel& m = m_model;
-    static const char* const kStates[] = {"stopped", "paused", "running", "closed"};
-    std::string key = m.file >= 0 ? Files()[static_cast<size_t>(m.file)].key : "none";
-    key += std::string("|") + kStates[static_cast<int>(m.State())] + (m.fullScreen ? "|full" : "");
+    std::string key = m.file >= 0 ? File(m.file).key : "none";
+    key += std::string("|") + StateName(m.State()) + (m.fullScreen ? "|full" : "");
     key += m_job ? "|converting" : "";
     key += m.MarksInOrder() != 1                                      ? "|marks-reversed"
            : (m.start.t > 0 || (m.file >= 0 && m.end.t < m.duration)) ? "|marks-set"

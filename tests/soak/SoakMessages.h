@@ -20,33 +20,27 @@ class SoakMessages : public UserMessages {
   public:
     static constexpr int kReadingMs = 15;
 
-    struct Record {
-        bool owned;
-        QString text;  // "Caption: text"
-    };
-    std::vector<Record> records;  // since the last check
+    std::vector<QString> records;  // "Caption: text", since the last check
     Answer answer = Answer::No;
     std::function<void()> meanwhile;
 
     Answer Show(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
                 Icon) override {
-        records.push_back({true, caption + ": " + text});
+        records.push_back(caption + ": " + text);
         if (owner != nullptr && meanwhile) {
             std::exchange(meanwhile, {})();
         }
         ProcessEventsFor(kReadingMs);
-        if (buttons == Buttons::YesNo) {
-            return answer == Answer::Yes ? Answer::Yes : Answer::No;
-        }
-        return Answer::Ok;
+        return buttons != Buttons::YesNo ? Answer::Ok
+               : answer == Answer::Yes   ? Answer::Yes
+                                         : Answer::No;
     }
 
     void ShowUnowned(const QString& text, const QString& caption,
                      std::function<void()> onSeen) override {
-        records.push_back({false, caption + ": " + text});
-        const int id = ++m_lastId;
-        m_unread.emplace(id, std::move(onSeen));
-        QTimer::singleShot(kReadingMs * 4, &m_context, [this, id] { Read(id); });
+        records.push_back(caption + ": " + text);
+        m_unread.emplace(++m_lastId, std::move(onSeen));
+        QTimer::singleShot(kReadingMs * 4, &m_context, [this, id = m_lastId] { Read(id); });
     }
 
     void DismissUnowned() override {
@@ -57,14 +51,10 @@ class SoakMessages : public UserMessages {
 
   private:
     void Read(int id) {
-        const auto found = m_unread.find(id);
-        if (found == m_unread.end()) {
-            return;
-        }
-        std::function<void()> onSeen = std::move(found->second);
-        m_unread.erase(found);
-        if (onSeen) {
-            onSeen();
+        // Taken out before it runs, so that what it does cannot read it twice.
+        auto unread = m_unread.extract(id);
+        if (!unread.empty() && unread.mapped()) {
+            unread.mapped()();
         }
     }
 

@@ -17,51 +17,41 @@ int64_t Since(Clock::time_point since, Clock::time_point now) {
 
 }  // namespace
 
+const char* StateName(PlayState state) {
+    static const char* const kNames[] = {"stopped", "paused", "running", "closed"};
+    return kNames[static_cast<int>(state)];
+}
+
+std::string TimeText(int64_t t) {
+    const long long ms = std::llabs(t / kMs);
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%lld:%02lld:%02lld.%03lld", t < 0 ? "-" : "",
+                  ms / 3'600'000, ms / 60'000 % 60, ms / 1000 % 60, ms % 1000);
+    return text;
+}
+
 bool Expected::Holds(int64_t actual) const {
     return std::llabs(actual - t) <= std::max(tol, kExact);
 }
 
 std::string Expected::Text() const {
-    const long long ms = t / kMs;
-    char text[64];
-    std::snprintf(text, sizeof text, "%s%lld:%02lld:%02lld.%03lld (±%lld ms)", t < 0 ? "-" : "",
-                  std::llabs(ms) / 3'600'000, std::llabs(ms) / 60'000 % 60,
-                  std::llabs(ms) / 1000 % 60, std::llabs(ms) % 1000,
-                  static_cast<long long>(std::max(tol, kExact) / kMs));
-    return text;
+    return TimeText(t) + " (±" + std::to_string(std::max(tol, kExact) / kMs) + " ms)";
 }
 
 void SoakModel::Open(int index, int64_t length, int64_t firstPicture) {
+    Close();
     file = index;
     duration = length;
-    start = {0, 0};
     end = {length, 0};
-    track = 0;
-    fullScreen = false;
-    loaded = false;
-    EndRange();
     const int64_t half = (std::max<int64_t>(firstPicture, 0) + 1) / 2;
     Hold(PlayState::Stopped, {half, half + (firstPicture > 0 ? kExact : 0)});
 }
 
 void SoakModel::Close() {
-    file = -1;
-    duration = 0;
-    start = end = {0, 0};
-    track = 0;
-    fullScreen = false;
-    loaded = false;
-    EndRange();
-    Hold(PlayState::Closed, {0, 0});
-}
-
-void SoakModel::Hold(PlayState state, Expected at) {
-    m_state = state;
-    m_at = at;
-}
-
-void SoakModel::EndRange() {
-    m_range = m_looping = m_released = false;
+    // Which mark the keys move outlives the file.
+    const bool active = endActive;
+    *this = SoakModel{};
+    endActive = active;
 }
 
 void SoakModel::Play(Clock::time_point now) {
@@ -98,9 +88,8 @@ void SoakModel::PlayRange(Expected from, Expected to, bool loop, Clock::time_poi
     m_released = false;
     m_from = from;
     m_to = to;
-    m_at = from;
+    Hold(PlayState::Running, from);
     m_since = now;
-    m_state = PlayState::Running;
 }
 
 void SoakModel::ReleaseLoop(Clock::time_point now) {
@@ -139,10 +128,7 @@ void SoakModel::Nudge(bool endMark, int steps, int64_t step) {
 
 int SoakModel::MarksInOrder() const {
     const int64_t slack = start.tol + end.tol + 2 * kExact;
-    if (end.t - start.t > slack) {
-        return 1;
-    }
-    return start.t - end.t >= slack ? 0 : -1;
+    return end.t - start.t > slack ? 1 : start.t - end.t >= slack ? 0 : -1;
 }
 
 Expected SoakModel::Position(Clock::time_point now) const {
@@ -192,11 +178,7 @@ void SoakModel::TakeOver(PlayState state, int64_t position, bool range, bool loo
 }
 
 std::string SoakModel::ClipText(Clock::time_point now) const {
-    static const char* const kStates[] = {"stopped", "paused", "running", "closed"};
-    std::string text = kStates[static_cast<int>(m_state)];
-    text += " at " + Position(now).Text();
-    if (m_range) {
-        text += std::string(m_looping ? ", looping to " : ", playing to ") + m_to.Text();
-    }
-    return text;
+    const std::string range = m_looping ? ", looping to " : ", playing to ";
+    return StateName(m_state) + (" at " + Position(now).Text()) +
+           (m_range ? range + m_to.Text() : "");
 }

@@ -6,8 +6,13 @@
 
 #include "PlayState.h"
 
-// A time the model expects, in media time (100 ns units), and how far the program may be
-// from it: 1 ms where the model knows it exactly, more where the clip was playing.
+// "stopped", "paused", "running" or "closed".
+const char* StateName(PlayState state);
+// H:MM:SS.mmm of a media time (100 ns units), as the panel shows a time.
+std::string TimeText(int64_t t);
+
+// A time the model expects, in media time, and how far the program may be from it: 1 ms
+// where the model knows it exactly, more where the clip was playing.
 struct Expected {
     int64_t t = 0;
     int64_t tol = 0;
@@ -72,8 +77,11 @@ class SoakModel {
     std::string ClipText(Clock::time_point now) const;
 
   private:
-    void Hold(PlayState state, Expected at);
-    void EndRange();
+    void Hold(PlayState state, Expected at) {
+        m_state = state;
+        m_at = at;
+    }
+    void EndRange() { m_range = m_looping = m_released = false; }
 
     PlayState m_state = PlayState::Closed;
     Expected m_at;  // where the clip is; while it runs, where it was at m_since

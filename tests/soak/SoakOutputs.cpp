@@ -15,13 +15,13 @@
 #include "MediaController.h"
 #include "PreviewPlayer.h"
 #include "PreviewWindow.h"
-#include "SoakCommon.h"
+#include "SoakRig.h"
 #include "TestMedia.h"
 #include "WaitFor.h"
 
 using namespace soak;
 using D = ConverterDialog;
-using Clock = SoakModel::Clock;
+using S = JobOutcome::Status;
 
 namespace {
 
@@ -151,55 +151,49 @@ void SoakRig::DoConvert(const SoakAction& action) {
     }
     // The marks the conversion takes are the model's, within its tolerances; what
     // orvane-extract gets is the program's to the last digit.
-    const MediaController& media = m_session->Media();
-    const int64_t start = media.StartMark();
-    const int64_t end = media.EndMark();
+    const int64_t start = m_session->Media().StartMark();
+    const int64_t end = m_session->Media().EndMark();
     if (!m_model.start.Holds(start) || !m_model.end.Holds(end)) {
         Fail("Convert takes the marks " + Expected{start, 0}.Text() + " and " +
              Expected{end, 0}.Text() + " where the model has " + m_model.start.Text() + " and " +
              m_model.end.Text());
         return;
     }
-    const SoakFile& file = Files()[static_cast<size_t>(m_model.file)];
+    const SoakFile& file = File(m_model.file);
+    // The deleted copy's twin stands in for it.
+    const QString media = file.key == "doomed" ? File(0).path : file.path;
     Job job;
     job.output = m_output;
     job.file = m_model.file;
-    // The deleted copy's twin stands in for it.
-    job.cut = {Str(file.key == "doomed" ? Files()[0].path : file.path),
-               start,
-               end,
-               m_model.track + 1,
-               m_format,
-               m_modern,
-               m_exactEnd};
-    job.replacing = IsFile(job.output);
+    job.cut = {Str(media), start, end, m_model.track + 1, m_format, m_modern, m_exactEnd};
+    job.replacing = QFileInfo(job.output).isFile();
     job.before = job.replacing ? Digest(job.output) : QByteArray();
-    if (!QFileInfo(file.path).exists()) {
-        job.expect = Job::Expect::MediaGone;
-    } else if (!file.audio) {
-        job.expect = Job::Expect::NoAudio;
+    const QString cannot = "Error: Can not convert " + file.path + ": ";
+    if (!QFileInfo::exists(file.path)) {
+        job.status = S::OpenFailed;
+        job.box = cannot + "cannot open the file: No such file or directory";
+    } else if (file.channels == 0) {
+        job.status = S::OpenFailed;
+        job.box = cannot + "the file has no audio stream: Stream not found";
     } else if (!QFileInfo(QFileInfo(job.output).absolutePath()).isDir()) {
-        job.expect = Job::Expect::OutputFails;
+        job.status = S::OutputFailed;
+        job.box = "Error: Can not open " + job.output;
     }
-
+    // While the replace question is up the user may close the preview window, switch it to
+    // full screen, or wait.
     m_messages.answer = action.a == 1 ? UserMessages::Answer::Yes : UserMessages::Answer::No;
-    if (action.b == 1) {
-        m_messages.meanwhile = [this] {
-            if (PreviewWindow* window = VisibleWindow()) {
-                m_pendingClose = true;
-                window->close();
-            }
-        };
-    } else if (action.b == 2) {
-        m_messages.meanwhile = [this] {
-            if (PreviewWindow* window = VisibleWindow()) {
-                SwitchFullScreenInModel();
-                window->findChild<QAction*>("fullScreenAction")->trigger();
-            }
-        };
-    } else if (action.b == 3) {
-        m_messages.meanwhile = [] { ProcessEventsFor(300); };
-    }
+    m_messages.meanwhile = [this, meanwhile = action.b] {
+        PreviewWindow* window = VisibleWindow();
+        if (meanwhile == 1 && window != nullptr) {
+            m_pendingClose = true;
+            window->close();
+        } else if (meanwhile == 2 && window != nullptr) {
+            SwitchFullScreenInModel();
+            window->findChild<QAction*>("fullScreenAction")->trigger();
+        } else if (meanwhile == 3) {
+            ProcessEventsFor(300);
+        }
+    };
     const bool inOrder = start < end;
     if (inOrder && job.replacing) {
         m_expected.push_back("Warning: " + job.output + " exists. Do you want to replace it?");
@@ -217,9 +211,7 @@ void SoakRig::DoConvert(const SoakAction& action) {
     if (started != (inOrder && (!job.replacing || action.a == 1))) {
         Fail(started ? "a conversion started that should not have"
                      : "Convert started no conversion");
-        return;
-    }
-    if (started) {
+    } else if (started) {
         m_job = job;
         ++m_stats.conversions;
     }
@@ -231,47 +223,29 @@ void SoakRig::OnConversionEnded(const JobOutcome& outcome) {
         return;
     }
     const Job job = *std::exchange(m_job, std::nullopt);
-    using S = JobOutcome::Status;
     const bool wrote = outcome.status == S::Completed || outcome.status == S::Stopped;
-    bool expected = false;
-    QString box;
-    switch (job.expect) {
-        case Job::Expect::Writes:
-            expected = outcome.status == S::Completed ||
-                       (outcome.status == S::Stopped && (job.stopAsked || m_closing));
-            break;
-        case Job::Expect::NoAudio:
-        case Job::Expect::MediaGone:
-            expected = outcome.status == S::OpenFailed;
-            box = "Error: Can not convert " + Files()[static_cast<size_t>(job.file)].path + ": " +
-                  (job.expect == Job::Expect::NoAudio
-                       ? "the file has no audio stream: Stream not found"
-                       : "cannot open the file: No such file or directory");
-            break;
-        case Job::Expect::OutputFails:
-            expected = outcome.status == S::OutputFailed;
-            box = "Error: Can not open " + job.output;
-            break;
-    }
-    if (!expected) {
-        Fail("a conversion of " + Files()[static_cast<size_t>(job.file)].key + " to " +
-             Str(job.output) + " ended with status " +
-             std::to_string(static_cast<int>(outcome.status)) + " (" + outcome.reason + ")");
+    // A job that can write may stop where the user asked it to or closed the dialog.
+    const bool stopped =
+        job.status == S::Completed && outcome.status == S::Stopped && (job.stopAsked || m_closing);
+    if (outcome.status != job.status && !stopped) {
+        Fail("a conversion of " + File(job.file).key + " to " + Str(job.output) +
+             " ended with status " + std::to_string(static_cast<int>(outcome.status)) + " (" +
+             outcome.reason + ")");
         return;
     }
-    if (!box.isEmpty() && !m_closing) {
+    if (!job.box.isEmpty() && !m_closing) {
         // The job's box comes before its end, which waits for the box to be read.
         const auto& seen = m_messages.records;
-        if (std::none_of(seen.begin(), seen.end(), [&](const auto& r) { return r.text == box; })) {
-            Fail("the box \"" + Str(box) + "\" never came");
+        if (std::find(seen.begin(), seen.end(), job.box) == seen.end()) {
+            Fail("the box \"" + Str(job.box) + "\" never came");
         }
-        m_expected.push_back(box);
+        m_expected.push_back(job.box);
     }
-    outcome.status == S::Completed ? ++m_stats.completed
-    : wrote                        ? ++m_stats.stopped
-                                   : ++m_stats.failed;
+    ++(outcome.status == S::Completed ? m_stats.completed
+       : wrote                        ? m_stats.stopped
+                                      : m_stats.failed);
     if (!wrote) {
-        if (job.replacing ? Digest(job.output) != job.before : IsFile(job.output)) {
+        if (job.replacing ? Digest(job.output) != job.before : QFileInfo(job.output).isFile()) {
             Fail("a conversion that could not be done changed " + Str(job.output));
         }
         return;
@@ -287,13 +261,13 @@ void SoakRig::CompareEnded() {
         return;
     }
     for (const Ended& ended : std::exchange(m_ended, {})) {
-        const std::string problem = CompareWav(ended);
-        if (!problem.empty()) {
-            Fail(Str(ended.job.output) + " (" + Files()[static_cast<size_t>(ended.job.file)].key +
-                 ", " + SecondsText(ended.job.cut.start) + " to " + SecondsText(ended.job.cut.end) +
-                 ", track " + std::to_string(ended.job.cut.track) + ", format " +
-                 std::to_string(ended.job.cut.format) + (ended.job.cut.modern ? ", modern" : "") +
-                 (ended.job.cut.exactEnd ? ", exact end" : ", whole buffers") + "): " + problem);
+        const SoakCut& cut = ended.job.cut;
+        if (const std::string problem = CompareWav(ended); !problem.empty()) {
+            Fail(Str(ended.job.output) + " (" + File(ended.job.file).key + ", " +
+                 SecondsText(cut.start) + " to " + SecondsText(cut.end) + ", track " +
+                 std::to_string(cut.track) + ", format " + std::to_string(cut.format) +
+                 (cut.modern ? ", modern" : "") +
+                 (cut.exactEnd ? ", exact end" : ", whole buffers") + "): " + problem);
         }
     }
     // The command held up the event loop: the program catches up with libmpv's reports
@@ -309,7 +283,7 @@ std::string SoakRig::CompareWav(const Ended& ended) {
         return "the WAV " + bad;
     }
     // The chosen track's shape, in the chosen format; 32-bit float has its own format tag.
-    const SoakFile& file = Files()[static_cast<size_t>(ended.job.file)];
+    const SoakFile& file = File(ended.job.file);
     static const int kBits[] = {0, 16, 24, 32, 32};
     if (wav.formatTag != (cut.format == 4 ? 3 : 1) ||
         wav.channels != (cut.track == 2 ? file.channels2 : file.channels) ||
@@ -361,27 +335,17 @@ std::string SoakRig::CompareWav(const Ended& ended) {
     return "";
 }
 
-void SoakRig::CheckFiles() {
-    for (const auto& [path, bytes] : m_kept) {
-        if (Digest(path) != bytes) {
-            Fail(Str(path) + " changed although the user declined to replace it");
-        }
-    }
-    for (int i = 0; i < 5; ++i) {
-        const QString path = OutputPath(i);
-        if (m_kept.count(path) == 0 && IsFile(path) && !Wav().Read(path).empty()) {
-            Fail(Str(path) + " is left behind as an invalid WAV");
-        }
-    }
+void SoakRig::DoQuit(const SoakAction& action) {
+    Quit(action.a);
 }
 
-void SoakRig::DoQuit(const SoakAction& action) {
+void SoakRig::Quit(int how) {
     ConverterDialog& dialog = m_session->Dialog();
     m_closing = true;
     const Clock::time_point asked = Clock::now();
-    if (action.a == 0) {
+    if (how == 0) {
         QTest::keyClick(&dialog, Qt::Key_Escape);
-    } else if (action.a == 1) {
+    } else if (how == 1) {
         dialog.close();
     } else {
         // Enter where no button has the focus ends the dialog like OK.
@@ -394,10 +358,7 @@ void SoakRig::DoQuit(const SoakAction& action) {
         Fail("the dialog did not close within 5 s");
         return;
     }
-    m_stats.slowestSettleMs = std::max<int>(
-        m_stats.slowestSettleMs,
-        static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count()));
+    m_stats.slowestSettleMs = std::max(m_stats.slowestSettleMs, ElapsedMs(asked));
     if (dialog.isVisible() || Player().IsOpen() || m_session->Conversion().IsActive() || m_job) {
         Fail("after closing, the dialog is visible, a preview is open or a conversion runs");
     }
@@ -405,7 +366,17 @@ void SoakRig::DoQuit(const SoakAction& action) {
         Fail("the button still reads Stop after the dialog closed");
     }
     CompareEnded();
-    CheckFiles();
+    for (const auto& [path, bytes] : m_kept) {
+        if (Digest(path) != bytes) {
+            Fail(Str(path) + " changed although the user declined to replace it");
+        }
+    }
+    for (int i = 0; i < 5; ++i) {
+        const QString path = OutputPath(i);
+        if (m_kept.count(path) == 0 && QFileInfo(path).isFile() && !Wav().Read(path).empty()) {
+            Fail(Str(path) + " is left behind as an invalid WAV");
+        }
+    }
     // The settings file on disk holds the last path a conversion wrote to, or nothing, and
     // the panel's choices.
     const QString file =

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QUrl>
 
@@ -29,9 +32,7 @@ struct SoakFile {
     std::string key;  // as the steps name it
     QString path;
     bool opens = true;
-    bool video = false;
-    bool audio = false;
-    int channels = 0, rate = 0, bits = 0;  // of the WAV a conversion writes
+    int channels = 0, rate = 0, bits = 0;  // of the WAV a conversion writes; 0: no sound
     int fps = 0;                           // 0: no picture, the marks step by 10 ms
     int channels2 = 0, rate2 = 0;          // a second audio track
     int soundMs = 0;                       // the length of the sound it was made with
@@ -57,7 +58,7 @@ std::string SoakCommandPath();
 // that is not hasty it waits up to 5 s for the program to settle into the state the model
 // (SoakModel and the rig's own records of outputs and boxes) expects, and stops at the first
 // difference. Its own failures are returned, not asserted, so a run can be replayed and
-// shrunk.
+// shrunk. A rig does one run.
 class SoakRig {
   public:
     struct Stats {
@@ -91,8 +92,6 @@ class SoakRig {
 
     SoakRig();
     ~SoakRig();
-    SoakRig(const SoakRig&) = delete;
-    SoakRig& operator=(const SoakRig&) = delete;
 
     // Runs the steps from a fresh start (settings cleared, outputs removed), ending with
     // the dialog closed. `label` names the run in the crash note.
@@ -107,7 +106,8 @@ class SoakRig {
         QString output;
         int file = -1;
         SoakCut cut;
-        enum class Expect { Writes, NoAudio, MediaGone, OutputFails } expect = Expect::Writes;
+        JobOutcome::Status status = JobOutcome::Status::Completed;  // as expected
+        QString box;                                                // the box the job's end shows
         bool stopAsked = false;
         bool replacing = false;
         QByteArray before;  // the replaced file's digest
@@ -116,49 +116,45 @@ class SoakRig {
         Job job;
         JobOutcome outcome;
     };
+    using Step = void (SoakRig::*)(const SoakAction&);
 
     void StartSession();
     void EndSession();
-    void MeasureHeap();
     void Perform(const SoakAction& action);
-    void Settle(const SoakAction& action, bool afterHasty);
+    void Settle(const SoakAction& action);
     std::vector<std::string> Check(bool withPlay);
     void CheckPlay(std::vector<std::string>* problems);
     std::string BoxesDiffer() const;
     void Fail(const std::string& what);
     void Resolve();
-    SoakModel::Clock::time_point Now() const;
 
     void DoOpen(const SoakAction& action);
     void DoTransport(const SoakAction& action);
     void DoSlider(const SoakAction& action);
-    void DoMark(bool start, bool key);
+    void DoMark(const SoakAction& action);
     void DoPanel(const SoakAction& action);
     void DoAudition(int which);
-    void TypeInto(QWidget* field, const QString& text);
-    void PressKey(Qt::Key key);
     void DoOutput(const SoakAction& action);
     void DoConvert(const SoakAction& action);
+    void DoWait(const SoakAction& action);
     void DoPreview(const SoakAction& action);
-    void SwitchFullScreenInModel();
-    void DoHelpAndAbout(const SoakAction& action);
+    void DoHelp(const SoakAction& action);
     void DoQuit(const SoakAction& action);
+    void Quit(int how);
+    void SwitchFullScreenInModel();
+    QWidget* FocusKeys();
 
-    void OnOpenStarted(const QString& path);
     void OnMediaChanged();
-    void OnOpenFinished(bool ok);
-    void OnPosition(int64_t position);
     void OnConversionEnded(const JobOutcome& outcome);
     void CompareEnded();
     std::string CompareWav(const Ended& ended);
-    void CheckFiles();
     std::string StateKey() const;
 
     void Click(int id);
     QWidget* Control(int id) const;
     PreviewPlayer& Player() const;
     PreviewWindow* VisibleWindow() const;
-    const SoakFile* FileAt(const QString& path) const;
+    static const SoakFile& File(int index) { return Files().at(static_cast<size_t>(index)); }
     static QString OutputPath(int index);
     static QString DefaultOutput();
 
@@ -199,3 +195,56 @@ class SoakRig {
     bool m_afterHasty = false;  // the step before was not waited for
     Stats m_stats;
 };
+
+// What the parts of the rig share: its constants, the texts the program shows and small
+// helpers.
+namespace soak {
+
+using Clock = SoakModel::Clock;
+constexpr const char* kApp = "orvane-soak-tests";
+constexpr int kSettleMs = 5000;
+constexpr int64_t kMs = SoakModel::kMs;
+constexpr int64_t kSecond = 1000 * kMs;
+inline const QString kMarksReversed = "Error: The Start Time is bigger than the End Time!";
+
+inline std::string Str(const QString& text) {
+    return text.toStdString();
+}
+
+// HH:MM:SS, as the dialog shows a mark.
+inline QString ClockText(int64_t rt) {
+    const auto s = static_cast<int>(rt / kSecond);
+    return QString::asprintf("%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+}
+
+inline QByteArray Bytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline void Write(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(bytes);
+    }
+}
+
+// A file's contents as a digest: the rig keeps what must stay unchanged without holding the
+// bytes, which would count in the heap it measures.
+inline QByteArray Digest(const QString& path) {
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+}
+
+// The folder the outputs go to, beside the media.
+inline QString OutputDir() {
+    return QFileInfo(SoakRig::Files().front().path).absolutePath() + "/out";
+}
+
+inline int ElapsedMs(Clock::time_point since) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+}  // namespace soak

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,12 +17,11 @@
 #include "ConverterDialog.h"
 #include "ConverterSession.h"
 #include "MarkTimeEdit.h"
-#include "MediaController.h"
 #include "PositionSlider.h"
 #include "PrecisionPanel.h"
 #include "PreviewPlayer.h"
 #include "PreviewWindow.h"
-#include "SoakCommon.h"
+#include "SoakRig.h"
 #include "WaitFor.h"
 
 using namespace soak;
@@ -31,23 +29,7 @@ using namespace soak;
 namespace {
 
 using Kind = SoakAction::Kind;
-using Clock = SoakModel::Clock;
 using D = ConverterDialog;
-
-// The save chooser's answers and the paths they become.
-const std::pair<QString, QString> kBrowsed[] = {
-    {"", ""}, {"browsed", "browsed.wav"}, {"Out Two.mp3", "Out Two.wav"}};
-
-QString OutsideBox(int64_t rt, int64_t duration) {
-    return "Error: " + TimeText(rt) + " is outside the file. A mark can be from " + TimeText(0) +
-           " to " + TimeText(duration) + ".";
-}
-
-QString JunkBox(const QString& text) {
-    return "Error: " + text +
-           " is not a time. Type it as hours:minutes:seconds.milliseconds, for example "
-           "0:01:30.250.";
-}
 
 // The earlier (or the later) of two expected times; where their tolerances overlap, one
 // that covers both.
@@ -63,30 +45,29 @@ Expected Pick(Expected a, Expected b, bool later) {
             std::max(a.tol, b.tol) + std::llabs(a.t - b.t)};
 }
 
-// The slider's handle and groove for a value, as QSlider lays them out.
-QStyleOptionSlider SliderOption(const QSlider* slider, int value) {
-    QStyleOptionSlider option;
-    option.initFrom(slider);
-    option.orientation = slider->orientation();
-    option.minimum = slider->minimum();
-    option.maximum = slider->maximum();
-    option.sliderPosition = option.sliderValue = value;
-    option.singleStep = slider->singleStep();
-    option.pageStep = slider->pageStep();
-    option.upsideDown = slider->invertedAppearance() != (option.direction == Qt::RightToLeft);
-    option.state |= QStyle::State_Horizontal;
-    option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
-    return option;
+// Play, Pause or Stop, as the model has them; with no file the clip is closed and stays so.
+void Transport(SoakModel& m, Kind kind) {
+    const Clock::time_point now = Clock::now();
+    kind == Kind::Play ? m.Play(now) : kind == Kind::Pause ? m.Pause(now) : m.Stop();
 }
 
-QRect SliderPart(const QSlider* slider, int value, QStyle::SubControl part) {
-    const QStyleOptionSlider option = SliderOption(slider, value);
+// The slider's groove or handle, where QSlider lays it out for the value it shows.
+QRect SliderPart(const QSlider* slider, QStyle::SubControl part) {
+    struct Opener : QSlider {
+        using QSlider::initStyleOption;
+    };
+    QStyleOptionSlider option;
+    const auto init = &Opener::initStyleOption;
+    (slider->*init)(&option);
     return slider->style()->subControlRect(QStyle::CC_Slider, &option, part, slider);
 }
 
 }  // namespace
 
 void SoakRig::DoOutput(const SoakAction& action) {
+    // The save chooser's answers and the paths they become.
+    static const std::pair<QString, QString> kBrowsed[] = {
+        {"", ""}, {"browsed", "browsed.wav"}, {"Out Two.mp3", "Out Two.wav"}};
     // The output box and Browse need an open file.
     if (m_model.file < 0) {
         return;
@@ -97,8 +78,7 @@ void SoakRig::DoOutput(const SoakAction& action) {
         QTest::keyClicks(edit, OutputPath(action.a));
         m_output = OutputPath(action.a);
     } else if (action.kind == Kind::Browse) {
-        m_choosers.saveAnswer =
-            action.a == 0 ? QString() : OutputDir() + "/" + kBrowsed[action.a].first;
+        m_choosers.saveAnswer = action.a == 0 ? "" : OutputDir() + "/" + kBrowsed[action.a].first;
         m_output = action.a == 0 ? m_output : OutputDir() + "/" + kBrowsed[action.a].second;
         Click(D::IDC_BROWSE);
     } else {
@@ -109,9 +89,14 @@ void SoakRig::DoOutput(const SoakAction& action) {
 }
 
 void SoakRig::DoOpen(const SoakAction& action) {
-    const SoakFile& file = Files().at(static_cast<size_t>(action.a));
+    // The copy that Delete removes, open or not; an Open makes it again.
+    const SoakFile& file = File(action.kind == Kind::Delete ? 7 : action.a);
+    if (action.kind == Kind::Delete) {
+        QFile::remove(file.path);
+        return;
+    }
     if (file.key == "doomed" && !QFile::exists(file.path)) {
-        QFile::copy(Files()[0].path, file.path);
+        QFile::copy(File(0).path, file.path);
     }
     if (file.path.isEmpty()) {
         m_choosers.openAnswer.clear();
@@ -141,12 +126,7 @@ void SoakRig::DoOpen(const SoakAction& action) {
 }
 
 void SoakRig::DoTransport(const SoakAction& action) {
-    const Clock::time_point now = Now();
-    if (m_model.file >= 0) {
-        action.kind == Kind::Play    ? m_model.Play(now)
-        : action.kind == Kind::Pause ? m_model.Pause(now)
-                                     : m_model.Stop();
-    }
+    Transport(m_model, action.kind);
     Click(action.kind == Kind::Play    ? D::IDC_PLAY
           : action.kind == Kind::Pause ? D::IDC_PAUSE
                                        : D::IDC_STOP);
@@ -160,8 +140,8 @@ void SoakRig::DoSlider(const SoakAction& action) {
     // The user aims at value a: the pixel QSlider's own arithmetic puts it at, and the value
     // that pixel stands for.
     const int from = slider->value();
-    const QRect groove = SliderPart(slider, from, QStyle::SC_SliderGroove);
-    const QRect handle = SliderPart(slider, from, QStyle::SC_SliderHandle);
+    const QRect groove = SliderPart(slider, QStyle::SC_SliderGroove);
+    const QRect handle = SliderPart(slider, QStyle::SC_SliderHandle);
     const int span = groove.width() - handle.width();
     const int grip = handle.center().x() - handle.x();
     const int offset = QStyle::sliderPositionFromValue(0, PositionSlider::kRange, action.a, span);
@@ -187,13 +167,14 @@ void SoakRig::DoSlider(const SoakAction& action) {
         Resolve();
         QTest::mouseRelease(slider, Qt::LeftButton, {}, aim);
     } else {
-        // A click beside the thumb pages it from where the user sees it, towards the click.
+        // A click beside the thumb pages it from where the user sees it, towards the click,
+        // unless the style has the click take the thumb's middle there.
         const int page = slider->pageStep();
-        if (slider->style()->styleHint(QStyle::SH_Slider_AbsoluteSetButtons) & Qt::LeftButton) {
-            // The click takes the thumb's middle there.
-        } else if (handle.contains(aim) || value == from) {
+        const bool absolute =
+            slider->style()->styleHint(QStyle::SH_Slider_AbsoluteSetButtons) & Qt::LeftButton;
+        if (!absolute && (handle.contains(aim) || value == from)) {
             value = from;
-        } else {
+        } else if (!absolute) {
             value = std::clamp(value > from ? from + page : from - page, 0, PositionSlider::kRange);
         }
         QTest::mouseClick(slider, Qt::LeftButton, {}, aim);
@@ -203,79 +184,76 @@ void SoakRig::DoSlider(const SoakAction& action) {
     }
     // The preview seeks there once it knows the clip's length.
     if (m_model.loaded) {
-        m_model.Seek(m_model.duration * value / PositionSlider::kRange, Now());
+        m_model.Seek(m_model.duration * value / PositionSlider::kRange, Clock::now());
     }
 }
 
-void SoakRig::DoMark(bool start, bool key) {
-    if (m_model.file < 0) {
-        return;
-    }
-    if (key) {
-        // The user brings the dialog to the front, clicks away from any text field, and types.
-        ConverterDialog& dialog = m_session->Dialog();
-        dialog.activateWindow();
-        if (!QTest::qWaitForWindowActive(&dialog, kSettleMs)) {
-            Fail("the dialog did not become the active window");
-        }
-        Control(D::IDC_SLIDER)->setFocus();
-        Resolve();
-    }
-    // The mark is where the preview is at the press.
-    m_model.SetMark(!start, m_model.Position(Now()));
-    if (key) {
-        QTest::keyClick(Control(D::IDC_SLIDER), start ? Qt::Key_I : Qt::Key_O);
-    } else {
-        Click(start ? D::IDC_START_TIME : D::IDC_END_TIME);
-    }
-}
-
-void SoakRig::PressKey(Qt::Key key) {
+QWidget* SoakRig::FocusKeys() {
+    // The user brings the dialog to the front and clicks away from any text field.
     ConverterDialog& dialog = m_session->Dialog();
     dialog.activateWindow();
     if (!QTest::qWaitForWindowActive(&dialog, kSettleMs)) {
         Fail("the dialog did not become the active window");
     }
     Control(D::IDC_SLIDER)->setFocus();
-    QTest::keyClick(Control(D::IDC_SLIDER), key);
+    return Control(D::IDC_SLIDER);
 }
 
-void SoakRig::TypeInto(QWidget* field, const QString& text) {
-    field->setFocus();
-    static_cast<MarkTimeEdit*>(field)->selectAll();
-    QTest::keyClicks(field, text);
-    QTest::keyClick(field, Qt::Key_Return);
+void SoakRig::DoMark(const SoakAction& action) {
+    const bool key = action.kind == Kind::MarkKey;
+    const bool start = key ? action.a == 0 : action.kind == Kind::StartTime;
+    if (m_model.file < 0) {
+        return;
+    }
+    QWidget* keys = nullptr;
+    if (key) {
+        keys = FocusKeys();
+        Resolve();
+    }
+    // The mark is where the preview is at the press.
+    m_model.SetMark(!start, m_model.Position(Clock::now()));
+    if (key) {
+        QTest::keyClick(keys, start ? Qt::Key_I : Qt::Key_O);
+    } else {
+        Click(start ? D::IDC_START_TIME : D::IDC_END_TIME);
+    }
 }
 
 void SoakRig::DoPanel(const SoakAction& action) {
-    ConverterDialog& dialog = m_session->Dialog();
-    PrecisionPanel* panel = dialog.Panel();
+    PrecisionPanel* panel = m_session->Dialog().Panel();
     SoakModel& m = m_model;
     if (action.kind == Kind::More) {
-        QTest::mouseClick(dialog.findChild<QPushButton*>("moreButton"), Qt::LeftButton);
+        QTest::mouseClick(m_session->Dialog().findChild<QPushButton*>("moreButton"),
+                          Qt::LeftButton);
         m_panelOpen = !m_panelOpen;
         return;
     }
-    // The panel's controls are out of reach while it is closed.
-    if (!m_panelOpen) {
+    // The panel's controls are out of reach while it is closed; most need a file.
+    const bool needsFile = action.kind != Kind::Format && action.kind != Kind::Box;
+    if (!m_panelOpen || (needsFile && m.file < 0)) {
         return;
     }
     switch (action.kind) {
         case Kind::TypeMark:
         case Kind::JunkMark: {
-            if (m.file < 0) {
-                return;
-            }
-            QWidget* field = panel->MarkField(action.a == 0 ? Mark::Start : Mark::End);
-            if (action.kind == Kind::JunkMark) {
-                TypeInto(field, "1:2:3:4");
-                m_expected.push_back(JunkBox("1:2:3:4"));
-                return;
-            }
-            TypeInto(field, QString::asprintf("%d.%03d", action.b / 1000, action.b % 1000));
             const int64_t rt = action.b * kMs;
-            if (rt > m.duration) {
-                m_expected.push_back(OutsideBox(rt, m.duration));
+            const QString text =
+                action.kind == Kind::JunkMark
+                    ? "1:2:3:4"
+                    : QString::asprintf("%d.%03d", action.b / 1000, action.b % 1000);
+            QWidget* field = panel->MarkField(action.a == 0 ? Mark::Start : Mark::End);
+            field->setFocus();
+            static_cast<MarkTimeEdit*>(field)->selectAll();
+            QTest::keyClicks(field, text);
+            QTest::keyClick(field, Qt::Key_Return);
+            if (action.kind == Kind::JunkMark) {
+                m_expected.push_back("Error: " + text +
+                                     " is not a time. Type it as hours:minutes:seconds."
+                                     "milliseconds, for example 0:01:30.250.");
+            } else if (rt > m.duration) {
+                m_expected.push_back(QString::fromStdString(
+                    "Error: " + TimeText(rt) + " is outside the file. A mark can be from " +
+                    TimeText(0) + " to " + TimeText(m.duration) + "."));
                 m.endActive = action.a == 1;
             } else {
                 m.SetMark(action.a == 1, {rt, 0});
@@ -283,23 +261,20 @@ void SoakRig::DoPanel(const SoakAction& action) {
             return;
         }
         case Kind::Nudge: {
-            if (m.file < 0) {
-                return;
-            }
             static const char* const kButtons[] = {"startBackButton", "startForwardButton",
                                                    "endBackButton", "endForwardButton"};
             const int steps = action.a % 2 == 0 ? -1 : 1;
-            bool endMark = m.endActive;
             if (action.a < 4) {
                 QTest::mouseClick(panel->findChild<QPushButton*>(kButtons[action.a]),
                                   Qt::LeftButton);
-                endMark = action.a >= 2;
             } else {
-                PressKey(steps < 0 ? Qt::Key_BracketLeft : Qt::Key_BracketRight);
+                QTest::keyClick(FocusKeys(),
+                                steps < 0 ? Qt::Key_BracketLeft : Qt::Key_BracketRight);
             }
             // A picture frame, or 10 ms without a picture; never outside the file.
-            const int fps = Files()[static_cast<size_t>(m.file)].fps;
-            m.Nudge(endMark, steps, fps > 0 ? (kSecond + fps / 2) / fps : 10 * kMs);
+            const int fps = File(m.file).fps;
+            m.Nudge(action.a < 4 ? action.a >= 2 : m.endActive, steps,
+                    fps > 0 ? (kSecond + fps / 2) / fps : 10 * kMs);
             return;
         }
         case Kind::Audition:
@@ -308,7 +283,7 @@ void SoakRig::DoPanel(const SoakAction& action) {
         case Kind::Track:
         case Kind::Format: {
             const bool track = action.kind == Kind::Track;
-            if (track && (m.file < 0 || Files()[static_cast<size_t>(m.file)].channels2 == 0)) {
+            if (track && File(m.file).channels2 == 0) {
                 return;
             }
             auto* box = panel->findChild<QComboBox*>(track ? "trackBox" : "formatBox");
@@ -320,15 +295,12 @@ void SoakRig::DoPanel(const SoakAction& action) {
             (track ? m.track : m_format) = action.a;
             return;
         }
-        case Kind::Box: {
+        default: {
             auto* box =
                 panel->findChild<QCheckBox*>(action.a == 0 ? "exactEndBox" : "modernHeaderBox");
             QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
             (action.a == 0 ? m_exactEnd : m_modern) ^= true;
-            return;
         }
-        default:
-            return;
     }
 }
 
@@ -336,11 +308,8 @@ void SoakRig::DoAudition(int which) {
     static const char* const kButtons[] = {"playSelectionButton", "loopButton", "playStartButton",
                                            "playEndButton"};
     SoakModel& m = m_model;
-    if (m.file < 0) {
-        return;
-    }
     auto* button = m_session->Dialog().Panel()->findChild<QPushButton*>(kButtons[which]);
-    const Clock::time_point now = Now();
+    const Clock::time_point now = Clock::now();
     if (which == 1 && m.Looping()) {
         QTest::mouseClick(button, Qt::LeftButton);
         m.ReleaseLoop(now);
@@ -367,31 +336,31 @@ void SoakRig::DoAudition(int which) {
 }
 
 void SoakRig::DoPreview(const SoakAction& action) {
+    // The menu's items, and whether each can be picked with the clip in the model's state.
+    static const char* const kItems[] = {"fullScreenAction", "normalSizeAction", "playAction",
+                                         "pauseAction",      "stopAction",       "closeAction"};
     PreviewWindow* window = VisibleWindow();
     if (window == nullptr) {
         return;
     }
     const QPoint middle = window->rect().center();
-    switch (action.kind) {
-        case Kind::ClosePreview:
-            m_pendingClose = true;
-            window->close();
-            return;
-        case Kind::Escape:
-            QTest::keyClick(window, Qt::Key_Escape);
-            m_model.fullScreen = false;
-            return;
-        case Kind::ClickPreview:
-            QTest::mouseClick(window, Qt::LeftButton, {}, middle);
-            return;
-        default:
-            break;
+    if (action.kind == Kind::ClosePreview) {
+        m_pendingClose = true;
+        window->close();
+        return;
+    }
+    if (action.kind == Kind::Escape) {
+        QTest::keyClick(window, Qt::Key_Escape);
+        m_model.fullScreen = false;
+        return;
+    }
+    QTest::mouseClick(window, action.kind == Kind::Menu ? Qt::RightButton : Qt::LeftButton, {},
+                      middle);
+    if (action.kind == Kind::ClickPreview) {
+        return;
     }
     // The menu opens on a right click, greyed for the player's state; the step then picks
     // its item if it can be picked.
-    static const char* const kItems[] = {"fullScreenAction", "normalSizeAction", "playAction",
-                                         "pauseAction",      "stopAction",       "closeAction"};
-    QTest::mouseClick(window, Qt::RightButton, {}, middle);
     auto* menu = window->findChild<QMenu*>();
     auto* item = window->findChild<QAction*>(kItems[action.a]);
     if (menu == nullptr || item == nullptr || !menu->isVisible()) {
@@ -410,29 +379,18 @@ void SoakRig::DoPreview(const SoakAction& action) {
     if (item->isEnabled() != enabled[action.a] && !m_afterHasty) {
         Fail(std::string("the preview menu's ") + kItems[action.a] + " is " +
              (item->isEnabled() ? "enabled" : "greyed") + " with the clip " +
-             m_model.ClipText(Now()));
+             m_model.ClipText(Clock::now()));
     }
     if (item->isEnabled()) {
-        const Clock::time_point now = Now();
-        switch (action.a) {
-            case 0:
-                SwitchFullScreenInModel();
-                break;
-            case 1:
-                m_model.fullScreen = false;
-                break;
-            case 2:
-                m_model.Play(now);
-                break;
-            case 3:
-                m_model.Pause(now);
-                break;
-            case 4:
-                m_model.Stop();
-                break;
-            default:
-                m_pendingClose = true;
-                break;
+        static const Kind kTransport[] = {Kind::Play, Kind::Pause, Kind::Stop};
+        if (action.a == 0) {
+            SwitchFullScreenInModel();
+        } else if (action.a == 1) {
+            m_model.fullScreen = false;
+        } else if (action.a < 5) {
+            Transport(m_model, kTransport[action.a - 2]);
+        } else {
+            m_pendingClose = true;
         }
         item->trigger();
     }

@@ -42,13 +42,13 @@ bool SameFault(const std::string& a, const std::string& b) {
 
 // Cuts chunks out of a failing list, halving their size, for as long as the rest still
 // fails the same way.
-SoakActions Shrink(SoakRig& rig, SoakActions actions, const std::string& failure) {
+SoakActions Shrink(SoakActions actions, const std::string& failure) {
     for (size_t chunk = actions.size() / 2; chunk >= 1; chunk /= 2) {
         for (size_t at = 0; at + chunk <= actions.size();) {
             SoakActions shorter = actions;
             shorter.erase(shorter.begin() + static_cast<long>(at),
                           shorter.begin() + static_cast<long>(at + chunk));
-            const SoakRig::Result r = rig.Run(shorter, "shrinking");
+            const SoakRig::Result r = SoakRig().Run(shorter, "shrinking");
             if (!r.Ok() && SameFault(r.failure, failure)) {
                 actions.assign(shorter.begin(),
                                shorter.begin() + r.failedAt +
@@ -67,8 +67,7 @@ SoakActions Shrink(SoakRig& rig, SoakActions actions, const std::string& failure
 constexpr long kHeapGrowthKib = 1024;
 
 void RunAndReport(const SoakActions& actions, const std::string& label) {
-    SoakRig rig;
-    const SoakRig::Result result = rig.Run(actions, label);
+    const SoakRig::Result result = SoakRig().Run(actions, label);
     const SoakRig::Stats& s = result.stats;
     std::printf(
         "[ soak ] %s: %d steps (%d hasty; %d settles after them took the play state over), "
@@ -109,7 +108,7 @@ void RunAndReport(const SoakActions& actions, const std::string& label) {
         ADD_FAILURE() << label << ": after step " << result.failedAt + 1 << ": " << result.failure
                       << "\nreplay with ORVANE_SOAK_REPLAY='" << SoakActionsText(done) << "'";
         if (!Env("ORVANE_SOAK_SHRINK").empty()) {
-            const SoakActions shrunk = Shrink(rig, done, result.failure);
+            const SoakActions shrunk = Shrink(done, result.failure);
             std::printf("[ soak ] shrunk: ORVANE_SOAK_REPLAY='%s'\n",
                         SoakActionsText(shrunk).c_str());
         }
@@ -208,8 +207,7 @@ TEST(SoakRegression, FaultsFoundStayFixed) {
     for (const Regression& r : kRegressions) {
         SoakActions actions;
         ASSERT_TRUE(ParseSoakActions(r.steps, &actions)) << r.steps;
-        SoakRig rig;
-        const SoakRig::Result result = rig.Run(actions, r.steps);
+        const SoakRig::Result result = SoakRig().Run(actions, r.steps);
         EXPECT_TRUE(result.Ok()) << r.fault << "\n" << r.steps << "\n" << result.failure;
     }
 }
