@@ -4,23 +4,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 
-#include <algorithm>
-
-#include "ConverterDialog.h"
-#include "ConverterSession.h"
 #include "MarkTimeEdit.h"
-#include "MediaController.h"
 #include "PositionSlider.h"
-#include "PrecisionPanel.h"
-#include "PreviewPlayer.h"
-#include "PreviewWindow.h"
 #include "SoakRig.h"
-#include "WaitFor.h"
 
 using namespace soak;
-using D = ConverterDialog;
 
 std::vector<std::string> SoakRig::Check(bool withPlay) {
     std::vector<std::string> problems;
@@ -38,7 +27,6 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
          "a file is still opening or closing");
     want(!player.IsLoading(), "the preview is still loading");
     want(!(m_job && m_job->stopAsked), "a conversion asked to stop still runs");
-    // The dialog.
     const QString label = static_cast<QPushButton*>(Control(D::IDC_CONVERT))->text();
     want(label == (m_job && !m_job->stopAsked ? "Stop" : "Convert"),
          "the button reads " + Str(label));
@@ -48,17 +36,13 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
     want(m_dragging == 0, "the slider is held");
     const int slider = dialog.SliderPosition();
     want(slider >= 0 && slider <= PositionSlider::kRange, "the slider is out of range");
-    // The file and the marks.
-    const auto found = std::find_if(Files().begin(), Files().end(), [&](const SoakFile& f) {
-        return !f.path.isEmpty() && f.path == media.MediaPath();
-    });
-    const SoakFile* open = found != Files().end() ? &*found : nullptr;
     const SoakFile* expected = m.file >= 0 ? &File(m.file) : nullptr;
-    want(open == expected, "the open file is " + (open ? open->key : "none") + " instead of " +
-                               (expected ? expected->key : "none"));
-    want(Control(D::IDC_PLAY)->isEnabled() == (open != nullptr),
-         "the media controls' state is wrong");
-    want(player.IsOpen() == (open != nullptr), "a preview is open without a file, or none with");
+    const bool open = !media.MediaPath().isEmpty();
+    want(media.MediaPath() == (expected ? expected->path : QString()),
+         "the open file is " + Str(media.MediaPath()) + " instead of " +
+             (expected ? expected->key : "none"));
+    want(Control(D::IDC_PLAY)->isEnabled() == open, "the media controls' state is wrong");
+    want(player.IsOpen() == open, "a preview is open without a file, or none with");
     want(m.start.Holds(media.StartMark()) && m.end.Holds(media.EndMark()),
          "the marks are " + Expected{media.StartMark(), 0}.Text() + " and " +
              Expected{media.EndMark(), 0}.Text() + " where the model has " + m.start.Text() +
@@ -97,8 +81,7 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
         want(dialog.Info().isEmpty(),
              "the info line reads \"" + Str(dialog.Info()) + "\" with no file");
     }
-    // The panel and the output.
-    want(panel->findChild<QPushButton*>("playSelectionButton")->isEnabled() == (open != nullptr),
+    want(panel->findChild<QPushButton*>("playSelectionButton")->isEnabled() == open,
          "the panel's controls' state is wrong");
     want(dialog.IsPanelOpen() == panel->isVisible() && dialog.IsPanelOpen() == m_panelOpen,
          "the panel is open where it should be closed, or closed where it should be open");

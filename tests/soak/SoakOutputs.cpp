@@ -1,26 +1,13 @@
 // Convert and what it leaves behind: the request as the user made it, the conversion's end
 // as expected, and every WAV compared with orvane-extract's for the same cut.
 #include <QAction>
-#include <QFileInfo>
-#include <QPushButton>
 #include <QSettings>
-#include <QTest>
 #include <QtEndian>
 
-#include <algorithm>
-
-#include "ConversionController.h"
-#include "ConverterDialog.h"
-#include "ConverterSession.h"
-#include "MediaController.h"
-#include "PreviewPlayer.h"
-#include "PreviewWindow.h"
 #include "SoakRig.h"
 #include "TestMedia.h"
-#include "WaitFor.h"
 
 using namespace soak;
-using D = ConverterDialog;
 using S = JobOutcome::Status;
 
 namespace {
@@ -336,16 +323,12 @@ std::string SoakRig::CompareWav(const Ended& ended) {
 }
 
 void SoakRig::DoQuit(const SoakAction& action) {
-    Quit(action.a);
-}
-
-void SoakRig::Quit(int how) {
     ConverterDialog& dialog = m_session->Dialog();
     m_closing = true;
     const Clock::time_point asked = Clock::now();
-    if (how == 0) {
+    if (action.a == 0) {
         QTest::keyClick(&dialog, Qt::Key_Escape);
-    } else if (how == 1) {
+    } else if (action.a == 1) {
         dialog.close();
     } else {
         // Enter where no button has the focus ends the dialog like OK.

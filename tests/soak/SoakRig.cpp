@@ -8,7 +8,6 @@
 #include <QPixmapCache>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTest>
 #include <QTimer>
 
 #include <csignal>
@@ -17,28 +16,17 @@
 #include <filesystem>
 
 #include "AboutDialog.h"
-#include "ConversionController.h"
-#include "ConverterDialog.h"
-#include "ConverterSession.h"
 #include "FfmpegAudioSource.h"
 #include "HeapInUse.h"
 #include "HelpLauncher.h"
 #include "HelpWindow.h"
-#include "MediaController.h"
 #include "MpvPlaybackEngine.h"
 #include "MpvReaper.h"
 #include "PanelController.h"
-#include "PreviewPlayer.h"
-#include "PreviewWindow.h"
-#include "ThreadedMediaProber.h"
-#include "WaitFor.h"
 
 using namespace soak;
 
 namespace {
-
-using Kind = SoakAction::Kind;
-using D = ConverterDialog;
 
 // What the crash handler prints: the run and the step under way.
 char g_crashNote[512] = "";
@@ -48,12 +36,10 @@ struct sigaction g_previous[std::size(kFatalSignals)];
 void OnFatalSignal(int signal) {
     [[maybe_unused]] const ssize_t w =
         write(STDERR_FILENO, g_crashNote, strnlen(g_crashNote, sizeof g_crashNote));
-    // The handler that was there before (a sanitizer's report, or the default) takes over:
+    // The handlers that were there before (a sanitizer's report, or the default) take over:
     // a fault comes again when this returns, a raised signal is raised once more.
     for (size_t i = 0; i < std::size(kFatalSignals); ++i) {
-        if (kFatalSignals[i] == signal) {
-            sigaction(signal, &g_previous[i], nullptr);
-        }
+        sigaction(kFatalSignals[i], &g_previous[i], nullptr);
     }
     if (signal == SIGABRT) {
         std::raise(signal);
@@ -134,7 +120,7 @@ SoakRig::Result SoakRig::Run(const SoakActions& actions, const std::string& labe
         if (m_failure.empty() && m_stats.actions % 1000 == 0) {
             // With the dialog closed and libmpv's cores taken down, so that every measure
             // finds the program in the same state; Qt's cache of drawn controls is no leak.
-            Quit(1);
+            DoQuit({Kind::Quit, 1});
             EndSession();
             MpvReaper::Instance().Drain();
             QPixmapCache::clear();
@@ -145,7 +131,7 @@ SoakRig::Result SoakRig::Run(const SoakActions& actions, const std::string& labe
     }
     // Every run ends with the dialog closed, so that the stored path is checked.
     if (m_failure.empty()) {
-        Quit(1);
+        DoQuit({Kind::Quit, 1});
         failedAt = m_failure.empty() ? -1 : static_cast<int>(actions.size());
     }
     EndSession();
@@ -162,8 +148,7 @@ void SoakRig::StartSession() {
         return std::make_unique<MpvPlaybackEngine>(options);
     };
     m_messages.records.clear();
-    m_choosers.openCalls.clear();
-    m_choosers.saveCalls.clear();
+    m_choosers = FakeChoosers();
     m_session = std::make_unique<ConverterSession>(
         ConverterServices{m_settings, m_messages, m_choosers, *m_prober, engine,
                           FfmpegAudioSource::Factory(), m_dragging});
@@ -223,20 +208,6 @@ void SoakRig::EndSession() {
     m_session.reset();
     m_prober.reset();
     m_job.reset();
-}
-
-void SoakRig::Fail(const std::string& what) {
-    if (m_failure.empty()) {
-        m_failure = what;
-    }
-}
-
-QWidget* SoakRig::Control(int id) const {
-    return m_session->Dialog().Control(id);
-}
-
-PreviewPlayer& SoakRig::Player() const {
-    return m_session->Preview();
 }
 
 PreviewWindow* SoakRig::VisibleWindow() const {
@@ -347,18 +318,15 @@ void SoakRig::DoHelp(const SoakAction& action) {
         }
         return;
     }
-    // The About box is modal; the user closes it after a moment.
+    // The About box is modal; the user closes it after a moment (the run's watchdog closes
+    // one that stays up).
     bool seen = false;
     QTimer reader;
-    const Clock::time_point shown = Clock::now();
     QObject::connect(&reader, &QTimer::timeout, [&] {
         auto* box = m_session->Dialog().findChild<AboutDialog*>();
         if (box != nullptr && box->isVisible()) {
             seen = true;
             box->reject();
-        } else if (QWidget* modal = QApplication::activeModalWidget();
-                   modal != nullptr && ElapsedMs(shown) > kSettleMs) {
-            modal->close();
         }
     });
     reader.start(30);

@@ -4,9 +4,12 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QString>
+#include <QTest>
 #include <QUrl>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,18 +17,22 @@
 #include <string>
 #include <vector>
 
+// What the parts of the rig all drive.
+#include "ConversionController.h"
 #include "ConversionJob.h"
+#include "ConverterDialog.h"
+#include "ConverterSession.h"
 #include "FakeChoosers.h"
+#include "MediaController.h"
+#include "PrecisionPanel.h"
+#include "PreviewPlayer.h"
+#include "PreviewWindow.h"
 #include "ProfileSettings.h"
 #include "SoakAction.h"
 #include "SoakMessages.h"
 #include "SoakModel.h"
-
-class ConverterSession;
-class PreviewPlayer;
-class PreviewWindow;
-class QWidget;
-class ThreadedMediaProber;
+#include "ThreadedMediaProber.h"
+#include "WaitFor.h"
 
 // A file the soak opens, and what the model knows of it from how it was made.
 struct SoakFile {
@@ -62,22 +69,15 @@ std::string SoakCommandPath();
 class SoakRig {
   public:
     struct Stats {
-        int actions = 0;
-        int sessions = 0;
-        int opened = 0;
-        int conversions = 0;
-        int completed = 0;
-        int stopped = 0;
-        int failed = 0;
+        int actions = 0, hasty = 0, sessions = 0, opened = 0, duringWaveform = 0;
+        int conversions = 0, completed = 0, stopped = 0, failed = 0;
         int compared = 0;       // WAVs equal to orvane-extract's
         int prefixes = 0;       // stopped WAVs that are the start of orvane-extract's
         int lengthChecked = 0;  // WAVs whose length the model predicted to the byte
-        int hasty = 0;
-        int takenOver = 0;  // settles after a hasty step that took the play state over
+        int takenOver = 0;      // settles after a hasty step that took the play state over
         int slowestSettleMs = 0;
         int largestLagMs = 0;  // the program's position behind or ahead of the model's, playing
-        int duringWaveform = 0;
-        int knownFaults = 0;  // steps whose outcome a known fault of the program changed
+        int knownFaults = 0;   // steps whose outcome a known fault of the program changed
         std::set<std::string> states;
         std::set<std::string> transitions;
         // Heap in use with the dialog closed, after each 1000 steps; -1 under sanitizers.
@@ -125,7 +125,8 @@ class SoakRig {
     std::vector<std::string> Check(bool withPlay);
     void CheckPlay(std::vector<std::string>* problems);
     std::string BoxesDiffer() const;
-    void Fail(const std::string& what);
+    // The first failure is the one reported.
+    void Fail(const std::string& what) { m_failure = m_failure.empty() ? what : m_failure; }
     void Resolve();
 
     void DoOpen(const SoakAction& action);
@@ -140,7 +141,6 @@ class SoakRig {
     void DoPreview(const SoakAction& action);
     void DoHelp(const SoakAction& action);
     void DoQuit(const SoakAction& action);
-    void Quit(int how);
     void SwitchFullScreenInModel();
     QWidget* FocusKeys();
 
@@ -151,8 +151,8 @@ class SoakRig {
     std::string StateKey() const;
 
     void Click(int id);
-    QWidget* Control(int id) const;
-    PreviewPlayer& Player() const;
+    QWidget* Control(int id) const { return m_session->Dialog().Control(id); }
+    PreviewPlayer& Player() const { return m_session->Preview(); }
     PreviewWindow* VisibleWindow() const;
     static const SoakFile& File(int index) { return Files().at(static_cast<size_t>(index)); }
     static QString OutputPath(int index);
@@ -201,6 +201,8 @@ class SoakRig {
 namespace soak {
 
 using Clock = SoakModel::Clock;
+using D = ConverterDialog;
+using Kind = SoakAction::Kind;
 constexpr const char* kApp = "orvane-soak-tests";
 constexpr int kSettleMs = 5000;
 constexpr int64_t kMs = SoakModel::kMs;

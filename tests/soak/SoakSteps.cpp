@@ -7,29 +7,16 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
-#include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionSlider>
-#include <QTest>
 
-#include <algorithm>
-
-#include "ConverterDialog.h"
-#include "ConverterSession.h"
 #include "MarkTimeEdit.h"
 #include "PositionSlider.h"
-#include "PrecisionPanel.h"
-#include "PreviewPlayer.h"
-#include "PreviewWindow.h"
 #include "SoakRig.h"
-#include "WaitFor.h"
 
 using namespace soak;
 
 namespace {
-
-using Kind = SoakAction::Kind;
-using D = ConverterDialog;
 
 // The earlier (or the later) of two expected times; where their tolerances overlap, one
 // that covers both.
@@ -367,13 +354,10 @@ void SoakRig::DoPreview(const SoakAction& action) {
         Fail("the preview's menu did not open");
         return;
     }
-    const PlayState state = m_model.State();
-    const bool enabled[] = {true,
-                            true,
-                            state != PlayState::Running,
-                            state == PlayState::Running,
-                            state != PlayState::Stopped,
-                            true};
+    using P = PlayState;
+    const P state = m_model.State();
+    const bool enabled[] = {
+        true, true, state != P::Running, state == P::Running, state != P::Stopped, true};
     // Right after a hasty step the menu may still show the state before it; the user can
     // only pick what is not greyed.
     if (item->isEnabled() != enabled[action.a] && !m_afterHasty) {
