@@ -38,22 +38,22 @@ const std::vector<SoakFile>& SoakRig::Files() {
     static TestMedia media;
     static const std::vector<SoakFile> files = [] {
         const auto path = [](const char* name) { return QString::fromStdString(media.Path(name)); };
+        const auto make = [](const char* name, const std::string& args) {
+            return QString::fromStdString(media.Make(name, args));
+        };
         // A tone of `seconds` on one or two channels, under a test picture of `size` at `fps`
         // (none at 0).
-        const auto clip = [](const char* key, const char* name, double seconds, const char* size,
-                             int fps, int tone, int rate, int channels, int bits,
-                             const std::string& codecs) {
+        const auto clip = [&](const char* key, const char* name, double seconds, const char* size,
+                              int fps, int tone, int rate, int channels, int bits,
+                              const std::string& codecs) {
             const std::string d = Str(QString::number(seconds));
             std::string args = fps > 0 ? "-f lavfi -i testsrc=d=" + d + ":s=" + size +
                                              ":r=" + std::to_string(fps) + " "
                                        : "";
             args += "-f lavfi -i sine=f=" + std::to_string(tone) + ":r=" + std::to_string(rate) +
                     ":d=" + d + (channels == 2 ? " -ac 2 " : " ") + codecs;
-            return SoakFile{key,  QString::fromStdString(media.Make(name, args)),
-                            true, channels,
-                            rate, bits,
-                            fps,  0,
-                            0,    static_cast<int>(seconds * 1000)};
+            const int ms = static_cast<int>(seconds * 1000);
+            return SoakFile{key, make(name, args), true, channels, rate, bits, fps, 0, 0, ms};
         };
         std::vector<SoakFile> f = {
             clip("mpg", "Clip.mpg", 6.5, "160x120", 25, 440, 44100, 2, 16,
@@ -66,9 +66,7 @@ const std::vector<SoakFile>& SoakRig::Files() {
             // Long enough that a conversion is still running when the next step comes.
             clip("long", "long.mpg", 40.5, "64x48", 25, 440, 48000, 2, 16,
                  "-c:v mpeg1video -c:a mp2"),
-            {"noaudio",
-             QString::fromStdString(
-                 media.Make("silent.mp4", "-f lavfi -i testsrc=d=3.5:s=96x72:r=15 -c:v mpeg4")),
+            {"noaudio", make("silent.mp4", "-f lavfi -i testsrc=d=3.5:s=96x72:r=15 -c:v mpeg4"),
              true, 0, 0, 0, 15},
         };
         // A copy of the first that a step deletes, open or not.
@@ -90,10 +88,9 @@ const std::vector<SoakFile>& SoakRig::Files() {
         f.push_back({"cancel", QString(), false});
         // Two tracks of different shapes: the one chosen decides the WAV's.
         f.push_back({"tracks",
-                     QString::fromStdString(media.Make(
-                         "Two tracks.mka",
-                         "-f lavfi -i 'aevalsrc=0.3*sin(440*2*PI*t)|0.3*sin(660*2*PI*t):s=48000:"
-                         "d=5' -f lavfi -i sine=f=880:r=22050:d=5 -map 0 -map 1 -c:a pcm_s16le")),
+                     make("Two tracks.mka",
+                          "-f lavfi -i 'aevalsrc=0.3*sin(440*2*PI*t)|0.3*sin(660*2*PI*t):s=48000:"
+                          "d=5' -f lavfi -i sine=f=880:r=22050:d=5 -map 0 -map 1 -c:a pcm_s16le"),
                      true, 2, 48000, 16, 0, 1, 22050, 5000});
         for (SoakFile& file : f) {
             if (file.opens) {

@@ -36,12 +36,14 @@ std::string Env(const char* name) {
     return value != nullptr ? value : "";
 }
 
-bool SameFault(const std::string& a, const std::string& b) {
-    return a.substr(0, 24) == b.substr(0, 24);
+// The steps up to the one after which the run failed.
+SoakActions Done(SoakActions actions, const SoakRig::Result& result) {
+    actions.resize(std::min<size_t>(actions.size(), result.failedAt + 1));
+    return actions;
 }
 
 // Cuts chunks out of a failing list, halving their size, for as long as the rest still
-// fails the same way.
+// fails the same way (with the same first words).
 SoakActions Shrink(SoakActions actions, const std::string& failure) {
     for (size_t chunk = actions.size() / 2; chunk >= 1; chunk /= 2) {
         for (size_t at = 0; at + chunk <= actions.size();) {
@@ -49,14 +51,12 @@ SoakActions Shrink(SoakActions actions, const std::string& failure) {
             shorter.erase(shorter.begin() + static_cast<long>(at),
                           shorter.begin() + static_cast<long>(at + chunk));
             const SoakRig::Result r = SoakRig().Run(shorter, "shrinking");
-            if (!r.Ok() && SameFault(r.failure, failure)) {
-                actions.assign(shorter.begin(),
-                               shorter.begin() + r.failedAt +
-                                   (r.failedAt < static_cast<int>(shorter.size()) ? 1 : 0));
-                std::printf("[ soak ] shrunk to %zu steps\n", actions.size());
-            } else {
+            if (r.Ok() || r.failure.substr(0, 24) != failure.substr(0, 24)) {
                 at += chunk;
+                continue;
             }
+            actions = Done(shorter, r);
+            std::printf("[ soak ] shrunk to %zu steps\n", actions.size());
         }
     }
     return actions;
@@ -102,9 +102,7 @@ void RunAndReport(const SoakActions& actions, const std::string& label) {
     }
     std::fflush(stdout);
     if (!result.Ok()) {
-        const SoakActions done(
-            actions.begin(),
-            actions.begin() + std::min<size_t>(actions.size(), result.failedAt + 1));
+        const SoakActions done = Done(actions, result);
         ADD_FAILURE() << label << ": after step " << result.failedAt + 1 << ": " << result.failure
                       << "\nreplay with ORVANE_SOAK_REPLAY='" << SoakActionsText(done) << "'";
         if (!Env("ORVANE_SOAK_SHRINK").empty()) {
@@ -120,18 +118,20 @@ void RunAndReport(const SoakActions& actions, const std::string& label) {
 }
 
 // Without the command the WAVs cannot be compared: the runs say so rather than pass.
-bool CommandMissing() {
-    return !std::filesystem::exists(SoakCommandPath());
-}
-
-class SoakRun : public ::testing::TestWithParam<uint64_t> {};
+class WithCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(SoakCommandPath())) {
+            GTEST_SKIP() << SoakCommandPath() << " is missing: the WAVs cannot be compared";
+        }
+    }
+};
+using SoakRegression = WithCommand;
+class SoakRun : public WithCommand, public ::testing::WithParamInterface<uint64_t> {};
 
 }  // namespace
 
 TEST_P(SoakRun, RandomStepsKeepTheProgramAsTheModelExpects) {
-    if (CommandMissing()) {
-        GTEST_SKIP() << SoakCommandPath() << " is missing: the WAVs cannot be compared";
-    }
     SoakActions actions;
     std::string label;
     if (const std::string replay = Env("ORVANE_SOAK_REPLAY"); !replay.empty()) {
@@ -200,10 +200,7 @@ const Regression kRegressions[] = {
 
 }  // namespace
 
-TEST(SoakRegression, FaultsFoundStayFixed) {
-    if (CommandMissing()) {
-        GTEST_SKIP() << SoakCommandPath() << " is missing: the WAVs cannot be compared";
-    }
+TEST_F(SoakRegression, FaultsFoundStayFixed) {
     for (const Regression& r : kRegressions) {
         SoakActions actions;
         ASSERT_TRUE(ParseSoakActions(r.steps, &actions)) << r.steps;
