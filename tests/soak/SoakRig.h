@@ -1,10 +1,16 @@
 #pragma once
 
+#include <QAction>
+#include <QApplication>
 #include <QByteArray>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QSettings>
 #include <QString>
 #include <QTest>
 #include <QTimer>
@@ -25,7 +31,9 @@
 #include "ConverterDialog.h"
 #include "ConverterSession.h"
 #include "FakeChoosers.h"
+#include "MarkTimeEdit.h"
 #include "MediaController.h"
+#include "PositionSlider.h"
 #include "PrecisionPanel.h"
 #include "PreviewPlayer.h"
 #include "PreviewWindow.h"
@@ -160,15 +168,11 @@ class SoakRig {
         QString output;
         int file = -1;
         SoakCut cut;
-        JobOutcome::Status status = JobOutcome::Status::Completed;  // as expected
+        JobOutcome::Status status = JobOutcome::Status::Completed;  // expected, then seen
         QString box;                                                // the box the job's end shows
         bool stopAsked = false;
         bool replacing = false;
         QByteArray before;  // the replaced file's digest
-    };
-    struct Ended {
-        Job job;
-        JobOutcome outcome;
     };
     using Step = void (SoakRig::*)(const SoakAction&);
 
@@ -201,7 +205,7 @@ class SoakRig {
     void OnMediaChanged();
     void OnConversionEnded(const JobOutcome& outcome);
     void CompareEnded();
-    std::string CompareWav(const Ended& ended);
+    std::string CompareWav(const Job& job);
     std::string StateKey() const;
 
     void Click(int id);
@@ -218,8 +222,7 @@ class SoakRig {
     int m_dragging = 0;
     std::unique_ptr<ThreadedMediaProber> m_prober;
     std::unique_ptr<ConverterSession> m_session;
-    bool m_finished = false;
-    bool m_closing = false;
+    bool m_finished = false, m_closing = false;
     bool m_browser = true;
     std::vector<QUrl> m_urls;
 
@@ -232,15 +235,13 @@ class SoakRig {
     QString m_output;
     std::vector<QString> m_expected;  // boxes due since the last check
     // Kept in the settings from one dialog to the next.
-    bool m_panelOpen = false;
+    bool m_panelOpen = false, m_exactEnd = false, m_modern = false;
     int m_format = 0;
-    bool m_exactEnd = false;
-    bool m_modern = false;
     bool m_watchWrap = false;     // a released loop's position is being watched
     int64_t m_lastPosition = -1;  // the last position told since Loop was let go
 
     std::optional<Job> m_job;
-    std::vector<Ended> m_ended;  // conversions whose WAV is yet to be compared
+    std::vector<Job> m_ended;  // conversions whose WAV is yet to be compared
     QString m_lastWritten;
     std::map<QString, QByteArray> m_kept;  // digests of files the user declined to replace
     std::string m_failure;

@@ -1,8 +1,4 @@
 // The user's steps, done on the real dialog and preview, and what each tells the model.
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,8 +6,8 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 
-#include "MarkTimeEdit.h"
-#include "PositionSlider.h"
+#include "AboutDialog.h"
+#include "HelpWindow.h"
 #include "SoakRig.h"
 
 using namespace soak;
@@ -176,13 +172,15 @@ void SoakRig::DoSlider(const SoakAction& action) {
 }
 
 QWidget* SoakRig::FocusKeys() {
-    // The user brings the dialog to the front and clicks away from any text field.
+    // The user brings the dialog to the front and clicks away from any text field; the clip
+    // may have ended meanwhile.
     ConverterDialog& dialog = m_session->Dialog();
     dialog.activateWindow();
     if (!QTest::qWaitForWindowActive(&dialog, kSettleMs)) {
         Fail("the dialog did not become the active window");
     }
     Control(D::IDC_SLIDER)->setFocus();
+    Resolve();
     return Control(D::IDC_SLIDER);
 }
 
@@ -192,11 +190,7 @@ void SoakRig::DoMark(const SoakAction& action) {
     if (m_model.file < 0) {
         return;
     }
-    QWidget* keys = nullptr;
-    if (key) {
-        keys = FocusKeys();
-        Resolve();
-    }
+    QWidget* keys = key ? FocusKeys() : nullptr;
     // The mark is where the preview is at the press.
     m_model.SetMark(!start, m_model.Position(Clock::now()));
     if (key) {
@@ -390,4 +384,51 @@ void SoakRig::SwitchFullScreenInModel() {
         return;
     }
     m_model.fullScreen = !m_model.fullScreen;
+}
+
+void SoakRig::DoHelp(const SoakAction& action) {
+    m_urls.clear();
+    if (action.kind == Kind::Help) {
+        m_browser = action.a == 0;
+        Click(D::IDC_HELP);
+        const QUrl page = QUrl::fromLocalFile(QDir::cleanPath(
+            QCoreApplication::applicationDirPath() + "/../share/orvane/help/Introduction.htm"));
+        HelpWindow* help = HelpWindow::Current();
+        if (m_urls != std::vector<QUrl>{page}) {
+            Fail("Help did not hand " + Str(page.toLocalFile()) + " to the browser");
+        } else if (!m_browser &&
+                   (help == nullptr || !help->isVisible() || help->CurrentPage() != page)) {
+            Fail("without a browser, Help did not show the page in its own window");
+        } else if (!m_browser) {
+            help->close();
+        }
+        return;
+    }
+    if (action.kind == Kind::Homepage) {
+        Click(D::IDC_HOMEPAGE);
+        if (m_urls != std::vector<QUrl>{QUrl("https://orvane.example.org/")}) {
+            Fail("Homepage did not hand the home page to the browser");
+        }
+        return;
+    }
+    // The About box is modal; the user closes it after a moment (the run's watchdog closes
+    // one that stays up).
+    bool seen = false;
+    QTimer reader;
+    QObject::connect(&reader, &QTimer::timeout, [&] {
+        auto* box = m_session->Dialog().findChild<AboutDialog*>();
+        if (box != nullptr && box->isVisible()) {
+            seen = true;
+            box->reject();
+        }
+    });
+    reader.start(30);
+    if (action.a == 0) {
+        Click(D::IDC_ABOUT);
+    } else {
+        m_session->Dialog().findChild<QAction*>("aboutAction")->trigger();
+    }
+    if (!seen) {
+        Fail("About showed no box, or the box did not close");
+    }
 }
