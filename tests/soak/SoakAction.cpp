@@ -17,7 +17,11 @@ struct Param {
     int hi = -1;  // below lo: no parameter
 
     bool Present() const { return !names.empty() || hi >= lo; }
+    // 0 for no parameter, without a draw.
     int Draw(std::mt19937_64& rng) const {
+        if (!Present()) {
+            return 0;
+        }
         const int n = names.empty() ? hi - lo + 1 : static_cast<int>(names.size());
         return (names.empty() ? lo : 0) + static_cast<int>(rng() % static_cast<uint64_t>(n));
     }
@@ -137,10 +141,7 @@ SoakActions GenerateSoakActions(uint64_t seed, int count) {
         for (; pick >= chosen->weight; ++chosen) {
             pick -= chosen->weight;
         }
-        SoakAction action;
-        action.kind = chosen->kind;
-        action.a = chosen->a.Present() ? chosen->a.Draw(rng) : 0;
-        action.b = chosen->b.Present() ? chosen->b.Draw(rng) : 0;
+        SoakAction action{chosen->kind, chosen->a.Draw(rng), chosen->b.Draw(rng)};
         // Nine settled steps between two hasty ones; a deletion waits for the open before it,
         // which it would otherwise race.
         action.hasty = chosen->hastyOk && rng() % 100 < 15 && sinceHasty >= 9;

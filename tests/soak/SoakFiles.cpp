@@ -228,9 +228,6 @@ std::string SoakCommandPath() {
 }
 
 void SoakRig::DoConvert(const SoakAction& action) {
-    if (m_model.file < 0) {
-        return;
-    }
     if (m_job) {
         // The press asks the running conversion to stop; once asked, presses do nothing.
         Click(D::IDC_CONVERT);
@@ -242,9 +239,8 @@ void SoakRig::DoConvert(const SoakAction& action) {
     const int64_t start = m_session->Media().StartMark();
     const int64_t end = m_session->Media().EndMark();
     if (!m_model.start.Holds(start) || !m_model.end.Holds(end)) {
-        Fail("Convert takes the marks " + Expected{start, 0}.Text() + " and " +
-             Expected{end, 0}.Text() + " where the model has " + m_model.start.Text() + " and " +
-             m_model.end.Text());
+        Fail("Convert takes the marks " + TimeText(start) + " and " + TimeText(end) +
+             " where the model has " + m_model.start.Text() + " and " + m_model.end.Text());
         return;
     }
     const SoakFile& file = File(m_model.file);

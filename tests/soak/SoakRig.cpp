@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "FfmpegAudioSource.h"
 #include "HeapInUse.h"
@@ -176,8 +177,8 @@ void SoakRig::StartSession() {
         // the clip ends and rewinds.
         if (m_watchWrap && m_model.Released() && m_lastPosition >= 0 &&
             position < m_lastPosition - kMs && Player().State() != PlayState::Stopped) {
-            Fail("after Loop was let go the preview went back from " +
-                 Expected{m_lastPosition, 0}.Text() + " to " + Expected{position, 0}.Text());
+            Fail("after Loop was let go the preview went back from " + TimeText(m_lastPosition) +
+                 " to " + TimeText(position));
         }
         m_lastPosition = m_watchWrap && m_model.Released() ? position : -1;
     });
@@ -228,26 +229,29 @@ void SoakRig::Resolve() {
     if (seen == PlayState::Stopped && m_model.State() == PlayState::Running) {
         std::printf(
             "[ soak ] step %d: the program has stopped the clip at %s; the model has it %s\n",
-            m_step, Expected{Player().Position(), 0}.Text().c_str(), m_model.ClipText(now).c_str());
+            m_step, TimeText(Player().Position()).c_str(), m_model.ClipText(now).c_str());
     }
 }
 
 void SoakRig::Perform(const SoakAction& action) {
-    // The function that does each kind of step.
-    static const std::pair<Step, std::vector<Kind>> kSteps[] = {
-        {&SoakRig::DoOpen, {Kind::Open, Kind::Drop, Kind::Delete}},
-        {&SoakRig::DoTransport, {Kind::Play, Kind::Pause, Kind::Stop}},
-        {&SoakRig::DoSlider, {Kind::Drag, Kind::Groove}},
-        {&SoakRig::DoMark, {Kind::StartTime, Kind::EndTime, Kind::MarkKey}},
-        {&SoakRig::DoOutput, {Kind::Output, Kind::Browse, Kind::EnterInOutput}},
-        {&SoakRig::DoConvert, {Kind::Convert}},
-        {&SoakRig::DoWait, {Kind::Wait}},
-        {&SoakRig::DoPreview, {Kind::ClosePreview, Kind::Menu, Kind::Escape, Kind::ClickPreview}},
-        {&SoakRig::DoHelp, {Kind::Help, Kind::Homepage, Kind::About}},
-        {&SoakRig::DoQuit, {Kind::Quit}},
+    // The function that does each kind of step, and whether the step needs an open file.
+    static const std::tuple<Step, bool, std::vector<Kind>> kSteps[] = {
+        {&SoakRig::DoOpen, false, {Kind::Open, Kind::Drop, Kind::Delete}},
+        {&SoakRig::DoTransport, false, {Kind::Play, Kind::Pause, Kind::Stop}},
+        {&SoakRig::DoSlider, true, {Kind::Drag, Kind::Groove}},
+        {&SoakRig::DoMark, true, {Kind::StartTime, Kind::EndTime, Kind::MarkKey}},
+        {&SoakRig::DoOutput, true, {Kind::Output, Kind::Browse, Kind::EnterInOutput}},
+        {&SoakRig::DoConvert, true, {Kind::Convert}},
+        {&SoakRig::DoWait, false, {Kind::Wait}},
+        {&SoakRig::DoPreview,
+         false,
+         {Kind::ClosePreview, Kind::Menu, Kind::Escape, Kind::ClickPreview}},
+        {&SoakRig::DoHelp, false, {Kind::Help, Kind::Homepage, Kind::About}},
+        {&SoakRig::DoQuit, false, {Kind::Quit}},
+        {&SoakRig::DoPanel, false, {Kind::More, Kind::Format, Kind::Box}},
         {&SoakRig::DoPanel,
-         {Kind::More, Kind::TypeMark, Kind::JunkMark, Kind::Nudge, Kind::Audition, Kind::Track,
-          Kind::Format, Kind::Box}},
+         true,
+         {Kind::TypeMark, Kind::JunkMark, Kind::Nudge, Kind::Audition, Kind::Track}},
     };
     // A new conversion may replace the last one's WAV: it is compared first.
     CompareEnded();
@@ -255,8 +259,9 @@ void SoakRig::Perform(const SoakAction& action) {
     Resolve();
     // Steps that move the position themselves are not a wrap of a released loop.
     m_watchWrap = false;
-    for (const auto& [step, kinds] : kSteps) {
-        if (std::find(kinds.begin(), kinds.end(), action.kind) != kinds.end()) {
+    for (const auto& [step, needsFile, kinds] : kSteps) {
+        if (std::find(kinds.begin(), kinds.end(), action.kind) != kinds.end() &&
+            (!needsFile || m_model.file >= 0)) {
             (this->*step)(action);
         }
     }
@@ -320,9 +325,8 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
     want(Control(D::IDC_PLAY)->isEnabled() == open, "the media controls' state is wrong");
     want(player.IsOpen() == open, "a preview is open without a file, or none with");
     want(m.start.Holds(media.StartMark()) && m.end.Holds(media.EndMark()),
-         "the marks are " + Expected{media.StartMark(), 0}.Text() + " and " +
-             Expected{media.EndMark(), 0}.Text() + " where the model has " + m.start.Text() +
-             " and " + m.end.Text());
+         "the marks are " + TimeText(media.StartMark()) + " and " + TimeText(media.EndMark()) +
+             " where the model has " + m.start.Text() + " and " + m.end.Text());
     const QString startText = static_cast<QLabel*>(Control(D::IDC_START_TEXT))->text();
     const QString endText = static_cast<QLabel*>(Control(D::IDC_END_TEXT))->text();
     want(startText == ClockText(media.StartMark()) && endText == ClockText(media.EndMark()),
@@ -339,9 +343,8 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
              "the info line reads \"" + Str(info) + "\"");
         want(media.Duration() == m.duration &&
                  (!m.loaded || Expected{m.duration, 0}.Holds(player.Duration())),
-             "the file's length is " + Expected{media.Duration(), 0}.Text() + ", the preview's " +
-                 Expected{player.Duration(), 0}.Text() + ", where ffprobe tells " +
-                 Expected{m.duration, 0}.Text());
+             "the file's length is " + TimeText(media.Duration()) + ", the preview's " +
+                 TimeText(player.Duration()) + ", where ffprobe tells " + TimeText(m.duration));
         PreviewWindow* window = player.Window();
         want(window != nullptr && window->isVisible() == (expected->fps > 0),
              "the preview window is shown for a file without video, or hidden for one with");
@@ -394,8 +397,7 @@ void SoakRig::CheckPlay(std::vector<std::string>* problems) {
     if (player.State() != m_model.State() || !at.Holds(player.Position()) ||
         player.IsLooping() != m_model.Looping() || loop != m_model.Looping()) {
         problems->push_back(std::string("the clip is ") + StateName(player.State()) + " at " +
-                            Expected{player.Position(), 0}.Text() +
-                            (player.IsLooping() ? ", looping" : "") +
+                            TimeText(player.Position()) + (player.IsLooping() ? ", looping" : "") +
                             (loop ? ", the Loop button down" : "") + ", where the model has it " +
                             m_model.ClipText(now));
     }

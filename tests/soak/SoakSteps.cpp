@@ -17,12 +17,8 @@ namespace {
 // The earlier (or the later) of two expected times; where their tolerances overlap, one
 // that covers both.
 Expected Pick(Expected a, Expected b, bool later) {
-    const int64_t slack = a.tol + b.tol;
-    if (a.t + slack < b.t) {
-        return later ? b : a;
-    }
-    if (b.t + slack < a.t) {
-        return later ? a : b;
+    if (std::llabs(a.t - b.t) > a.tol + b.tol) {
+        return (a.t < b.t) == later ? b : a;
     }
     return {later ? std::max(a.t, b.t) : std::min(a.t, b.t),
             std::max(a.tol, b.tol) + std::llabs(a.t - b.t)};
@@ -51,10 +47,6 @@ void SoakRig::DoOutput(const SoakAction& action) {
     // The save chooser's answers and the paths they become.
     static const std::pair<QString, QString> kBrowsed[] = {
         {"", ""}, {"browsed", "browsed.wav"}, {"Out Two.mp3", "Out Two.wav"}};
-    // The output box and Browse need an open file.
-    if (m_model.file < 0) {
-        return;
-    }
     auto* edit = static_cast<QLineEdit*>(Control(D::IDC_OUTPUT_FILE));
     if (action.kind == Kind::Output) {
         edit->selectAll();
@@ -117,9 +109,6 @@ void SoakRig::DoTransport(const SoakAction& action) {
 
 void SoakRig::DoSlider(const SoakAction& action) {
     auto* slider = static_cast<PositionSlider*>(Control(D::IDC_SLIDER));
-    if (m_model.file < 0) {
-        return;
-    }
     // The user aims at value a: the pixel QSlider's own arithmetic puts it at, and the value
     // that pixel stands for.
     const int from = slider->value();
@@ -187,9 +176,6 @@ QWidget* SoakRig::FocusKeys() {
 void SoakRig::DoMark(const SoakAction& action) {
     const bool key = action.kind == Kind::MarkKey;
     const bool start = key ? action.a == 0 : action.kind == Kind::StartTime;
-    if (m_model.file < 0) {
-        return;
-    }
     QWidget* keys = key ? FocusKeys() : nullptr;
     // The mark is where the preview is at the press.
     m_model.SetMark(!start, m_model.Position(Clock::now()));
@@ -209,9 +195,8 @@ void SoakRig::DoPanel(const SoakAction& action) {
         m_panelOpen = !m_panelOpen;
         return;
     }
-    // The panel's controls are out of reach while it is closed; most need a file.
-    const bool needsFile = action.kind != Kind::Format && action.kind != Kind::Box;
-    if (!m_panelOpen || (needsFile && m.file < 0)) {
+    // The panel's controls are out of reach while it is closed.
+    if (!m_panelOpen) {
         return;
     }
     switch (action.kind) {
@@ -388,26 +373,24 @@ void SoakRig::SwitchFullScreenInModel() {
 
 void SoakRig::DoHelp(const SoakAction& action) {
     m_urls.clear();
-    if (action.kind == Kind::Help) {
-        m_browser = action.a == 0;
-        Click(D::IDC_HELP);
-        const QUrl page = QUrl::fromLocalFile(QDir::cleanPath(
-            QCoreApplication::applicationDirPath() + "/../share/orvane/help/Introduction.htm"));
-        HelpWindow* help = HelpWindow::Current();
+    if (action.kind != Kind::About) {
+        // Help's first page, or the home page, goes to the browser; without one Help shows
+        // the page in its own window.
+        const bool help = action.kind == Kind::Help;
+        m_browser = help ? action.a == 0 : m_browser;
+        Click(help ? D::IDC_HELP : D::IDC_HOMEPAGE);
+        const QUrl page =
+            help ? QUrl::fromLocalFile(QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                                       "/../share/orvane/help/Introduction.htm"))
+                 : QUrl("https://orvane.example.org/");
+        HelpWindow* window = HelpWindow::Current();
         if (m_urls != std::vector<QUrl>{page}) {
-            Fail("Help did not hand " + Str(page.toLocalFile()) + " to the browser");
-        } else if (!m_browser &&
-                   (help == nullptr || !help->isVisible() || help->CurrentPage() != page)) {
+            Fail(action.Text() + " did not hand " + Str(page.toString()) + " to the browser");
+        } else if (help && !m_browser &&
+                   (window == nullptr || !window->isVisible() || window->CurrentPage() != page)) {
             Fail("without a browser, Help did not show the page in its own window");
-        } else if (!m_browser) {
-            help->close();
-        }
-        return;
-    }
-    if (action.kind == Kind::Homepage) {
-        Click(D::IDC_HOMEPAGE);
-        if (m_urls != std::vector<QUrl>{QUrl("https://orvane.example.org/")}) {
-            Fail("Homepage did not hand the home page to the browser");
+        } else if (help && !m_browser) {
+            window->close();
         }
         return;
     }
