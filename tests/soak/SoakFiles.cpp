@@ -20,19 +20,17 @@ int64_t Seconds(const std::string& text) {
     return std::llround(std::strtod(text.c_str(), nullptr) * kSecond);
 }
 
-// What ffprobe tells of a file: the container's length, and where its first picture is.
+// What ffprobe tells of a file: its first picture's start if it has a picture, then the
+// container's start and length; nothing, and so zeros, when it fails.
 void Probe(SoakFile& file, const std::string& path) {
-    std::string format;
-    std::string video;
-    const std::string ask = "ffprobe -v error -of csv=p=0 ";
-    if (RunCommand(ask + "-show_entries format=start_time,duration " + ShellQuote(path), &format) ==
-            0 &&
-        RunCommand(ask + "-select_streams v:0 -show_entries stream=start_time " + ShellQuote(path),
-                   &video) == 0) {
-        const size_t comma = format.find(',');
-        file.duration = Seconds(format.substr(comma + 1));
-        file.firstPicture = file.fps > 0 ? Seconds(video) - Seconds(format.substr(0, comma)) : 0;
-    }
+    std::string said;
+    const std::string ask = "ffprobe -v error -of csv=p=0 -select_streams v:0 -show_entries ";
+    RunCommand(ask + "stream=start_time:format=start_time,duration " + ShellQuote(path), &said);
+    const size_t comma = said.rfind(',');
+    const size_t line = said.rfind('\n', comma);
+    file.duration = Seconds(said.substr(comma + 1));
+    const int64_t start = Seconds(said.substr(line == std::string::npos ? 0 : line + 1));
+    file.firstPicture = file.fps > 0 ? Seconds(said) - start : 0;
 }
 
 // A WAV file's bytes and where its chunks are, classic or modern header alike.
