@@ -46,7 +46,8 @@ struct Wav {
 
     // Empty when the file is a WAV whose sizes describe exactly the bytes it holds.
     std::string Read(const QString& path) {
-        bytes = Bytes(path);
+        QFile file(path);
+        bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE") {
             return "cannot be read, or is no RIFF WAVE file";
         }
@@ -91,23 +92,26 @@ struct Wav {
     }
 };
 
-// "12.3456789": seconds with every digit of media time.
-std::string SecondsText(int64_t rt) {
-    return Str(QString::asprintf("%lld.%07lld", static_cast<long long>(rt / kSecond),
-                                 static_cast<long long>(rt % kSecond)));
+// orvane-extract's options for the cut, with every digit of the marks' media time.
+std::string ExtractArgs(const SoakCut& cut) {
+    static const char* const kFormats[] = {"auto", "s16", "s24", "s32", "f32"};
+    const auto seconds = [](int64_t rt) {
+        return QString::asprintf("%lld.%07lld", static_cast<long long>(rt / kSecond),
+                                 static_cast<long long>(rt % kSecond));
+    };
+    return Str("-s " + seconds(cut.start) + " -e " + seconds(cut.end) +
+               QString::asprintf(" -a %d -f %s -w %s ", cut.track, kFormats[cut.format],
+                                 cut.modern ? "modern" : "classic") +
+               (cut.exactEnd ? "" : "--whole-buffers ")) +
+           ShellQuote(cut.media);
 }
 
 // orvane-extract for the cut into `output`; empty on success, else what went wrong. popen
 // spawns it: the thread sanitizer lets no forked child of a threaded program start. The long
 // clip under the sanitizers takes its time, but not two minutes.
 std::string RunExtract(const SoakCut& cut, const QString& output) {
-    static const char* const kFormats[] = {"auto", "s16", "s24", "s32", "f32"};
-    const std::string command = "timeout 120 " + ShellQuote(SoakCommandPath()) + " -q -y -s " +
-                                SecondsText(cut.start) + " -e " + SecondsText(cut.end) + " -a " +
-                                std::to_string(cut.track) + " -f " + kFormats[cut.format] + " -w " +
-                                (cut.modern ? "modern" : "classic") +
-                                (cut.exactEnd ? " " : " --whole-buffers ") + ShellQuote(cut.media) +
-                                " " + ShellQuote(Str(output)) + " 2>&1";
+    const std::string command = "timeout 120 " + ShellQuote(SoakCommandPath()) + " -q -y " +
+                                ExtractArgs(cut) + " " + ShellQuote(Str(output)) + " 2>&1";
     std::string said;
     const int status = RunCommand(command, &said);
     return status == 0 ? "" : command + " failed (" + std::to_string(status) + "): " + said;
@@ -154,14 +158,14 @@ const std::vector<SoakFile>& SoakRig::Files() {
         const auto clip = [&](const char* key, const char* name, double seconds, const char* size,
                               int fps, int tone, int rate, int channels, int bits,
                               const std::string& codecs) {
-            const std::string d = Str(QString::number(seconds));
-            std::string args = fps > 0 ? "-f lavfi -i testsrc=d=" + d + ":s=" + size +
-                                             ":r=" + std::to_string(fps) + " "
-                                       : "";
-            args += "-f lavfi -i sine=f=" + std::to_string(tone) + ":r=" + std::to_string(rate) +
-                    ":d=" + d + (channels == 2 ? " -ac 2 " : " ") + codecs;
+            const QString picture =
+                QString::asprintf("-f lavfi -i testsrc=d=%g:s=%s:r=%d ", seconds, size, fps);
+            const QString args = (fps > 0 ? picture : "") +
+                                 QString::asprintf("-f lavfi -i sine=f=%d:r=%d:d=%g%s", tone, rate,
+                                                   seconds, channels == 2 ? " -ac 2 " : " ");
             const int ms = static_cast<int>(seconds * 1000);
-            return SoakFile{key, make(name, args), true, channels, rate, bits, fps, 0, 0, ms};
+            return SoakFile{
+                key, make(name, Str(args) + codecs), true, channels, rate, bits, fps, 0, 0, ms};
         };
         std::vector<SoakFile> f = {
             clip("mpg", "Clip.mpg", 6.5, "160x120", 25, 440, 44100, 2, 16,
@@ -189,7 +193,8 @@ const std::vector<SoakFile>& SoakRig::Files() {
             c = static_cast<char>(x >> 24);
         }
         Write(path("broken.mpg"), noise);
-        Write(path("cut.mp4"), Bytes(f[1].path).left(40000));
+        QFile::copy(f[1].path, path("cut.mp4"));
+        QFile::resize(path("cut.mp4"), 40000);
         f.push_back({"corrupt", path("broken.mpg"), false});
         f.push_back({"truncated", path("cut.mp4"), false});
         f.push_back({"missing", path("gone.mpg"), false});
@@ -343,12 +348,9 @@ void SoakRig::CompareEnded() {
         return;
     }
     for (const Job& job : std::exchange(m_ended, {})) {
-        const SoakCut& cut = job.cut;
         if (const std::string problem = CompareWav(job); !problem.empty()) {
-            Fail(Str(job.output) + " (" + File(job.file).key + ", " + SecondsText(cut.start) +
-                 " to " + SecondsText(cut.end) + ", track " + std::to_string(cut.track) +
-                 ", format " + std::to_string(cut.format) + (cut.modern ? ", modern" : "") +
-                 (cut.exactEnd ? ", exact end" : ", whole buffers") + "): " + problem);
+            Fail(Str(job.output) + " (" + File(job.file).key + ": " + ExtractArgs(job.cut) +
+                 "): " + problem);
         }
     }
     // The command held up the event loop: the program catches up with libmpv's reports

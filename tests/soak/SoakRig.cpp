@@ -234,24 +234,27 @@ void SoakRig::Resolve() {
 }
 
 void SoakRig::Perform(const SoakAction& action) {
-    // The function that does each kind of step, and whether the step needs an open file.
-    static const std::tuple<Step, bool, std::vector<Kind>> kSteps[] = {
-        {&SoakRig::DoOpen, false, {Kind::Open, Kind::Drop, Kind::Delete}},
-        {&SoakRig::DoTransport, false, {Kind::Play, Kind::Pause, Kind::Stop}},
-        {&SoakRig::DoSlider, true, {Kind::Drag, Kind::Groove}},
-        {&SoakRig::DoMark, true, {Kind::StartTime, Kind::EndTime, Kind::MarkKey}},
-        {&SoakRig::DoOutput, true, {Kind::Output, Kind::Browse, Kind::EnterInOutput}},
-        {&SoakRig::DoConvert, true, {Kind::Convert}},
-        {&SoakRig::DoWait, false, {Kind::Wait}},
-        {&SoakRig::DoPreview,
-         false,
-         {Kind::ClosePreview, Kind::Menu, Kind::Escape, Kind::ClickPreview}},
-        {&SoakRig::DoHelp, false, {Kind::Help, Kind::Homepage, Kind::About}},
-        {&SoakRig::DoQuit, false, {Kind::Quit}},
-        {&SoakRig::DoPanel, false, {Kind::More, Kind::Format, Kind::Box}},
+    // The function that does each kind of step, and what the user needs to take it: an open
+    // file, the panel open, the preview window shown.
+    enum { kAny = 0, kFile = 1, kPanel = 2, kWindow = 4 };
+    static const std::tuple<Step, int, std::vector<Kind>> kSteps[] = {
+        {&SoakRig::DoOpen, kAny, {Kind::Open, Kind::Drop, Kind::Delete}},
+        {&SoakRig::DoTransport, kAny, {Kind::Play, Kind::Pause, Kind::Stop}},
+        {&SoakRig::DoSlider, kFile, {Kind::Drag, Kind::Groove}},
+        {&SoakRig::DoMark, kFile, {Kind::StartTime, Kind::EndTime, Kind::MarkKey}},
+        {&SoakRig::DoOutput, kFile, {Kind::Output, Kind::Browse, Kind::EnterInOutput}},
+        {&SoakRig::DoConvert, kFile, {Kind::Convert}},
+        {&SoakRig::DoWait, kAny, {Kind::Wait}},
+        {&SoakRig::DoPreview, kWindow, {Kind::ClosePreview, Kind::Escape, Kind::ClickPreview}},
+        {&SoakRig::DoMenu, kWindow, {Kind::Menu}},
+        {&SoakRig::DoHelp, kAny, {Kind::Help, Kind::Homepage, Kind::About}},
+        {&SoakRig::DoQuit, kAny, {Kind::Quit}},
+        {&SoakRig::DoPanel, kAny, {Kind::More}},
+        {&SoakRig::DoPanel, kPanel, {Kind::Format, Kind::Box}},
         {&SoakRig::DoPanel,
-         true,
-         {Kind::TypeMark, Kind::JunkMark, Kind::Nudge, Kind::Audition, Kind::Track}},
+         kFile | kPanel,
+         {Kind::TypeMark, Kind::JunkMark, Kind::Nudge, Kind::Track}},
+        {&SoakRig::DoAudition, kFile | kPanel, {Kind::Audition}},
     };
     // A new conversion may replace the last one's WAV: it is compared first.
     CompareEnded();
@@ -259,9 +262,10 @@ void SoakRig::Perform(const SoakAction& action) {
     Resolve();
     // Steps that move the position themselves are not a wrap of a released loop.
     m_watchWrap = false;
-    for (const auto& [step, needsFile, kinds] : kSteps) {
+    for (const auto& [step, needs, kinds] : kSteps) {
         if (std::find(kinds.begin(), kinds.end(), action.kind) != kinds.end() &&
-            (!needsFile || m_model.file >= 0)) {
+            !((needs & kFile) && m_model.file < 0) && !((needs & kPanel) && !m_panelOpen) &&
+            !((needs & kWindow) && VisibleWindow() == nullptr)) {
             (this->*step)(action);
         }
     }

@@ -243,11 +243,12 @@ class SoakRig {
     void DoSlider(const SoakAction& action);
     void DoMark(const SoakAction& action);
     void DoPanel(const SoakAction& action);
-    void DoAudition(int which);
+    void DoAudition(const SoakAction& action);
     void DoOutput(const SoakAction& action);
     void DoConvert(const SoakAction& action);
     void DoWait(const SoakAction& action);
     void DoPreview(const SoakAction& action);
+    void DoMenu(const SoakAction& action);
     void DoHelp(const SoakAction& action);
     void DoQuit(const SoakAction& action);
     void SwitchFullScreenInModel();
@@ -323,11 +324,6 @@ inline std::string Str(const QString& text) {
 inline QString ClockText(int64_t rt) {
     const auto s = static_cast<int>(rt / kSecond);
     return QString::asprintf("%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
-}
-
-inline QByteArray Bytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline void Write(const QString& path, const QByteArray& bytes) {

@@ -193,86 +193,62 @@ void SoakRig::DoPanel(const SoakAction& action) {
         QTest::mouseClick(m_session->Dialog().findChild<QPushButton*>("moreButton"),
                           Qt::LeftButton);
         m_panelOpen = !m_panelOpen;
-        return;
-    }
-    // The panel's controls are out of reach while it is closed.
-    if (!m_panelOpen) {
-        return;
-    }
-    switch (action.kind) {
-        case Kind::TypeMark:
-        case Kind::JunkMark: {
-            const int64_t rt = action.b * kMs;
-            const QString text =
-                action.kind == Kind::JunkMark
-                    ? "1:2:3:4"
-                    : QString::asprintf("%d.%03d", action.b / 1000, action.b % 1000);
-            QWidget* field = panel->MarkField(action.a == 0 ? Mark::Start : Mark::End);
-            field->setFocus();
-            static_cast<MarkTimeEdit*>(field)->selectAll();
-            QTest::keyClicks(field, text);
-            QTest::keyClick(field, Qt::Key_Return);
-            if (action.kind == Kind::JunkMark) {
-                m_expected.push_back("Error: " + text +
-                                     " is not a time. Type it as hours:minutes:seconds."
-                                     "milliseconds, for example 0:01:30.250.");
-            } else if (rt > m.duration) {
-                m_expected.push_back(QString::fromStdString(
-                    "Error: " + TimeText(rt) + " is outside the file. A mark can be from " +
-                    TimeText(0) + " to " + TimeText(m.duration) + "."));
-                m.endActive = action.a == 1;
-            } else {
-                m.SetMark(action.a == 1, {rt, 0});
-            }
-            return;
+    } else if (action.kind == Kind::TypeMark || action.kind == Kind::JunkMark) {
+        const int64_t rt = action.b * kMs;
+        const QString text = action.kind == Kind::JunkMark
+                                 ? "1:2:3:4"
+                                 : QString::asprintf("%d.%03d", action.b / 1000, action.b % 1000);
+        QWidget* field = panel->MarkField(action.a == 0 ? Mark::Start : Mark::End);
+        field->setFocus();
+        static_cast<MarkTimeEdit*>(field)->selectAll();
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+        if (action.kind == Kind::JunkMark) {
+            m_expected.push_back("Error: " + text +
+                                 " is not a time. Type it as hours:minutes:seconds.milliseconds, "
+                                 "for example 0:01:30.250.");
+        } else if (rt > m.duration) {
+            m_expected.push_back(QString::fromStdString(
+                "Error: " + TimeText(rt) + " is outside the file. A mark can be from " +
+                TimeText(0) + " to " + TimeText(m.duration) + "."));
+            m.endActive = action.a == 1;
+        } else {
+            m.SetMark(action.a == 1, {rt, 0});
         }
-        case Kind::Nudge: {
-            static const char* const kButtons[] = {"startBackButton", "startForwardButton",
-                                                   "endBackButton", "endForwardButton"};
-            const int steps = action.a % 2 == 0 ? -1 : 1;
-            if (action.a < 4) {
-                QTest::mouseClick(panel->findChild<QPushButton*>(kButtons[action.a]),
-                                  Qt::LeftButton);
-            } else {
-                QTest::keyClick(FocusKeys(),
-                                steps < 0 ? Qt::Key_BracketLeft : Qt::Key_BracketRight);
-            }
-            // A picture frame, or 10 ms without a picture; never outside the file.
-            const int fps = File(m.file).fps;
-            m.Nudge(action.a < 4 ? action.a >= 2 : m.endActive, steps,
-                    fps > 0 ? (kSecond + fps / 2) / fps : 10 * kMs);
-            return;
+    } else if (action.kind == Kind::Nudge) {
+        static const char* const kButtons[] = {"startBackButton", "startForwardButton",
+                                               "endBackButton", "endForwardButton"};
+        const int steps = action.a % 2 == 0 ? -1 : 1;
+        if (action.a < 4) {
+            QTest::mouseClick(panel->findChild<QPushButton*>(kButtons[action.a]), Qt::LeftButton);
+        } else {
+            QTest::keyClick(FocusKeys(), steps < 0 ? Qt::Key_BracketLeft : Qt::Key_BracketRight);
         }
-        case Kind::Audition:
-            DoAudition(action.a);
-            return;
-        case Kind::Track:
-        case Kind::Format: {
-            const bool track = action.kind == Kind::Track;
-            if (track && File(m.file).channels2 == 0) {
-                return;
-            }
-            auto* box = panel->findChild<QComboBox*>(track ? "trackBox" : "formatBox");
-            box->setFocus();
-            QTest::keyClick(box, Qt::Key_Home);
-            for (int i = 0; i < action.a; ++i) {
-                QTest::keyClick(box, Qt::Key_Down);
-            }
-            (track ? m.track : m_format) = action.a;
-            return;
+        // A picture frame, or 10 ms without a picture; never outside the file.
+        const int fps = File(m.file).fps;
+        m.Nudge(action.a < 4 ? action.a >= 2 : m.endActive, steps,
+                fps > 0 ? (kSecond + fps / 2) / fps : 10 * kMs);
+    } else if (action.kind == Kind::Box) {
+        auto* box = panel->findChild<QCheckBox*>(action.a == 0 ? "exactEndBox" : "modernHeaderBox");
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
+        (action.a == 0 ? m_exactEnd : m_modern) ^= true;
+    } else if (action.kind == Kind::Format || File(m.file).channels2 > 0) {
+        // The track box or the format box; a file of one track offers no other.
+        const bool track = action.kind == Kind::Track;
+        auto* box = panel->findChild<QComboBox*>(track ? "trackBox" : "formatBox");
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Home);
+        for (int i = 0; i < action.a; ++i) {
+            QTest::keyClick(box, Qt::Key_Down);
         }
-        default: {
-            auto* box =
-                panel->findChild<QCheckBox*>(action.a == 0 ? "exactEndBox" : "modernHeaderBox");
-            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
-            (action.a == 0 ? m_exactEnd : m_modern) ^= true;
-        }
+        (track ? m.track : m_format) = action.a;
     }
 }
 
-void SoakRig::DoAudition(int which) {
+void SoakRig::DoAudition(const SoakAction& action) {
     static const char* const kButtons[] = {"playSelectionButton", "loopButton", "playStartButton",
                                            "playEndButton"};
+    const int which = action.a;
     SoakModel& m = m_model;
     auto* button = m_session->Dialog().Panel()->findChild<QPushButton*>(kButtons[which]);
     const Clock::time_point now = Clock::now();
@@ -302,29 +278,24 @@ void SoakRig::DoAudition(int which) {
 }
 
 void SoakRig::DoPreview(const SoakAction& action) {
+    PreviewWindow* window = VisibleWindow();
+    if (action.kind == Kind::ClosePreview) {
+        m_pendingClose = true;
+        window->close();
+    } else if (action.kind == Kind::Escape) {
+        QTest::keyClick(window, Qt::Key_Escape);
+        m_model.fullScreen = false;
+    } else {
+        QTest::mouseClick(window, Qt::LeftButton, {}, window->rect().center());
+    }
+}
+
+void SoakRig::DoMenu(const SoakAction& action) {
     // The menu's items, and whether each can be picked with the clip in the model's state.
     static const char* const kItems[] = {"fullScreenAction", "normalSizeAction", "playAction",
                                          "pauseAction",      "stopAction",       "closeAction"};
     PreviewWindow* window = VisibleWindow();
-    if (window == nullptr) {
-        return;
-    }
-    const QPoint middle = window->rect().center();
-    if (action.kind == Kind::ClosePreview) {
-        m_pendingClose = true;
-        window->close();
-        return;
-    }
-    if (action.kind == Kind::Escape) {
-        QTest::keyClick(window, Qt::Key_Escape);
-        m_model.fullScreen = false;
-        return;
-    }
-    QTest::mouseClick(window, action.kind == Kind::Menu ? Qt::RightButton : Qt::LeftButton, {},
-                      middle);
-    if (action.kind == Kind::ClickPreview) {
-        return;
-    }
+    QTest::mouseClick(window, Qt::RightButton, {}, window->rect().center());
     // The menu opens on a right click, greyed for the player's state; the step then picks
     // its item if it can be picked.
     auto* menu = window->findChild<QMenu*>();

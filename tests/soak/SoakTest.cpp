@@ -110,31 +110,6 @@ const KindInfo& Info(Kind kind) {
     return *std::find_if(kKinds.begin(), kKinds.end(), [kind](auto& i) { return i.kind == kind; });
 }
 
-// Parses one step's text; false when it is not the text of a step.
-bool ParseStep(const std::string& text, SoakAction* action) {
-    SoakAction parsed;
-    parsed.hasty = !text.empty() && text.back() == '!';
-    std::vector<std::string> parts;
-    std::istringstream in(text.substr(0, text.size() - (parsed.hasty ? 1 : 0)));
-    for (std::string part; std::getline(in, part, ':');) {
-        parts.push_back(part);
-    }
-    for (const KindInfo& info : kKinds) {
-        if (parts.empty() || parts[0] != info.name) {
-            continue;
-        }
-        parsed.kind = info.kind;
-        // Every part must read as its parameter, and the step must print as the text given.
-        if ((parts.size() > 1 && !info.a.Parse(parts[1], &parsed.a)) ||
-            (parts.size() > 2 && !info.b.Parse(parts[2], &parsed.b)) || parsed.Text() != text) {
-            return false;
-        }
-        *action = parsed;
-        return true;
-    }
-    return false;
-}
-
 // A run of `count` steps drawn from the seed: the same seed gives the same steps.
 SoakActions GenerateSoakActions(uint64_t seed, int count) {
     // The engine is fixed and every draw is a plain modulo, so a seed means the same steps
@@ -180,7 +155,23 @@ bool ParseSoakActions(const std::string& text, SoakActions* actions) {
     // Steps are separated by commas; no step's text holds a space.
     for (std::string item; std::getline(in >> std::ws, item, ',');) {
         item.erase(item.find_last_not_of(" \n\t") + 1);
-        if (!ParseStep(item, &actions->emplace_back())) {
+        SoakAction& parsed = actions->emplace_back();
+        parsed.hasty = !item.empty() && item.back() == '!';
+        std::vector<std::string> parts;
+        std::istringstream step(item.substr(0, item.size() - (parsed.hasty ? 1 : 0)));
+        for (std::string part; std::getline(step, part, ':');) {
+            parts.push_back(part);
+        }
+        const auto info = std::find_if(kKinds.begin(), kKinds.end(), [&](const KindInfo& k) {
+            return !parts.empty() && parts[0] == k.name;
+        });
+        if (info == kKinds.end()) {
+            return false;
+        }
+        parsed.kind = info->kind;
+        // Every part must read as its parameter, and the step must print as the text given.
+        if ((parts.size() > 1 && !info->a.Parse(parts[1], &parsed.a)) ||
+            (parts.size() > 2 && !info->b.Parse(parts[2], &parsed.b)) || parsed.Text() != item) {
             return false;
         }
     }
@@ -286,6 +277,37 @@ class WithCommand : public ::testing::Test {
     }
 };
 using SoakRegression = WithCommand;
+
+// The faults the soak found, each as the shortest step list that showed it.
+struct Regression {
+    const char* fault;
+    const char* steps;
+};
+const Regression kRegressions[] = {
+    {"the preview closed while the replace question was up: the job took the media path "
+     "after the answer, and converted nothing",
+     "open:mp4, output:precious, convert:yes:close"},
+    {"a stop or a seek ended the preview's loop, but the Loop button stayed down",
+     "open:mp4, more, audition:loop, stop"},
+    {"a seek within a second of opening did nothing: the preview's duration was still 0 "
+     "until its first poll",
+     "open:mpg, drag:600:0, end"},
+    {"the slider, disabled under the user's button as the preview closed, never got the "
+     "release and stayed held: it ignored every later report",
+     "open:mpg, close-preview!, drag:32:20"},
+    {"the clip played to its end while the thumb was held; the model took the seek that "
+     "followed for one of a running clip (a fault of the soak's model, not the program)",
+     "open:wav, play, wait:1500, wait:1500, wait:900, drag:576:1200, start"},
+    {"after hasty steps the model took the place of the last report, from before a seek, "
+     "for where the clip would play from (a fault of the soak's model)",
+     "open:mp3, drag:193:717!, drag:545:82, play, wait:1500, wait:1000"},
+    {"Loop, once let go, went on repeating the selection: libmpv's loop points stayed set",
+     "open:wav, more, type:start:1000, type:end:2000, audition:loop, wait:1500, audition:loop, "
+     "wait:1500"},
+    {"a clip held close to its end and then played never ended: libmpv paused it there "
+     "without telling that the end was reached",
+     "open:tracks, drag:586:710, convert:yes, play, wait:1253"},
+};
 class SoakRun : public WithCommand, public ::testing::WithParamInterface<uint64_t> {};
 
 }  // namespace
@@ -328,45 +350,9 @@ TEST(SoakActionText, EveryStepPrintsAsTextThatParsesBack) {
     ASSERT_TRUE(ParseSoakActions(SoakActionsText(actions), &parsed));
     EXPECT_EQ(SoakActionsText(parsed), SoakActionsText(actions));
     EXPECT_EQ(SoakActionsText(GenerateSoakActions(99, 2000)), SoakActionsText(actions));
-    SoakAction bad;
-    EXPECT_FALSE(ParseStep("open:nothing", &bad));
-    EXPECT_FALSE(ParseStep("drag:700:0", &bad));
+    EXPECT_FALSE(ParseSoakActions("open:nothing", &parsed));
+    EXPECT_FALSE(ParseSoakActions("drag:700:0", &parsed));
 }
-
-namespace {
-
-// The faults the soak found, each as the shortest step list that showed it.
-struct Regression {
-    const char* fault;
-    const char* steps;
-};
-const Regression kRegressions[] = {
-    {"the preview closed while the replace question was up: the job took the media path "
-     "after the answer, and converted nothing",
-     "open:mp4, output:precious, convert:yes:close"},
-    {"a stop or a seek ended the preview's loop, but the Loop button stayed down",
-     "open:mp4, more, audition:loop, stop"},
-    {"a seek within a second of opening did nothing: the preview's duration was still 0 "
-     "until its first poll",
-     "open:mpg, drag:600:0, end"},
-    {"the slider, disabled under the user's button as the preview closed, never got the "
-     "release and stayed held: it ignored every later report",
-     "open:mpg, close-preview!, drag:32:20"},
-    {"the clip played to its end while the thumb was held; the model took the seek that "
-     "followed for one of a running clip (a fault of the soak's model, not the program)",
-     "open:wav, play, wait:1500, wait:1500, wait:900, drag:576:1200, start"},
-    {"after hasty steps the model took the place of the last report, from before a seek, "
-     "for where the clip would play from (a fault of the soak's model)",
-     "open:mp3, drag:193:717!, drag:545:82, play, wait:1500, wait:1000"},
-    {"Loop, once let go, went on repeating the selection: libmpv's loop points stayed set",
-     "open:wav, more, type:start:1000, type:end:2000, audition:loop, wait:1500, audition:loop, "
-     "wait:1500"},
-    {"a clip held close to its end and then played never ended: libmpv paused it there "
-     "without telling that the end was reached",
-     "open:tracks, drag:586:710, convert:yes, play, wait:1253"},
-};
-
-}  // namespace
 
 TEST_F(SoakRegression, FaultsFoundStayFixed) {
     for (const Regression& r : kRegressions) {
