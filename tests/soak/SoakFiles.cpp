@@ -48,12 +48,10 @@ struct Wav {
     std::string Read(const QString& path) {
         QFile file(path);
         bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE") {
-            return "cannot be read, or is no RIFF WAVE file";
-        }
-        if (U32(4) != bytes.size() - 8) {
-            return "has a RIFF size of " + std::to_string(U32(4)) + " for " +
-                   std::to_string(bytes.size()) + " bytes";
+        if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE" ||
+            U32(4) != bytes.size() - 8) {
+            return "is no RIFF WAVE file whose RIFF size fits its " + std::to_string(bytes.size()) +
+                   " bytes";
         }
         for (qsizetype at = 12; at + 8 <= bytes.size() && dataAt == 0;) {
             const uint32_t size = U32(at + 4);
@@ -66,21 +64,15 @@ struct Wav {
             }
             at += 8 + size + (size & 1);
         }
-        if (fmtAt == 0 || dataAt == 0) {
-            return "has no fmt or no data chunk";
-        }
-        // An odd size is followed by a pad byte in the modern header; the classic one ends
-        // the file with the data.
+        // An odd data size is followed by a pad byte in the modern header; the classic one
+        // ends the file with the data.
         const qsizetype rest = bytes.size() - dataAt;
-        if (dataSize != rest && dataSize + (dataSize & 1) != rest) {
-            return "has a data size of " + std::to_string(dataSize) + " for " +
-                   std::to_string(rest) + " bytes";
+        if (fmtAt == 0 || dataAt == 0 || (dataSize != rest && dataSize + (dataSize & 1) != rest)) {
+            return "has no fmt chunk, or no data chunk whose size fits the " +
+                   std::to_string(rest) + " bytes after its header";
         }
-        formatTag = U16(fmtAt);
         // WAVE_FORMAT_EXTENSIBLE names the format in the first bytes of its sub-format.
-        if (formatTag == 0xFFFE && fmtSize >= 26) {
-            formatTag = U16(fmtAt + 24);
-        }
+        formatTag = U16(fmtAt + (U16(fmtAt) == 0xFFFE && fmtSize >= 26 ? 24 : 0));
         channels = U16(fmtAt + 2);
         rate = U32(fmtAt + 4);
         blockAlign = U16(fmtAt + 12);
@@ -93,7 +85,7 @@ struct Wav {
 };
 
 // orvane-extract's options for the cut, with every digit of the marks' media time.
-std::string ExtractArgs(const SoakCut& cut) {
+std::string ExtractArgs(const SoakJob& cut) {
     static const char* const kFormats[] = {"auto", "s16", "s24", "s32", "f32"};
     const auto seconds = [](int64_t rt) {
         return QString::asprintf("%lld.%07lld", static_cast<long long>(rt / kSecond),
@@ -109,7 +101,7 @@ std::string ExtractArgs(const SoakCut& cut) {
 // orvane-extract for the cut into `output`; empty on success, else what went wrong. popen
 // spawns it: the thread sanitizer lets no forked child of a threaded program start. The long
 // clip under the sanitizers takes its time, but not two minutes.
-std::string RunExtract(const SoakCut& cut, const QString& output) {
+std::string RunExtract(const SoakJob& cut, const QString& output) {
     const std::string command = "timeout 120 " + ShellQuote(SoakCommandPath()) + " -q -y " +
                                 ExtractArgs(cut) + " " + ShellQuote(Str(output)) + " 2>&1";
     std::string said;
@@ -127,7 +119,7 @@ int64_t WholeBuffers(int64_t bytes, uint16_t blockAlign) {
 // frames from the start mark's to the end mark's, each the frame nearest to its mark; or,
 // ending in whole buffers, the marks' span in bytes rounded up to whole 5000-byte buffers and
 // down to a whole frame.
-int64_t CutBytes(const SoakCut& cut, uint32_t rate, uint16_t blockAlign) {
+int64_t CutBytes(const SoakJob& cut, uint32_t rate, uint16_t blockAlign) {
     if (cut.end <= cut.start) {
         return 0;
     }
@@ -249,10 +241,8 @@ void SoakRig::DoConvert(const SoakAction& action) {
     const SoakFile& file = File(m_model.file);
     // The deleted copy's twin stands in for it.
     const QString media = file.key == "doomed" ? File(0).path : file.path;
-    Job job;
-    job.output = m_output;
-    job.file = m_model.file;
-    job.cut = {Str(media), start, end, m_model.track + 1, m_format, m_modern, m_exactEnd};
+    SoakJob job{m_output,          m_model.file, Str(media), start,     end,
+                m_model.track + 1, m_format,     m_modern,   m_exactEnd};
     job.replacing = QFileInfo(job.output).isFile();
     job.before = job.replacing ? Digest(job.output) : QByteArray();
     const QString cannot = "Error: Can not convert " + file.path + ": ";
@@ -308,7 +298,7 @@ void SoakRig::OnConversionEnded(const JobOutcome& outcome) {
         Fail("a conversion ended that no Convert started");
         return;
     }
-    Job job = *std::exchange(m_job, std::nullopt);
+    SoakJob job = *std::exchange(m_job, std::nullopt);
     const bool wrote = outcome.status == S::Completed || outcome.status == S::Stopped;
     // A job that can write may stop where the user asked it to or closed the dialog.
     const bool stopped =
@@ -322,18 +312,16 @@ void SoakRig::OnConversionEnded(const JobOutcome& outcome) {
     if (!job.box.isEmpty() && !m_closing) {
         // The job's box comes before its end, which waits for the box to be read.
         const auto& seen = m_messages.records;
-        if (std::find(seen.begin(), seen.end(), job.box) == seen.end()) {
-            Fail("the box \"" + Str(job.box) + "\" never came");
-        }
+        Want(std::find(seen.begin(), seen.end(), job.box) != seen.end(),
+             "the box \"" + Str(job.box) + "\" never came");
         m_expected.push_back(job.box);
     }
     ++(outcome.status == S::Completed ? m_stats.completed
        : wrote                        ? m_stats.stopped
                                       : m_stats.failed);
     if (!wrote) {
-        if (job.replacing ? Digest(job.output) != job.before : QFileInfo(job.output).isFile()) {
-            Fail("a conversion that could not be done changed " + Str(job.output));
-        }
+        Want(job.replacing ? Digest(job.output) == job.before : !QFileInfo(job.output).isFile(),
+             "a conversion that could not be done changed " + Str(job.output));
         return;
     }
     m_lastWritten = job.output;
@@ -347,9 +335,9 @@ void SoakRig::CompareEnded() {
     if (m_ended.empty()) {
         return;
     }
-    for (const Job& job : std::exchange(m_ended, {})) {
+    for (const SoakJob& job : std::exchange(m_ended, {})) {
         if (const std::string problem = CompareWav(job); !problem.empty()) {
-            Fail(Str(job.output) + " (" + File(job.file).key + ": " + ExtractArgs(job.cut) +
+            Fail(Str(job.output) + " (" + File(job.file).key + ": " + ExtractArgs(job) +
                  "): " + problem);
         }
     }
@@ -358,15 +346,14 @@ void SoakRig::CompareEnded() {
     ProcessEventsFor(50);
 }
 
-std::string SoakRig::CompareWav(const Job& job) {
-    const SoakCut& cut = job.cut;
-    const bool stopped = job.status == S::Stopped;
+std::string SoakRig::CompareWav(const SoakJob& cut) {
+    const bool stopped = cut.status == S::Stopped;
     Wav wav;
-    if (const std::string bad = wav.Read(job.output); !bad.empty()) {
+    if (const std::string bad = wav.Read(cut.output); !bad.empty()) {
         return "the WAV " + bad;
     }
     // The chosen track's shape, in the chosen format; 32-bit float has its own format tag.
-    const SoakFile& file = File(job.file);
+    const SoakFile& file = File(cut.file);
     static const int kBits[] = {0, 16, 24, 32, 32};
     if (wav.formatTag != (cut.format == 4 ? 3 : 1) ||
         wav.channels != (cut.track == 2 ? file.channels2 : file.channels) ||
@@ -438,23 +425,19 @@ void SoakRig::DoQuit(const SoakAction& action) {
         return;
     }
     m_stats.slowestSettleMs = std::max(m_stats.slowestSettleMs, ElapsedMs(asked));
-    if (dialog.isVisible() || Player().IsOpen() || m_session->Conversion().IsActive() || m_job) {
-        Fail("after closing, the dialog is visible, a preview is open or a conversion runs");
-    }
-    if (static_cast<QPushButton*>(Control(D::IDC_CONVERT))->text() != "Convert") {
-        Fail("the button still reads Stop after the dialog closed");
-    }
+    Want(!dialog.isVisible() && !Player().IsOpen() && !m_session->Conversion().IsActive() && !m_job,
+         "after closing, the dialog is visible, a preview is open or a conversion runs");
+    Want(static_cast<QPushButton*>(Control(D::IDC_CONVERT))->text() == "Convert",
+         "the button still reads Stop after the dialog closed");
     CompareEnded();
     for (const auto& [path, bytes] : m_kept) {
-        if (Digest(path) != bytes) {
-            Fail(Str(path) + " changed although the user declined to replace it");
-        }
+        Want(Digest(path) == bytes,
+             Str(path) + " changed although the user declined to replace it");
     }
     for (int i = 0; i < 5; ++i) {
         const QString path = OutputPath(i);
-        if (m_kept.count(path) == 0 && QFileInfo(path).isFile() && !Wav().Read(path).empty()) {
-            Fail(Str(path) + " is left behind as an invalid WAV");
-        }
+        Want(m_kept.count(path) > 0 || !QFileInfo(path).isFile() || Wav().Read(path).empty(),
+             Str(path) + " is left behind as an invalid WAV");
     }
     // The settings file on disk holds the last path a conversion wrote to, or nothing, and
     // the panel's choices.
@@ -463,15 +446,11 @@ void SoakRig::DoQuit(const SoakAction& action) {
             .fileName();
     const QSettings stored(file, QSettings::IniFormat);
     const QVariant path = stored.value("Option/output_cut_file");
-    if (m_lastWritten.isEmpty() ? path.isValid() : path.toString() != m_lastWritten) {
-        Fail("the settings hold \"" + Str(path.toString()) +
-             "\" where the last path written is \"" + Str(m_lastWritten) + "\"");
-    }
-    if (stored.value("Option/precision_panel", 0).toInt() != (m_panelOpen ? 1 : 0) ||
-        stored.value("Option/exact_end", 0).toInt() != (m_exactEnd ? 1 : 0)) {
-        Fail("the settings do not hold whether the panel was open and the exact-end box on");
-    }
-    if (const std::string boxes = BoxesDiffer(); !boxes.empty()) {
-        Fail("while closing, " + boxes);
-    }
+    Want(m_lastWritten.isEmpty() ? !path.isValid() : path.toString() == m_lastWritten,
+         "the settings hold \"" + Str(path.toString()) + "\" where the last path written is \"" +
+             Str(m_lastWritten) + "\"");
+    Want(stored.value("Option/precision_panel", 0).toInt() == (m_panelOpen ? 1 : 0) &&
+             stored.value("Option/exact_end", 0).toInt() == (m_exactEnd ? 1 : 0),
+         "the settings do not hold whether the panel was open and the exact-end box on");
+    Want(BoxesDiffer().empty(), "while closing, " + BoxesDiffer());
 }

@@ -160,14 +160,20 @@ struct SoakFile {
     int64_t firstPicture = 0;              // the first picture's time, as ffprobe tells it
 };
 
-// A cut as the dialog was asked for it, for the same cut from orvane-extract.
-struct SoakCut {
+// A conversion as the dialog was asked for it, for the same cut from orvane-extract, and
+// how it is expected to end.
+struct SoakJob {
+    QString output;
+    int file = -1;
     std::string media;
     int64_t start = 0, end = 0;  // media time
     int track = 1;               // counted from 1
     int format = 0;              // the format box's entry: auto, s16, s24, s32, f32
-    bool modern = false;
-    bool exactEnd = false;
+    bool modern = false, exactEnd = false;
+    JobOutcome::Status status = JobOutcome::Status::Completed;  // expected, then seen
+    QString box{};                                              // the box its end shows
+    bool stopAsked = false, replacing = false;
+    QByteArray before{};  // the replaced file's digest
 };
 
 // orvane-extract of the build: in ORVANE_BIN_DIR when CTest sets it, else beside the test.
@@ -215,16 +221,6 @@ class SoakRig {
     static const std::vector<SoakFile>& Files();
 
   private:
-    struct Job {
-        QString output;
-        int file = -1;
-        SoakCut cut;
-        JobOutcome::Status status = JobOutcome::Status::Completed;  // expected, then seen
-        QString box;                                                // the box the job's end shows
-        bool stopAsked = false;
-        bool replacing = false;
-        QByteArray before;  // the replaced file's digest
-    };
     using Step = void (SoakRig::*)(const SoakAction&);
 
     void StartSession();
@@ -234,8 +230,9 @@ class SoakRig {
     std::vector<std::string> Check(bool withPlay);
     void CheckPlay(std::vector<std::string>* problems);
     std::string BoxesDiffer() const;
-    // The first failure is the one reported.
+    // The first failure is the one reported; Want() fails unless `ok`.
     void Fail(const std::string& what) { m_failure = m_failure.empty() ? what : m_failure; }
+    void Want(bool ok, const std::string& what) { Fail(ok ? std::string() : what); }
     void Resolve();
 
     void DoOpen(const SoakAction& action);
@@ -254,10 +251,9 @@ class SoakRig {
     void SwitchFullScreenInModel();
     QWidget* FocusKeys();
 
-    void OnMediaChanged();
     void OnConversionEnded(const JobOutcome& outcome);
     void CompareEnded();
-    std::string CompareWav(const Job& job);
+    std::string CompareWav(const SoakJob& job);
     std::string StateKey() const;
 
     void Click(int id);
@@ -292,8 +288,8 @@ class SoakRig {
     bool m_watchWrap = false;     // a released loop's position is being watched
     int64_t m_lastPosition = -1;  // the last position told since Loop was let go
 
-    std::optional<Job> m_job;
-    std::vector<Job> m_ended;  // conversions whose WAV is yet to be compared
+    std::optional<SoakJob> m_job;
+    std::vector<SoakJob> m_ended;  // conversions whose WAV is yet to be compared
     QString m_lastWritten;
     std::map<QString, QByteArray> m_kept;  // digests of files the user declined to replace
     std::string m_failure;

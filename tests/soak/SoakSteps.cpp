@@ -91,9 +91,8 @@ void SoakRig::DoOpen(const SoakAction& action) {
         QApplication::sendEvent(&m_session->Dialog(), &enter);
         QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&m_session->Dialog(), &drop);
-        if (!enter.isAccepted() || !drop.isAccepted()) {
-            Fail("the dialog did not take a dropped media file");
-        }
+        Want(enter.isAccepted() && drop.isAccepted(),
+             "the dialog did not take a dropped media file");
     } else {
         m_choosers.openAnswer = file.path;
         Click(D::IDC_OPEN_MEDIA);
@@ -121,9 +120,7 @@ void SoakRig::DoSlider(const SoakAction& action) {
     int value = QStyle::sliderValueFromPosition(0, PositionSlider::kRange, offset, span);
     if (action.kind == Kind::Drag) {
         QTest::mousePress(slider, Qt::LeftButton, {}, handle.center());
-        if (m_dragging != 1) {
-            Fail("pressing the slider's thumb did not hold it");
-        }
+        Want(m_dragging == 1, "pressing the slider's thumb did not hold it");
         QTest::mouseMove(slider, (handle.center() + aim) / 2);
         QTest::mouseMove(slider, aim);
         const int held = slider->value();
@@ -131,10 +128,9 @@ void SoakRig::DoSlider(const SoakAction& action) {
         ProcessEventsFor(action.b);
         // Reports leave the thumb to the mouse; a file that opens or closes meanwhile starts
         // it at 0.
-        if (slider->value() != held && m_mediaChanges == changes) {
-            Fail("the thumb moved from " + std::to_string(held) + " to " +
+        Want(slider->value() == held || m_mediaChanges != changes,
+             "the thumb moved from " + std::to_string(held) + " to " +
                  std::to_string(slider->value()) + " while the user held it");
-        }
         // The clip may have played to its end while the thumb was held.
         Resolve();
         QTest::mouseRelease(slider, Qt::LeftButton, {}, aim);
@@ -151,9 +147,7 @@ void SoakRig::DoSlider(const SoakAction& action) {
         }
         QTest::mouseClick(slider, Qt::LeftButton, {}, aim);
     }
-    if (m_dragging != 0) {
-        Fail("the slider stays held after its button was let go");
-    }
+    Want(m_dragging == 0, "the slider stays held after its button was let go");
     // The preview seeks there once it knows the clip's length.
     if (m_model.loaded) {
         m_model.Seek(m_model.duration * value / PositionSlider::kRange, Clock::now());
@@ -165,9 +159,8 @@ QWidget* SoakRig::FocusKeys() {
     // may have ended meanwhile.
     ConverterDialog& dialog = m_session->Dialog();
     dialog.activateWindow();
-    if (!QTest::qWaitForWindowActive(&dialog, kSettleMs)) {
-        Fail("the dialog did not become the active window");
-    }
+    Want(QTest::qWaitForWindowActive(&dialog, kSettleMs),
+         "the dialog did not become the active window");
     Control(D::IDC_SLIDER)->setFocus();
     Resolve();
     return Control(D::IDC_SLIDER);
@@ -310,11 +303,10 @@ void SoakRig::DoMenu(const SoakAction& action) {
         true, true, state != P::Running, state == P::Running, state != P::Stopped, true};
     // Right after a hasty step the menu may still show the state before it; the user can
     // only pick what is not greyed.
-    if (item->isEnabled() != enabled[action.a] && !m_afterHasty) {
-        Fail(std::string("the preview menu's ") + kItems[action.a] + " is " +
+    Want(item->isEnabled() == enabled[action.a] || m_afterHasty,
+         std::string("the preview menu's ") + kItems[action.a] + " is " +
              (item->isEnabled() ? "enabled" : "greyed") + " with the clip " +
              m_model.ClipText(Clock::now()));
-    }
     if (item->isEnabled()) {
         static const Kind kTransport[] = {Kind::Play, Kind::Pause, Kind::Stop};
         if (action.a == 0) {
@@ -382,7 +374,5 @@ void SoakRig::DoHelp(const SoakAction& action) {
     } else {
         m_session->Dialog().findChild<QAction*>("aboutAction")->trigger();
     }
-    if (!seen) {
-        Fail("About showed no box, or the box did not close");
-    }
+    Want(seen, "About showed no box, or the box did not close");
 }

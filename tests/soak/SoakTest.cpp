@@ -30,32 +30,30 @@ namespace {
 using Kind = SoakAction::Kind;
 using Names = std::vector<std::string>;
 
-// A parameter: named values, or a number between lo and hi.
+// A parameter's values by their texts, the first standing for `lo`; none for no parameter.
 struct Param {
     Names names;
     int lo = 0;
-    int hi = -1;  // below lo: no parameter
 
-    bool Present() const { return !names.empty() || hi >= lo; }
-    // 0 for no parameter, without a draw.
     int Draw(std::mt19937_64& rng) const {
-        if (!Present()) {
-            return 0;
-        }
-        const int n = names.empty() ? hi - lo + 1 : static_cast<int>(names.size());
-        return (names.empty() ? lo : 0) + static_cast<int>(rng() % static_cast<uint64_t>(n));
+        return names.empty() ? 0 : lo + static_cast<int>(rng() % names.size());
     }
-    std::string Text(int value) const {
-        return names.empty() ? std::to_string(value) : names.at(static_cast<size_t>(value));
-    }
-    // Whether the text is a value; a number is checked against its text by the caller.
+    std::string Text(int value) const { return names.at(static_cast<size_t>(value - lo)); }
     bool Parse(const std::string& text, int* value) const {
         const auto found = std::find(names.begin(), names.end(), text);
-        *value = names.empty() ? static_cast<int>(std::strtol(text.c_str(), nullptr, 10))
-                               : static_cast<int>(found - names.begin());
-        return names.empty() ? *value >= lo && *value <= hi : found != names.end();
+        *value = lo + static_cast<int>(found - names.begin());
+        return found != names.end();
     }
 };
+
+// The numbers from lo to hi.
+Param Range(int lo, int hi) {
+    Param numbers{{}, lo};
+    for (int n = lo; n <= hi; ++n) {
+        numbers.names.push_back(std::to_string(n));
+    }
+    return numbers;
+}
 
 struct KindInfo {
     Kind kind;
@@ -63,7 +61,7 @@ struct KindInfo {
     int weight;  // how often it is drawn, out of the sum of all weights
     bool hastyOk;
     Param a;
-    Param b;  // left out of the text at 0 where its first name is empty
+    Param b;  // left out of the text where its value's name is empty
 };
 
 const Names kFiles = {"mpg",    "mp4",     "mkv",       "wav",     "mp3",    "long",  "noaudio",
@@ -78,14 +76,14 @@ const std::vector<KindInfo> kKinds = {
     {Kind::Play, "play", 8, true, {}, {}},
     {Kind::Pause, "pause", 4, true, {}, {}},
     {Kind::Stop, "stop", 4, true, {}, {}},
-    {Kind::Drag, "drag", 5, true, {{}, 0, 600}, {{}, 0, 1200}},
-    {Kind::Groove, "groove", 3, true, {{}, 0, 600}, {}},
+    {Kind::Drag, "drag", 5, true, Range(0, 600), Range(0, 1200)},
+    {Kind::Groove, "groove", 3, true, Range(0, 600), {}},
     {Kind::StartTime, "start", 6, true, {}, {}},
     {Kind::EndTime, "end", 6, true, {}, {}},
     {Kind::Output, "output", 3, false, {{"out", "spaced", "precious", "nofolder", "default"}}, {}},
     {Kind::Browse, "browse", 2, false, {{"cancel", "browsed", "spaced"}}, {}},
     {Kind::Convert, "convert", 12, true, {{"no", "yes"}}, {{"", "close", "fullscreen", "wait"}}},
-    {Kind::Wait, "wait", 8, false, {{}, 50, 1500}, {}},
+    {Kind::Wait, "wait", 8, false, Range(50, 1500), {}},
     {Kind::ClosePreview, "close-preview", 2, true, {}, {}},
     {Kind::Menu, "menu", 5, true, {{"fullscreen", "normal", "play", "pause", "stop", "close"}}, {}},
     {Kind::Escape, "esc", 2, true, {}, {}},
@@ -96,12 +94,12 @@ const std::vector<KindInfo> kKinds = {
     {Kind::About, "about", 1, false, {{"button", "menu"}}, {}},
     {Kind::Quit, "quit", 2, false, {{"esc", "close", "enter"}}, {}},
     {Kind::More, "more", 3, true, {}, {}},
-    {Kind::TypeMark, "type", 5, false, {kMarks}, {{}, 0, 9000}},
+    {Kind::TypeMark, "type", 5, false, {kMarks}, Range(0, 9000)},
     {Kind::JunkMark, "junk", 1, false, {kMarks}, {}},
     {Kind::Nudge, "nudge", 6, false, {kNudges}, {}},
     {Kind::MarkKey, "key", 3, false, {{"i", "o"}}, {}},
     {Kind::Audition, "audition", 6, false, {{"selection", "loop", "start", "end"}}, {}},
-    {Kind::Track, "track", 2, false, {{}, 0, 1}, {}},
+    {Kind::Track, "track", 2, false, Range(0, 1), {}},
     {Kind::Format, "format", 2, false, {{"auto", "16", "24", "32", "float"}}, {}},
     {Kind::Box, "box", 2, false, {{"exact", "modern"}}, {}},
 };
@@ -218,55 +216,6 @@ SoakActions Shrink(SoakActions actions, const std::string& failure) {
 // decoder context every few steps grows it by more.
 constexpr long kHeapGrowthKib = 1024;
 
-void RunAndReport(const SoakActions& actions, const std::string& label) {
-    const SoakRig::Result result = SoakRig().Run(actions, label);
-    const SoakRig::Stats& s = result.stats;
-    std::printf(
-        "[ soak ] %s: %d steps (%d hasty; %d settles after them took the play state over), "
-        "%d dialogs, %zu distinct states, %zu distinct transitions, %d files opened, "
-        "%d conversions (%d completed, %d stopped, %d failed as expected), %d WAVs equal to "
-        "orvane-extract's and %d stopped ones the start of it, %d of a length the model "
-        "predicted, %d steps begun while a waveform was computed, slowest settle %d ms, "
-        "largest lag while playing %d ms, %d steps changed by a known fault\n",
-        label.c_str(), s.actions, s.hasty, s.takenOver, s.sessions, s.states.size(),
-        s.transitions.size(), s.opened, s.conversions, s.completed, s.stopped, s.failed, s.compared,
-        s.prefixes, s.lengthChecked, s.duringWaveform, s.slowestSettleMs, s.largestLagMs,
-        s.knownFaults);
-    // For bench/soak.sh, which counts the states reached over all its seeds.
-    if (!Env("ORVANE_SOAK_STATES").empty()) {
-        for (const std::string& state : s.states) {
-            std::printf("[ soak ] state %s\n", state.c_str());
-        }
-    }
-    long heap1000 = -1;
-    for (const auto& [steps, kib] : s.heapKib) {
-        const std::string heap =
-            kib < 0 ? "not measured (sanitizers)" : std::to_string(kib) + " KiB";
-        std::printf("[ soak ] after %d steps: heap in use %s\n", steps, heap.c_str());
-        heap1000 = steps == 1000 ? kib : heap1000;
-        if (steps == 2000 && heap1000 >= 0 && kib >= 0) {
-            // The soak's own records of states and transitions are part of it.
-            std::printf("[ soak ] heap growth from step 1000 to 2000: %+ld KiB\n", kib - heap1000);
-            EXPECT_LE(kib - heap1000, kHeapGrowthKib) << label << ": heap in use grew";
-        }
-    }
-    std::fflush(stdout);
-    if (!result.Ok()) {
-        const SoakActions done = Done(actions, result);
-        ADD_FAILURE() << label << ": after step " << result.failedAt + 1 << ": " << result.failure
-                      << "\nreplay with ORVANE_SOAK_REPLAY='" << SoakActionsText(done) << "'";
-        if (!Env("ORVANE_SOAK_SHRINK").empty()) {
-            const SoakActions shrunk = Shrink(done, result.failure);
-            std::printf("[ soak ] shrunk: ORVANE_SOAK_REPLAY='%s'\n",
-                        SoakActionsText(shrunk).c_str());
-        }
-    }
-#if defined(__SANITIZE_ADDRESS__)
-    // Leaks are told apart by run: one that grows with a run's length shows here.
-    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << label << " leaked";
-#endif
-}
-
 // Without the command the WAVs cannot be compared: the runs say so rather than pass.
 class WithCommand : public ::testing::Test {
   protected:
@@ -315,18 +264,16 @@ class SoakRun : public WithCommand, public ::testing::WithParamInterface<uint64_
 std::string SoakAction::Text() const {
     const KindInfo& info = Info(kind);
     std::string text = info.name;
-    text += info.a.Present() ? ":" + info.a.Text(a) : "";
-    const bool bLeftOut = b == 0 && !info.b.names.empty() && info.b.names[0].empty();
-    text += info.b.Present() && !bLeftOut ? ":" + info.b.Text(b) : "";
+    text += info.a.names.empty() ? "" : ":" + info.a.Text(a);
+    text += info.b.names.empty() || info.b.Text(b).empty() ? "" : ":" + info.b.Text(b);
     return hasty ? text + "!" : text;
 }
 
 TEST_P(SoakRun, RandomStepsKeepTheProgramAsTheModelExpects) {
     SoakActions actions;
-    std::string label;
+    std::string label = "replay";
     if (const std::string replay = Env("ORVANE_SOAK_REPLAY"); !replay.empty()) {
         ASSERT_TRUE(ParseSoakActions(replay, &actions)) << "cannot parse " << replay;
-        label = "replay";
     } else {
         const uint64_t seed =
             Env("ORVANE_SOAK_SEED").empty() ? GetParam() : std::stoull(Env("ORVANE_SOAK_SEED"));
@@ -339,7 +286,53 @@ TEST_P(SoakRun, RandomStepsKeepTheProgramAsTheModelExpects) {
             return;
         }
     }
-    RunAndReport(actions, label);
+
+    const SoakRig::Result result = SoakRig().Run(actions, label);
+    const SoakRig::Stats& s = result.stats;
+    std::printf(
+        "[ soak ] %s: %d steps (%d hasty; %d settles after them took the play state over), "
+        "%d dialogs, %zu distinct states, %zu distinct transitions, %d files opened, "
+        "%d conversions (%d completed, %d stopped, %d failed as expected), %d WAVs equal to "
+        "orvane-extract's and %d stopped ones the start of it, %d of a length the model "
+        "predicted, %d steps begun while a waveform was computed, slowest settle %d ms, "
+        "largest lag while playing %d ms, %d steps changed by a known fault\n",
+        label.c_str(), s.actions, s.hasty, s.takenOver, s.sessions, s.states.size(),
+        s.transitions.size(), s.opened, s.conversions, s.completed, s.stopped, s.failed, s.compared,
+        s.prefixes, s.lengthChecked, s.duringWaveform, s.slowestSettleMs, s.largestLagMs,
+        s.knownFaults);
+    // For bench/soak.sh, which counts the states reached over all its seeds.
+    if (!Env("ORVANE_SOAK_STATES").empty()) {
+        for (const std::string& state : s.states) {
+            std::printf("[ soak ] state %s\n", state.c_str());
+        }
+    }
+    long heap1000 = -1;
+    for (const auto& [steps, kib] : s.heapKib) {
+        const std::string heap =
+            kib < 0 ? "not measured (sanitizers)" : std::to_string(kib) + " KiB";
+        std::printf("[ soak ] after %d steps: heap in use %s\n", steps, heap.c_str());
+        heap1000 = steps == 1000 ? kib : heap1000;
+        if (steps == 2000 && heap1000 >= 0 && kib >= 0) {
+            // The soak's own records of states and transitions are part of it.
+            std::printf("[ soak ] heap growth from step 1000 to 2000: %+ld KiB\n", kib - heap1000);
+            EXPECT_LE(kib - heap1000, kHeapGrowthKib) << label << ": heap in use grew";
+        }
+    }
+    std::fflush(stdout);
+    if (!result.Ok()) {
+        const SoakActions done = Done(actions, result);
+        ADD_FAILURE() << label << ": after step " << result.failedAt + 1 << ": " << result.failure
+                      << "\nreplay with ORVANE_SOAK_REPLAY='" << SoakActionsText(done) << "'";
+        if (!Env("ORVANE_SOAK_SHRINK").empty()) {
+            const SoakActions shrunk = Shrink(done, result.failure);
+            std::printf("[ soak ] shrunk: ORVANE_SOAK_REPLAY='%s'\n",
+                        SoakActionsText(shrunk).c_str());
+        }
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    // Leaks are told apart by run: one that grows with a run's length shows here.
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << label << " leaked";
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SoakRun, ::testing::ValuesIn(kSeeds));
