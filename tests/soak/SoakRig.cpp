@@ -209,9 +209,8 @@ void SoakRig::StartSession() {
     m_expected.clear();
     // The path the last conversion wrote to is offered again; without one, the default.
     m_output = m_lastWritten.isEmpty() ? DefaultOutput() : m_lastWritten;
-    if (const std::vector<std::string> problems = Check(true); !problems.empty()) {
-        Fail("a new dialog does not start as expected: " + problems.front());
-    }
+    const std::string problems = Check(true);
+    Want(problems.empty(), "a new dialog does not start as expected:" + problems);
 }
 
 void SoakRig::EndSession() {
@@ -291,12 +290,10 @@ void SoakRig::DoWait(const SoakAction& action) {
     ProcessEventsFor(action.a);
 }
 
-std::vector<std::string> SoakRig::Check(bool withPlay) {
-    std::vector<std::string> problems;
+std::string SoakRig::Check(bool withPlay) {
+    std::string problems;
     const auto want = [&problems](bool ok, const std::string& what) {
-        if (!ok) {
-            problems.push_back(what);
-        }
+        problems += ok ? "" : " " + what + ";";
     };
     ConverterDialog& dialog = m_session->Dialog();
     const MediaController& media = m_session->Media();
@@ -368,9 +365,8 @@ std::vector<std::string> SoakRig::Check(bool withPlay) {
          "the format box or a check box shows another choice");
     want(dialog.OutputPath() == m_output, "the output box reads " + Str(dialog.OutputPath()));
     want(BoxesDiffer().empty(), BoxesDiffer());
-    if (withPlay && expected != nullptr) {
-        CheckPlay(&problems);
-    }
+    const std::string play = withPlay && expected != nullptr ? PlayDiffers() : "";
+    want(play.empty(), play);
     return problems;
 }
 
@@ -385,20 +381,21 @@ std::string SoakRig::BoxesDiffer() const {
     return seen == due ? "" : "the boxes shown were:" + list(seen) + "; expected:" + list(due);
 }
 
-void SoakRig::CheckPlay(std::vector<std::string>* problems) {
+std::string SoakRig::PlayDiffers() {
     PreviewPlayer& player = Player();
     const Clock::time_point now = Clock::now();
     m_model.Advance(now, player.State());
     const Expected at = m_model.Position(now);
     const bool loop =
         m_session->Dialog().Panel()->findChild<QPushButton*>("loopButton")->isChecked();
-    if (player.State() != m_model.State() || !at.Holds(player.Position()) ||
-        player.IsLooping() != m_model.Looping() || loop != m_model.Looping()) {
-        problems->push_back(std::string("the clip is ") + StateName(player.State()) + " at " +
-                            TimeText(player.Position()) + (player.IsLooping() ? ", looping" : "") +
-                            (loop ? ", the Loop button down" : "") + ", where the model has it " +
-                            m_model.ClipText(now));
+    if (player.State() == m_model.State() && at.Holds(player.Position()) &&
+        player.IsLooping() == m_model.Looping() && loop == m_model.Looping()) {
+        return "";
     }
+    return std::string("the clip is ") + StateName(player.State()) + " at " +
+           TimeText(player.Position()) + (player.IsLooping() ? ", looping" : "") +
+           (loop ? ", the Loop button down" : "") + ", where the model has it " +
+           m_model.ClipText(now);
 }
 
 void SoakRig::Settle(const SoakAction& action) {
@@ -409,7 +406,7 @@ void SoakRig::Settle(const SoakAction& action) {
     }
     // After a hasty step the play state and the position may be taken over once the rest
     // has settled.
-    std::vector<std::string> problems;
+    std::string problems;
     const bool settled = WaitFor(
         [&] {
             problems = Check(!m_afterHasty);
@@ -417,27 +414,18 @@ void SoakRig::Settle(const SoakAction& action) {
         },
         kSettleMs);
     m_stats.slowestSettleMs = std::max(m_stats.slowestSettleMs, ElapsedMs(began));
+    Want(settled, "not settled within 5 s:" + problems);
     if (!m_failure.empty()) {
-        return;
-    }
-    if (!settled) {
-        std::string text = "not settled within 5 s:";
-        for (const std::string& p : problems) {
-            text += " " + p + ";";
-        }
-        Fail(text);
         return;
     }
     PreviewPlayer& player = Player();
     if (m_afterHasty && m_model.file >= 0) {
-        std::vector<std::string> play;
-        CheckPlay(&play);
-        if (!play.empty()) {
+        if (const std::string play = PlayDiffers(); !play.empty()) {
             ++m_stats.takenOver;
             std::printf(
                 "[ soak ] step %d, after a hasty step: the model takes the play state "
                 "and position over from the program: %s\n",
-                m_step, play.front().c_str());
+                m_step, play.c_str());
             m_model.TakeOver(player.State(), player.Position(), player.IsPlayingRange(),
                              player.IsLooping(), Clock::now());
         }

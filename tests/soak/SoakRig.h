@@ -227,8 +227,9 @@ class SoakRig {
     void EndSession();
     void Perform(const SoakAction& action);
     void Settle(const SoakAction& action);
-    std::vector<std::string> Check(bool withPlay);
-    void CheckPlay(std::vector<std::string>* problems);
+    // What differs from the model, empty when nothing does.
+    std::string Check(bool withPlay);
+    std::string PlayDiffers();
     std::string BoxesDiffer() const;
     // The first failure is the one reported; Want() fails unless `ok`.
     void Fail(const std::string& what) { m_failure = m_failure.empty() ? what : m_failure; }
