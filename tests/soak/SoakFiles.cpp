@@ -198,9 +198,7 @@ const std::vector<SoakFile>& SoakRig::Files() {
                           "d=5' -f lavfi -i sine=f=880:r=22050:d=5 -map 0 -map 1 -c:a pcm_s16le"),
                      true, 2, 48000, 16, 0, 1, 22050, 5000});
         for (SoakFile& file : f) {
-            if (file.opens) {
-                Probe(file, Str(file.key == "doomed" ? f[0].path : file.path));
-            }
+            Probe(file, Str(file.key == "doomed" ? f[0].path : file.path));
         }
         return f;
     }();
@@ -262,8 +260,7 @@ void SoakRig::DoConvert(const SoakAction& action) {
     m_messages.meanwhile = [this, meanwhile = action.b] {
         PreviewWindow* window = VisibleWindow();
         if (meanwhile == 1 && window != nullptr) {
-            m_pendingClose = true;
-            window->close();
+            DoPreview({Kind::ClosePreview});
         } else if (meanwhile == 2 && window != nullptr) {
             SwitchFullScreenInModel();
             window->findChild<QAction*>("fullScreenAction")->trigger();

@@ -232,9 +232,6 @@ void SoakRig::Click(int id) {
 }
 
 void SoakRig::Resolve() {
-    if (m_model.file < 0) {
-        return;
-    }
     const Clock::time_point now = Clock::now();
     const PlayState seen = Player().State();
     m_model.Advance(now, seen);
@@ -264,10 +261,8 @@ void SoakRig::Perform(const SoakAction& action) {
         {&SoakRig::DoHelp, kAny, {Kind::Help, Kind::Homepage, Kind::About}},
         {&SoakRig::DoQuit, kAny, {Kind::Quit}},
         {&SoakRig::DoPanel, kAny, {Kind::More}},
-        {&SoakRig::DoPanel, kPanel, {Kind::Format, Kind::Box}},
-        {&SoakRig::DoPanel,
-         kFile | kPanel,
-         {Kind::TypeMark, Kind::JunkMark, Kind::Nudge, Kind::Track}},
+        {&SoakRig::DoPanel, kPanel, {Kind::Format, Kind::Box, Kind::Track}},
+        {&SoakRig::DoPanel, kFile | kPanel, {Kind::TypeMark, Kind::JunkMark, Kind::Nudge}},
         {&SoakRig::DoAudition, kFile | kPanel, {Kind::Audition}},
     };
     // A new conversion may replace the last one's WAV: it is compared first.
@@ -323,9 +318,8 @@ std::string SoakRig::Check(bool withPlay) {
     want(m.start.Holds(media.StartMark()) && m.end.Holds(media.EndMark()),
          "the marks are " + TimeText(media.StartMark()) + " and " + TimeText(media.EndMark()) +
              " where the model has " + m.start.Text() + " and " + m.end.Text());
-    const QString startText = static_cast<QLabel*>(Control(D::IDC_START_TEXT))->text();
-    const QString endText = static_cast<QLabel*>(Control(D::IDC_END_TEXT))->text();
-    want(startText == ClockText(media.StartMark()) && endText == ClockText(media.EndMark()),
+    want(static_cast<QLabel*>(Control(D::IDC_START_TEXT))->text() == ClockText(media.StartMark()) &&
+             static_cast<QLabel*>(Control(D::IDC_END_TEXT))->text() == ClockText(media.EndMark()),
          "the mark texts do not show the marks");
     PrecisionPanel* panel = dialog.Panel();
     want(Str(panel->MarkField(Mark::Start)->text()) == TimeText(media.StartMark()) &&

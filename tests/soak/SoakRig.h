@@ -197,8 +197,7 @@ class SoakRig {
         int slowestSettleMs = 0;
         int largestLagMs = 0;  // the program's position behind or ahead of the model's, playing
         int knownFaults = 0;   // steps whose outcome a known fault of the program changed
-        std::set<std::string> states;
-        std::set<std::string> transitions;
+        std::set<std::string> states, transitions;
         // Heap in use with the dialog closed, after each 1000 steps; -1 under sanitizers.
         std::vector<std::pair<int, long>> heapKib;
     };
@@ -271,8 +270,7 @@ class SoakRig {
     int m_dragging = 0;
     std::unique_ptr<ThreadedMediaProber> m_prober;
     std::unique_ptr<ConverterSession> m_session;
-    bool m_finished = false, m_closing = false;
-    bool m_browser = true;
+    bool m_finished = false, m_closing = false, m_browser = true;
     std::vector<QUrl> m_urls;
 
     // The model: the marks and the clip, and what the rig itself keeps of the steps.
@@ -293,15 +291,13 @@ class SoakRig {
     std::vector<SoakJob> m_ended;  // conversions whose WAV is yet to be compared
     QString m_lastWritten;
     std::map<QString, QByteArray> m_kept;  // digests of files the user declined to replace
-    std::string m_failure;
-    std::string m_lastState;
+    std::string m_failure, m_lastState;
     int m_step = 0;
     bool m_afterHasty = false;  // the step before was not waited for
     Stats m_stats;
 };
 
-// What the parts of the rig share: its constants, the texts the program shows and small
-// helpers.
+// What the parts of the rig share: its constants, a text the program shows, small helpers.
 namespace soak {
 
 using Clock = SoakModel::Clock;

@@ -24,10 +24,12 @@ Expected Pick(Expected a, Expected b, bool later) {
             std::max(a.tol, b.tol) + std::llabs(a.t - b.t)};
 }
 
-// Play, Pause or Stop, as the model has them; with no file the clip is closed and stays so.
-void Transport(SoakModel& m, Kind kind) {
+// Play, Pause or Stop, as the model has them (with no file the clip is closed and stays so),
+// and the dialog's button for it.
+int Transport(SoakModel& m, Kind kind) {
     const Clock::time_point now = Clock::now();
     kind == Kind::Play ? m.Play(now) : kind == Kind::Pause ? m.Pause(now) : m.Stop();
+    return kind == Kind::Play ? D::IDC_PLAY : kind == Kind::Pause ? D::IDC_PAUSE : D::IDC_STOP;
 }
 
 // The slider's groove or handle, where QSlider lays it out for the value it shows.
@@ -73,17 +75,15 @@ void SoakRig::DoOpen(const SoakAction& action) {
     if (file.key == "doomed" && !QFile::exists(file.path)) {
         QFile::copy(File(0).path, file.path);
     }
-    if (file.path.isEmpty()) {
-        m_choosers.openAnswer.clear();
-        if (action.kind == Kind::Open) {
-            Click(D::IDC_OPEN_MEDIA);
-        }
-        return;
-    }
     // The model follows once the program starts the open (a drop's comes later), and again
-    // when it answers it; another open cancels this one.
-    m_requested.push_back(action.a);
-    if (action.kind == Kind::Drop) {
+    // when it answers it; another open cancels this one. A cancelled chooser opens nothing.
+    if (!file.path.isEmpty()) {
+        m_requested.push_back(action.a);
+    }
+    if (action.kind == Kind::Open) {
+        m_choosers.openAnswer = file.path;
+        Click(D::IDC_OPEN_MEDIA);
+    } else if (!file.path.isEmpty()) {
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(file.path)});
         QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton,
@@ -93,17 +93,11 @@ void SoakRig::DoOpen(const SoakAction& action) {
         QApplication::sendEvent(&m_session->Dialog(), &drop);
         Want(enter.isAccepted() && drop.isAccepted(),
              "the dialog did not take a dropped media file");
-    } else {
-        m_choosers.openAnswer = file.path;
-        Click(D::IDC_OPEN_MEDIA);
     }
 }
 
 void SoakRig::DoTransport(const SoakAction& action) {
-    Transport(m_model, action.kind);
-    Click(action.kind == Kind::Play    ? D::IDC_PLAY
-          : action.kind == Kind::Pause ? D::IDC_PAUSE
-                                       : D::IDC_STOP);
+    Click(Transport(m_model, action.kind));
 }
 
 void SoakRig::DoSlider(const SoakAction& action) {
@@ -114,9 +108,8 @@ void SoakRig::DoSlider(const SoakAction& action) {
     const QRect groove = SliderPart(slider, QStyle::SC_SliderGroove);
     const QRect handle = SliderPart(slider, QStyle::SC_SliderHandle);
     const int span = groove.width() - handle.width();
-    const int grip = handle.center().x() - handle.x();
     const int offset = QStyle::sliderPositionFromValue(0, PositionSlider::kRange, action.a, span);
-    const QPoint aim(groove.x() + offset + grip, handle.center().y());
+    const QPoint aim(groove.x() + offset + handle.center().x() - handle.x(), handle.center().y());
     int value = QStyle::sliderValueFromPosition(0, PositionSlider::kRange, offset, span);
     if (action.kind == Kind::Drag) {
         QTest::mousePress(slider, Qt::LeftButton, {}, handle.center());
@@ -191,9 +184,9 @@ void SoakRig::DoPanel(const SoakAction& action) {
         const QString text = action.kind == Kind::JunkMark
                                  ? "1:2:3:4"
                                  : QString::asprintf("%d.%03d", action.b / 1000, action.b % 1000);
-        QWidget* field = panel->MarkField(action.a == 0 ? Mark::Start : Mark::End);
+        MarkTimeEdit* field = panel->MarkField(action.a == 0 ? Mark::Start : Mark::End);
         field->setFocus();
-        static_cast<MarkTimeEdit*>(field)->selectAll();
+        field->selectAll();
         QTest::keyClicks(field, text);
         QTest::keyClick(field, Qt::Key_Return);
         if (action.kind == Kind::JunkMark) {
@@ -225,8 +218,8 @@ void SoakRig::DoPanel(const SoakAction& action) {
         auto* box = panel->findChild<QCheckBox*>(action.a == 0 ? "exactEndBox" : "modernHeaderBox");
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
         (action.a == 0 ? m_exactEnd : m_modern) ^= true;
-    } else if (action.kind == Kind::Format || File(m.file).channels2 > 0) {
-        // The track box or the format box; a file of one track offers no other.
+    } else if (action.kind == Kind::Format || (m.file >= 0 && File(m.file).channels2 > 0)) {
+        // The format box, or the track box of a file with two tracks.
         const bool track = action.kind == Kind::Track;
         auto* box = panel->findChild<QComboBox*>(track ? "trackBox" : "formatBox");
         box->setFocus();

@@ -66,7 +66,6 @@ struct KindInfo {
 
 const Names kFiles = {"mpg",    "mp4",     "mkv",       "wav",     "mp3",    "long",  "noaudio",
                       "doomed", "corrupt", "truncated", "missing", "cancel", "tracks"};
-const Names kMarks = {"start", "end"};
 const Names kNudges = {"start-back", "start-forward", "end-back", "end-forward", "[", "]"};
 
 const std::vector<KindInfo> kKinds = {
@@ -94,8 +93,8 @@ const std::vector<KindInfo> kKinds = {
     {Kind::About, "about", 1, false, {{"button", "menu"}}, {}},
     {Kind::Quit, "quit", 2, false, {{"esc", "close", "enter"}}, {}},
     {Kind::More, "more", 3, true, {}, {}},
-    {Kind::TypeMark, "type", 5, false, {kMarks}, Range(0, 9000)},
-    {Kind::JunkMark, "junk", 1, false, {kMarks}, {}},
+    {Kind::TypeMark, "type", 5, false, {{"start", "end"}}, Range(0, 9000)},
+    {Kind::JunkMark, "junk", 1, false, {{"start", "end"}}, {}},
     {Kind::Nudge, "nudge", 6, false, {kNudges}, {}},
     {Kind::MarkKey, "key", 3, false, {{"i", "o"}}, {}},
     {Kind::Audition, "audition", 6, false, {{"selection", "loop", "start", "end"}}, {}},
@@ -186,12 +185,6 @@ std::string Env(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// The steps up to the one after which the run failed.
-SoakActions Done(SoakActions actions, const SoakRig::Result& result) {
-    actions.resize(std::min<size_t>(actions.size(), result.failedAt + 1));
-    return actions;
-}
-
 // Cuts chunks out of a failing list, halving their size, for as long as the rest still
 // fails the same way (with the same first words).
 SoakActions Shrink(SoakActions actions, const std::string& failure) {
@@ -205,7 +198,8 @@ SoakActions Shrink(SoakActions actions, const std::string& failure) {
                 at += chunk;
                 continue;
             }
-            actions = Done(shorter, r);
+            shorter.resize(std::min<size_t>(shorter.size(), r.failedAt + 1));
+            actions = shorter;
             std::printf("[ soak ] shrunk to %zu steps\n", actions.size());
         }
     }
@@ -320,7 +314,9 @@ TEST_P(SoakRun, RandomStepsKeepTheProgramAsTheModelExpects) {
     }
     std::fflush(stdout);
     if (!result.Ok()) {
-        const SoakActions done = Done(actions, result);
+        // The steps up to the one after which the run failed.
+        SoakActions done = actions;
+        done.resize(std::min<size_t>(done.size(), result.failedAt + 1));
         ADD_FAILURE() << label << ": after step " << result.failedAt + 1 << ": " << result.failure
                       << "\nreplay with ORVANE_SOAK_REPLAY='" << SoakActionsText(done) << "'";
         if (!Env("ORVANE_SOAK_SHRINK").empty()) {
