@@ -205,7 +205,6 @@ class SoakRig {
         std::string failure;  // empty when every check held
         int failedAt = -1;    // the step after which it was found
         Stats stats;
-        bool Ok() const { return failure.empty(); }
     };
 
     SoakRig();

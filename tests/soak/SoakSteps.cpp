@@ -238,14 +238,14 @@ void SoakRig::DoAudition(const SoakAction& action) {
     SoakModel& m = m_model;
     auto* button = m_session->Dialog().Panel()->findChild<QPushButton*>(kButtons[which]);
     const Clock::time_point now = Clock::now();
-    if (which == 1 && m.Looping()) {
-        QTest::mouseClick(button, Qt::LeftButton);
-        m.ReleaseLoop(now);
-        return;
-    }
+    const bool release = which == 1 && m.Looping();
     int order = m.MarksInOrder();
     const size_t boxes = m_messages.records.size();
     QTest::mouseClick(button, Qt::LeftButton);
+    if (release) {
+        m.ReleaseLoop(now);
+        return;
+    }
     if (order < 0) {
         // Marks that the tolerances cannot order: the box tells which way the program went.
         order = m_messages.records.size() > boxes ? 0 : 1;

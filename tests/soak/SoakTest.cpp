@@ -194,7 +194,7 @@ SoakActions Shrink(SoakActions actions, const std::string& failure) {
             shorter.erase(shorter.begin() + static_cast<long>(at),
                           shorter.begin() + static_cast<long>(at + chunk));
             const SoakRig::Result r = SoakRig().Run(shorter, "shrinking");
-            if (r.Ok() || r.failure.substr(0, 24) != failure.substr(0, 24)) {
+            if (r.failure.empty() || r.failure.substr(0, 24) != failure.substr(0, 24)) {
                 at += chunk;
                 continue;
             }
@@ -313,7 +313,7 @@ TEST_P(SoakRun, RandomStepsKeepTheProgramAsTheModelExpects) {
         }
     }
     std::fflush(stdout);
-    if (!result.Ok()) {
+    if (!result.failure.empty()) {
         // The steps up to the one after which the run failed.
         SoakActions done = actions;
         done.resize(std::min<size_t>(done.size(), result.failedAt + 1));
@@ -348,6 +348,6 @@ TEST_F(SoakRegression, FaultsFoundStayFixed) {
         SoakActions actions;
         ASSERT_TRUE(ParseSoakActions(r.steps, &actions)) << r.steps;
         const SoakRig::Result result = SoakRig().Run(actions, r.steps);
-        EXPECT_TRUE(result.Ok()) << r.fault << "\n" << r.steps << "\n" << result.failure;
+        EXPECT_EQ(result.failure, "") << r.fault << "\n" << r.steps;
     }
 }
