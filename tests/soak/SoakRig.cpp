@@ -431,23 +431,19 @@ void SoakRig::Settle(const SoakAction& action) {
     CompareEnded();
     m_messages.records.clear();
     m_expected.clear();
-    const std::string state = StateKey();
+    // The state reached, as the model has it, for the counts of states and transitions.
+    const SoakModel& m = m_model;
+    std::string state = m.file >= 0 ? File(m.file).key : "none";
+    state += std::string("|") + StateName(m.State()) + (m.fullScreen ? "|full" : "");
+    state += m_job ? "|converting" : "";
+    state += m.MarksInOrder() != 1                                      ? "|marks-reversed"
+             : (m.start.t > 0 || (m.file >= 0 && m.end.t < m.duration)) ? "|marks-set"
+                                                                        : "";
+    state += std::string(m_panelOpen ? "|panel" : "") + (m.Looping() ? "|loop" : "") +
+             (m.track > 0 ? "|track2" : "");
     m_stats.states.insert(state);
     const std::string step = action.Text();
     m_stats.transitions.insert(m_lastState + " -" + step.substr(0, step.find_first_of(":!")) +
                                "-> " + state);
     m_lastState = state;
-}
-
-std::string SoakRig::StateKey() const {
-    const SoakModel& m = m_model;
-    std::string key = m.file >= 0 ? File(m.file).key : "none";
-    key += std::string("|") + StateName(m.State()) + (m.fullScreen ? "|full" : "");
-    key += m_job ? "|converting" : "";
-    key += m.MarksInOrder() != 1                                      ? "|marks-reversed"
-           : (m.start.t > 0 || (m.file >= 0 && m.end.t < m.duration)) ? "|marks-set"
-                                                                      : "";
-    key += std::string(m_panelOpen ? "|panel" : "") + (m.Looping() ? "|loop" : "") +
-           (m.track > 0 ? "|track2" : "");
-    return key;
 }

@@ -253,7 +253,6 @@ class SoakRig {
     void OnConversionEnded(const JobOutcome& outcome);
     void CompareEnded();
     std::string CompareWav(const SoakJob& job);
-    std::string StateKey() const;
 
     void Click(int id);
     QWidget* Control(int id) const { return m_session->Dialog().Control(id); }

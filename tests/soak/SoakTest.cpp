@@ -221,12 +221,8 @@ class WithCommand : public ::testing::Test {
 };
 using SoakRegression = WithCommand;
 
-// The faults the soak found, each as the shortest step list that showed it.
-struct Regression {
-    const char* fault;
-    const char* steps;
-};
-const Regression kRegressions[] = {
+// The faults the soak found, each with the shortest step list that showed it.
+const std::pair<const char*, const char*> kRegressions[] = {
     {"the preview closed while the replace question was up: the job took the media path "
      "after the answer, and converted nothing",
      "open:mp4, output:precious, convert:yes:close"},
@@ -344,10 +340,9 @@ TEST(SoakActionText, EveryStepPrintsAsTextThatParsesBack) {
 }
 
 TEST_F(SoakRegression, FaultsFoundStayFixed) {
-    for (const Regression& r : kRegressions) {
+    for (const auto& [fault, steps] : kRegressions) {
         SoakActions actions;
-        ASSERT_TRUE(ParseSoakActions(r.steps, &actions)) << r.steps;
-        const SoakRig::Result result = SoakRig().Run(actions, r.steps);
-        EXPECT_EQ(result.failure, "") << r.fault << "\n" << r.steps;
+        ASSERT_TRUE(ParseSoakActions(steps, &actions)) << steps;
+        EXPECT_EQ(SoakRig().Run(actions, steps).failure, "") << fault << "\n" << steps;
     }
 }
