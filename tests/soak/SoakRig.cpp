@@ -413,16 +413,15 @@ void SoakRig::Settle(const SoakAction& action) {
         return;
     }
     PreviewPlayer& player = Player();
-    if (m_afterHasty && m_model.file >= 0) {
-        if (const std::string play = PlayDiffers(); !play.empty()) {
-            ++m_stats.takenOver;
-            std::printf(
-                "[ soak ] step %d, after a hasty step: the model takes the play state "
-                "and position over from the program: %s\n",
-                m_step, play.c_str());
-            m_model.TakeOver(player.State(), player.Position(), player.IsPlayingRange(),
-                             player.IsLooping(), Clock::now());
-        }
+    if (const std::string play = m_afterHasty && m_model.file >= 0 ? PlayDiffers() : "";
+        !play.empty()) {
+        ++m_stats.takenOver;
+        std::printf(
+            "[ soak ] step %d, after a hasty step: the model takes the play state and position "
+            "over from the program: %s\n",
+            m_step, play.c_str());
+        m_model.TakeOver(player.State(), player.Position(), player.IsPlayingRange(),
+                         player.IsLooping(), Clock::now());
     }
     if (m_model.State() == PlayState::Running && !m_model.Looping()) {
         const int64_t lag = std::llabs(player.Position() - m_model.Position(Clock::now()).t);
