@@ -25,9 +25,11 @@ int64_t PlaceBefore(const AudioStreamSource& source, int64_t count) {
     return place == kUnknown ? kUnknown : place - count;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t count, int64_t offset) {
+// Moves all count bytes with pread or pwrite, on through short counts and interruptions.
+template <typename Byte, typename Call>
+bool Whole(Call call, int fd, Byte* data, size_t count, int64_t offset) {
     while (count > 0) {
-        const ssize_t n = pwrite(fd, data, count, static_cast<off_t>(offset));
+        const ssize_t n = call(fd, data, count, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -41,20 +43,12 @@ bool WriteAll(int fd, const uint8_t* data, size_t count, int64_t offset) {
     return true;
 }
 
+bool WriteAll(int fd, const uint8_t* data, size_t count, int64_t offset) {
+    return Whole(pwrite, fd, data, count, offset);
+}
+
 bool ReadAll(int fd, uint8_t* data, size_t count, int64_t offset) {
-    while (count > 0) {
-        const ssize_t n = pread(fd, data, count, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        count -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
+    return Whole(pread, fd, data, count, offset);
 }
 
 }  // namespace
