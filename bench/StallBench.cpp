@@ -50,9 +50,10 @@ class CountingMessages : public UserMessages {
 // A file system that takes its time: the probe's source waits before it reads.
 class SlowSource : public FfmpegAudioSource {
   public:
-    bool ProbeMedia(const std::string& path, MediaInfo& info) override {
+    bool ProbeMediaInSteps(const std::string& path, MediaInfo& info,
+                           const EarlyInfo& early) override {
         std::this_thread::sleep_for(std::chrono::seconds(2));
-        return FfmpegAudioSource::ProbeMedia(path, info);
+        return FfmpegAudioSource::ProbeMediaInSteps(path, info, early);
     }
 };
 

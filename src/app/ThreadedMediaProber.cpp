@@ -7,10 +7,10 @@
 struct ThreadedMediaProber::Task {
     std::string path;
     Done done;
+    Scanned scanned;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> finished{false};
-    bool ok = false;
-    MediaInfo info;
+    bool answered = false;  // done has run (GUI thread only)
     std::thread thread;
 };
 
@@ -30,25 +30,34 @@ ThreadedMediaProber::~ThreadedMediaProber() {
     }
 }
 
-void ThreadedMediaProber::Probe(const std::string& path, Done done) {
+void ThreadedMediaProber::Probe(const std::string& path, Done done, Scanned scanned) {
     Cancel();
     JoinFinished();
     auto task = std::make_shared<Task>();
     task->path = path;
     task->done = std::move(done);
+    task->scanned = std::move(scanned);
     m_current = task;
     m_tasks.push_back(task);
     task->thread = std::thread([this, task, factory = m_factory] {
         std::unique_ptr<AudioStreamSource> source = factory();
         source->SetInterrupt(&task->cancelled);
-        task->ok = source->ProbeMedia(task->path, task->info);
+        Answer whole{task, false, true, {}};
+        whole.ok = source->ProbeMediaInSteps(task->path, whole.info, [&](const MediaInfo& early) {
+            Post({task, true, false, early});
+        });
+        Post(std::move(whole));
         task->finished.store(true);
-        {
-            std::lock_guard lock(m_mutex);
-            m_done.push_back(task);
-        }
         m_wake->Wake();
     });
+}
+
+void ThreadedMediaProber::Post(Answer answer) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_answers.push_back(std::move(answer));
+    }
+    m_wake->Wake();
 }
 
 void ThreadedMediaProber::Cancel() {
@@ -72,20 +81,30 @@ void ThreadedMediaProber::JoinFinished() {
 
 void ThreadedMediaProber::Deliver() {
     for (;;) {
-        std::shared_ptr<Task> task;
+        Answer answer;
         {
             std::lock_guard lock(m_mutex);
-            if (m_done.empty()) {
+            if (m_answers.empty()) {
                 break;
             }
-            task = std::move(m_done.front());
-            m_done.pop_front();
+            answer = std::move(m_answers.front());
+            m_answers.pop_front();
         }
-        if (task == m_current && !task->cancelled.load()) {
+        Task& task = *answer.task;
+        if (answer.task != m_current || task.cancelled.load()) {
+            continue;
+        }
+        if (answer.whole) {
             m_current.reset();
-            // The receiver may start another probe from here.
-            const Done done = std::move(task->done);
-            done(task->ok, task->info);
+        }
+        // The receiver may start another probe from here.
+        if (!task.answered) {
+            task.answered = true;
+            const Done done = std::move(task.done);
+            done(answer.ok, answer.info);
+        } else if (answer.whole && task.scanned) {
+            const Scanned scanned = std::move(task.scanned);
+            scanned(answer.ok, answer.info);
         }
     }
     JoinFinished();

@@ -81,6 +81,16 @@ class AudioStreamSource {
         return GetMediaDuration(path, info.duration);
     }
 
+    // As ProbeMedia, for a front end that shows the file before it has all been read: where
+    // finding the timeline means reading the whole file, `early` is first given what is
+    // known without it (MediaInfo::timelinePending set), on the probing thread; info is
+    // then the whole answer. The default has nothing to give early.
+    using EarlyInfo = std::function<void(const MediaInfo&)>;
+    virtual bool ProbeMediaInSteps(const std::string& path, MediaInfo& info,
+                                   const EarlyInfo& /*early*/) {
+        return ProbeMedia(path, info);
+    }
+
     // A flag that, once set (from any thread), makes a probe or open in progress give up
     // its reading at once and fail. nullptr for none; it must outlive the source's use.
     virtual void SetInterrupt(const std::atomic<bool>* /*flag*/) {}

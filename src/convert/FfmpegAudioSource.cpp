@@ -479,7 +479,12 @@ bool FfmpegAudioSource::GetMediaDuration(const std::string& path, int64_t& durat
 }
 
 bool FfmpegAudioSource::ProbeMedia(const std::string& path, MediaInfo& info) {
-    const int r = LibavFile::Probe(path, info, m_interrupt);
+    return ProbeMediaInSteps(path, info, {});
+}
+
+bool FfmpegAudioSource::ProbeMediaInSteps(const std::string& path, MediaInfo& info,
+                                          const EarlyInfo& early) {
+    const int r = LibavFile::Probe(path, info, m_interrupt, early);
     if (r < 0) {
         m_strError = "cannot open the file: " + LibavFile::ErrorText(r);
         return false;

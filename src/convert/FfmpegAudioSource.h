@@ -51,6 +51,8 @@ class FfmpegAudioSource : public AudioStreamSource {
     int64_t StreamDuration() const override { return m_rtDuration; }
     bool GetMediaDuration(const std::string& path, int64_t& duration) override;
     bool ProbeMedia(const std::string& path, MediaInfo& info) override;
+    bool ProbeMediaInSteps(const std::string& path, MediaInfo& info,
+                           const EarlyInfo& early) override;
     void SetInterrupt(const std::atomic<bool>* flag) override { m_interrupt = flag; }
     std::vector<AudioTrack> Tracks() const override { return m_tracks; }
     MediaTimeline Timeline() const override { return m_stamps.Timeline(); }

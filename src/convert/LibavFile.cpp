@@ -221,7 +221,8 @@ int ProbeDuration(const std::string& path, int64_t& duration, const std::atomic<
     return 0;
 }
 
-int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* cancel) {
+int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* cancel,
+          const std::function<void(const MediaInfo&)>& early) {
     info = MediaInfo{};
     AVFormatContext* fmt = nullptr;
     LibavLimits::ReadGuard guard{cancel};
@@ -231,8 +232,16 @@ int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* can
     }
     const int primary = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     info.tracks = ListTracks(fmt, primary);
-    // Scanned before any packet is read here: the scan opens the file anew.
-    info.timeline = TimelineOf(path, fmt, primary, cancel);
+    // Set up before any packet is read here: the scan reads the file through handles of
+    // its own, and only looks at how fmt describes the stream.
+    TimelineScanner scanner(path, fmt, primary, OriginOf(fmt), cancel);
+    const bool scans = path != AudioStreamSource::kStandardInput && scanner.Scans();
+    info.timelinePending = early && scans;
+    if (!scans) {
+        info.timeline = TimelineOf(path, fmt, primary, cancel);
+    } else {
+        info.timeline = info.timelinePending ? scanner.Identity() : scanner.Scan();
+    }
     info.duration = info.timeline.HasRestarts() ? info.timeline.Duration() : DurationOf(fmt);
     info.chapters = ChaptersOf(fmt);
     const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -276,6 +285,14 @@ int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* can
         ApplyLead(t, leads[t.streamIndex]->Decide());
     }
     av_packet_free(&pkt);
+    if (info.timelinePending) {
+        early(info);
+        info.timeline = scanner.Scan();
+        if (info.timeline.HasRestarts()) {
+            info.duration = info.timeline.Duration();
+        }
+        info.timelinePending = false;
+    }
     avformat_close_input(&fmt);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,13 +53,17 @@ std::vector<AudioTrack> ListTracks(const AVFormatContext* fmt, int primary);
 // with their leads, timeline and frame duration. 0, or a negative libav error code.
 int ProbeDuration(const std::string& path, int64_t& duration, const std::atomic<bool>* cancel);
 
+// early, when given, is called before a timeline scan of the whole file with what is
+// known without it (timelinePending set); Probe's answer then comes once the scan is done.
+int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* cancel,
+          const std::function<void(const MediaInfo&)>& early = {});
+
 // Puts the file at the last place, in steps of 64 KiB, whose first packet of the stream is
 // stamped at or before pts: for files whose timestamps libavformat's own search cannot
 // follow (sparse timestamps in silent stretches). pkt is used for reading.
+int SeekByBytes(AVFormatContext* fmt, int stream, AVPacket* pkt, int64_t pts);
 // Whether two decoders of the codec started at different places give the same samples
 // once run in (see AudioStreamSource::DecodesAlike).
 bool DecodesAlike(int codecId);
-int SeekByBytes(AVFormatContext* fmt, int stream, AVPacket* pkt, int64_t pts);
-int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* cancel);
 
 }  // namespace LibavFile

@@ -17,6 +17,9 @@ struct MediaInfo {
     // the same continuous time as the conversion (see MediaTimeline for how). The
     // identity for files whose timestamps run on.
     MediaTimeline timeline;
+    // The timeline and the duration are still the container's: a scan of the whole file
+    // for restarts follows (a probe answered in steps).
+    bool timelinePending = false;
     // The file's chapters in media time, with their titles; empty when it has none.
     std::vector<Segment> chapters;
 

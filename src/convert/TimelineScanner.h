@@ -36,6 +36,10 @@ class TimelineScanner {
     // The identity timeline for other containers, standard input, files that are not
     // regular, and files whose timestamps run on.
     MediaTimeline Scan();
+    // Whether Scan reads the file at all: an MPEG program or transport stream.
+    bool Scans() const { return m_container != Container::Unknown; }
+    // What Scan gives for a file whose timestamps run on.
+    MediaTimeline Identity() const { return MediaTimeline(m_tbNum, m_tbDen, m_origin); }
 
   private:
     using Container = MpegPacketReader::Container;

@@ -35,7 +35,7 @@ constexpr int64_t kSecond = 10'000'000;
 // answers at once, or, while held, when the test releases it.
 class MapProber : public MediaProber {
   public:
-    void Probe(const std::string& path, Done done) override {
+    void Probe(const std::string& path, Done done, Scanned /*scanned*/) override {
         ++probes;
         m_pending = {path, std::move(done)};
         if (!hold) {
