@@ -23,7 +23,7 @@ constexpr const char* kOutputKey = "output_cut_file";
 
 }  // namespace
 
-ConversionController::ConversionController(ConverterDialog& dialog, const MediaController& media,
+ConversionController::ConversionController(ConverterDialog& dialog, MediaController& media,
                                            ProfileSettings& settings, UserMessages& messages,
                                            FileChoosers& choosers,
                                            ConversionJob::SourceFactory sources, QObject* parent)
@@ -87,6 +87,12 @@ void ConversionController::OnConvert() {
     if (m_media.MediaPath().isEmpty()) {
         m_messages.Show(&m_dialog, tr("Please open a Media file first!"), tr("Error"),
                         UserMessages::Buttons::Ok);
+        return;
+    }
+    if (m_media.IsScanning()) {
+        // The marks may still move with the file's timeline: the conversion starts once
+        // it is known.
+        m_media.WhenSettled([this] { OnConvert(); });
         return;
     }
     if (!ConversionRequest::MarksInOrder(m_media.StartMark(), m_media.EndMark())) {

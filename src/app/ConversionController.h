@@ -19,8 +19,8 @@ class UserMessages;
 class ConversionController final : public QObject {
     Q_OBJECT
   public:
-    ConversionController(ConverterDialog& dialog, const MediaController& media,
-                         ProfileSettings& settings, UserMessages& messages, FileChoosers& choosers,
+    ConversionController(ConverterDialog& dialog, MediaController& media, ProfileSettings& settings,
+                         UserMessages& messages, FileChoosers& choosers,
                          ConversionJob::SourceFactory sources, QObject* parent = nullptr);
     // Stops a running conversion and waits for it: its file is finished and valid.
     ~ConversionController() override;
@@ -60,7 +60,7 @@ class ConversionController final : public QObject {
     void OnJobFinished(const JobOutcome& outcome);
 
     ConverterDialog& m_dialog;
-    const MediaController& m_media;
+    MediaController& m_media;
     ProfileSettings& m_settings;
     UserMessages& m_messages;
     FileChoosers& m_choosers;

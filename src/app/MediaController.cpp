@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
 
 #include "ConverterDialog.h"
 #include "DisplayName.h"
@@ -95,13 +96,19 @@ void MediaController::OpenMediaFile(const QString& path) {
     // marks: a file that fails to open leaves it as it was.
     m_opening = true;
     m_dialog.ShowInfo(tr("Opening %1…").arg(ShortName(path)));
-    m_prober.Probe(QFile::encodeName(path).toStdString(),
-                   [this, path](bool ok, const MediaInfo& info) { OnProbed(path, ok, info); });
+    m_prober.Probe(
+        QFile::encodeName(path).toStdString(),
+        [this, path](bool ok, const MediaInfo& info) { OnProbed(path, ok, info); },
+        [this](bool ok, const MediaInfo& info) { OnScanned(ok, info); });
     emit openStarted(path);
 }
 
 void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& info) {
     m_opening = false;
+    if (!ok || !CanOpenForReading(path)) {
+        // The probe of this file ended the scan of the one still open.
+        RescanOpenFile();
+    }
     if (!ok) {
         ShowPosition(m_preview.Position());
         m_messages.Show(&m_dialog,
@@ -123,6 +130,8 @@ void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& in
     RememberFolderOf(path);
     m_mediaPath = path;
     m_info = info;
+    m_scanning = info.timelinePending;
+    m_afterScan = nullptr;
     m_start = 0;
     m_end = info.duration;
     m_durationSeconds = MediaTime::WholeSeconds(info.duration);
@@ -158,9 +167,58 @@ void MediaController::OnPreviewOpened(bool ok) {
     emit openFinished(ok);
 }
 
+void MediaController::OnScanned(bool ok, const MediaInfo& info) {
+    m_scanning = false;
+    m_info.timelinePending = false;
+    if (ok && info.timeline.HasRestarts() && !m_mediaPath.isEmpty()) {
+        const int64_t oldEnd = Duration();
+        m_info.timeline = info.timeline;
+        m_info.duration = info.duration;
+        const int64_t end = Duration();
+        // An End mark at the old end meant the end of the file; other marks keep their
+        // times, within the file.
+        m_end = m_end == oldEnd ? end : std::min(m_end, end);
+        m_start = std::min(m_start, end);
+        m_durationSeconds = MediaTime::WholeSeconds(m_info.duration);
+        const AudioTrack* track = ChosenTrack();
+        m_preview.Retime(m_info.timeline, track != nullptr ? track->lead : 0);
+        ShowPosition(m_preview.Position());
+        ShowMarks();
+        emit timelineChanged();
+    }
+    if (m_afterScan) {
+        const std::function<void()> then = std::exchange(m_afterScan, nullptr);
+        then();
+    }
+}
+
+void MediaController::RescanOpenFile() {
+    if (!m_scanning || m_mediaPath.isEmpty()) {
+        return;
+    }
+    m_prober.Probe(
+        QFile::encodeName(m_mediaPath).toStdString(),
+        [this](bool ok, const MediaInfo& info) {
+            if (!info.timelinePending) {
+                OnScanned(ok, info);
+            }
+        },
+        [this](bool ok, const MediaInfo& info) { OnScanned(ok, info); });
+}
+
+void MediaController::WhenSettled(std::function<void()> then) {
+    if (!m_scanning) {
+        then();
+        return;
+    }
+    m_afterScan = std::move(then);
+}
+
 void MediaController::OnClosePreview() {
     m_prober.Cancel();
     m_opening = false;
+    m_scanning = false;
+    m_afterScan = nullptr;
     m_preview.Close();
     m_dialog.ShowSliderPosition(0);
     m_dialog.ShowInfo(QString());

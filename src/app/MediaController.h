@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 #include "Mark.h"
 #include "MediaInfo.h"
@@ -64,6 +65,11 @@ class MediaController final : public QObject {
     int64_t StartMark() const { return m_start; }
     int64_t EndMark() const { return m_end; }
     bool IsOpening() const { return m_opening; }
+    // The open file's timeline is still being read: its duration is the container's.
+    bool IsScanning() const { return m_scanning; }
+    // Runs `then` once the open file's timeline is known: at once when it is, else when its
+    // scan ends. Only the last one waits; opening or closing a file drops it.
+    void WhenSettled(std::function<void()> then);
 
   signals:
     // An open has ended, well or not (for tests and the program's own waits).
@@ -74,9 +80,15 @@ class MediaController final : public QObject {
     void mediaChanged();
     void marksChanged();
     void trackChanged(int number);
+    // The scan of the open file's timeline found restarts: the duration, and the marks
+    // that stood at the old end, are new.
+    void timelineChanged();
 
   private:
     void OnProbed(const QString& path, bool ok, const MediaInfo& info);
+    void OnScanned(bool ok, const MediaInfo& info);
+    // Scans the open file's timeline again, after another file's probe ended its scan.
+    void RescanOpenFile();
     void OnPreviewOpened(bool ok);
     void OnPositionReport(int64_t position, int64_t duration);
     void ShowPosition(int64_t position);
@@ -99,4 +111,6 @@ class MediaController final : public QObject {
     int m_durationSeconds = 0;
     int m_track = 0;
     bool m_opening = false;
+    bool m_scanning = false;
+    std::function<void()> m_afterScan;
 };

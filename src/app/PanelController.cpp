@@ -62,12 +62,18 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
     connect(&m_media, &MediaController::mediaChanged, this, &PanelController::OnMediaChanged);
     connect(&m_media, &MediaController::marksChanged, this, &PanelController::OnMarksChanged);
     connect(&m_media, &MediaController::trackChanged, this, &PanelController::OnTrackChanged);
-    // The waveform of the primary track starts with the probe, not after it; a file that
-    // then fails to open gives the open one's back.
+    // The waveform of the primary track starts with the probe, not after it, and before
+    // the file's timeline is known: one without restarts (nearly every file) needs no
+    // other. A file that then fails to open gives the open one's back.
     connect(&m_media, &MediaController::openStarted, this, [this](const QString& path) {
         if (m_dialog.IsPanelOpen()) {
-            m_builder->Start(QFile::encodeName(path).toStdString(), 0);
+            m_builder->Start(QFile::encodeName(path).toStdString(), 0, MediaTimeline());
         }
+    });
+    connect(&m_media, &MediaController::timelineChanged, this, [this] {
+        m_dialog.Panel()->ShowDuration(m_media.Duration());
+        OnMarksChanged();
+        StartWaveform();
     });
     connect(&m_media, &MediaController::openFinished, this, [this](bool ok) {
         if (!ok) {
@@ -203,7 +209,8 @@ void PanelController::StartWaveform() {
     const AudioTrack* primary = m_media.Info().Primary();
     const int track =
         primary != nullptr && primary->number == m_media.Track() ? 0 : m_media.Track();
-    m_waveform = m_builder->Start(QFile::encodeName(m_media.MediaPath()).toStdString(), track);
+    m_waveform = m_builder->Start(QFile::encodeName(m_media.MediaPath()).toStdString(), track,
+                                  m_media.Info().timeline);
     m_dialog.Panel()->ShowWaveform(m_waveform, m_media.Duration());
     m_refreshTimer.start();
 }

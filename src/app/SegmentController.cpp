@@ -285,6 +285,11 @@ void SegmentController::OnExport() {
     if (m_list.Count() == 0 || m_media.MediaPath().isEmpty() || m_conversion.IsActive()) {
         return;
     }
+    if (m_media.IsScanning()) {
+        // Until the file's timeline is known its times past a restart mean nothing yet.
+        m_media.WhenSettled([this] { OnExport(); });
+        return;
+    }
     SegmentPanel* panel = m_dialog.Panel()->Segments();
     SegmentRequest request;
     request.mediaPath = QFile::encodeName(m_media.MediaPath()).toStdString();

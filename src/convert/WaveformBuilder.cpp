@@ -21,15 +21,19 @@ WaveformBuilder::~WaveformBuilder() {
     }
 }
 
-std::shared_ptr<const WaveformPyramid> WaveformBuilder::Start(const std::string& path, int track) {
+std::shared_ptr<const WaveformPyramid> WaveformBuilder::Start(
+    const std::string& path, int track, const std::optional<MediaTimeline>& timeline) {
     JoinFinished();
+    // A timeline not given is the one the file has; a file without restarts has one
+    // waveform whether its timeline was scanned or not.
+    const size_t restarts = timeline ? timeline->Segments().size() : 0;
     if (m_current && !m_current->finished.load() && m_current->path == path &&
-        m_current->track == track) {
+        m_current->track == track && m_current->restarts == restarts) {
         return m_current->pyramid;
     }
     Cancel();
     for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
-        if (it->path == path && it->track == track) {
+        if (it->path == path && it->track == track && it->restarts == restarts) {
             m_kept.splice(m_kept.begin(), m_kept, it);
             return it->pyramid;
         }
@@ -37,6 +41,8 @@ std::shared_ptr<const WaveformPyramid> WaveformBuilder::Start(const std::string&
     auto job = std::make_shared<Job>();
     job->path = path;
     job->track = track;
+    job->timeline = timeline;
+    job->restarts = restarts;
     // The rate is known once the source is open; until then an empty waveform stands.
     job->pyramid = std::make_shared<WaveformPyramid>();
     Job* raw = job.get();
@@ -75,7 +81,7 @@ void WaveformBuilder::Collect(Job& job) {
     if (job.cancelled.load() || !job.pyramid->Complete()) {
         return;
     }
-    m_kept.push_front({job.path, job.track, job.pyramid});
+    m_kept.push_front({job.path, job.track, job.restarts, job.pyramid});
     while (m_kept.size() > m_keep) {
         m_kept.pop_back();
     }
@@ -84,6 +90,9 @@ void WaveformBuilder::Collect(Job& job) {
 void WaveformBuilder::Run(Job& job) const {
     std::unique_ptr<AudioStreamSource> source = m_factory();
     source->SetInterrupt(&job.cancelled);
+    if (job.timeline) {
+        source->ReuseTimeline(*job.timeline);
+    }
     AudioFormat format;
     if (source->OpenAudioStream(job.path, job.track) == 0 &&
         source->PrepareAudioSample(format) == 0 && format.nBlockAlign > 0) {

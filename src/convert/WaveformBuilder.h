@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,8 +33,12 @@ class WaveformBuilder final {
     WaveformBuilder& operator=(const WaveformBuilder&) = delete;
 
     // The waveform of the track (1-based, or the primary one), filled as it is decoded;
-    // a kept one at once. Never null.
-    std::shared_ptr<const WaveformPyramid> Start(const std::string& path, int track);
+    // a kept one at once. Never null. With a timeline (the identity for a file whose own is
+    // not known yet), the file is not read for one: the waveform of the same file in
+    // another timeline is another waveform.
+    std::shared_ptr<const WaveformPyramid> Start(
+        const std::string& path, int track,
+        const std::optional<MediaTimeline>& timeline = std::nullopt);
     void Cancel();
     // True while a thread of this builder still runs.
     bool Busy();
@@ -42,6 +47,8 @@ class WaveformBuilder final {
     struct Job {
         std::string path;
         int track = 0;
+        std::optional<MediaTimeline> timeline;
+        size_t restarts = 0;
         std::shared_ptr<WaveformPyramid> pyramid;
         std::atomic<bool> cancelled{false};
         std::atomic<bool> finished{false};
@@ -50,6 +57,7 @@ class WaveformBuilder final {
     struct Kept {
         std::string path;
         int track;
+        size_t restarts;
         std::shared_ptr<WaveformPyramid> pyramid;
     };
     void Run(Job& job) const;

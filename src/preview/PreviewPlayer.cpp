@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "PreviewGeometry.h"
 #include "PreviewScreen.h"
@@ -118,8 +119,61 @@ void PreviewPlayer::FinishOpen(const EngineEvent& loaded) {
     // The duration is known from the start: a seek right after the open must not wait for
     // the first report, a second later.
     emit positionReport(m_position, m_duration);
+    if (m_retime) {
+        // The timeline came while the clip was loading: it is opened once it plays in it.
+        m_announceOpen = true;
+        Reload();
+        return;
+    }
+    AnnounceOpen();
+}
+
+void PreviewPlayer::AnnounceOpen() {
     QMetaObject::invokeMethod(
         this, [this] { emit opened(true); }, Qt::QueuedConnection);
+}
+
+void PreviewPlayer::Retime(const MediaTimeline& timeline, int64_t lead) {
+    if (!m_engine) {
+        return;
+    }
+    m_retime = timeline;
+    m_lead = lead;
+    if (!m_loading) {
+        Reload();
+    }
+}
+
+void PreviewPlayer::Reload() {
+    // Before the first restart the old time and the new one agree, and a timeline is found
+    // within seconds of the open: the place is kept as it stands.
+    m_resumeAt = m_position;
+    m_resumeRunning = m_state == PlayState::Running;
+    ClearRange();
+    m_engine->Pause();
+    m_loading = true;
+    m_reloading = true;
+    if (!m_engine->Load(m_clipPath, *std::exchange(m_retime, std::nullopt)).Ok()) {
+        m_messages.ShowMessage(tr(kCannotPlayText), tr("Error"));
+        Close();
+        QMetaObject::invokeMethod(
+            this, [this] { emit opened(false); }, Qt::QueuedConnection);
+    }
+}
+
+void PreviewPlayer::FinishReload(const EngineEvent& loaded) {
+    m_loading = false;
+    m_reloading = false;
+    m_duration = loaded.time;
+    Send(std::min(m_resumeAt, m_duration));
+    if (m_resumeRunning) {
+        m_engine->Run();
+        m_held = false;
+    }
+    emit positionReport(m_position, m_duration);
+    if (std::exchange(m_announceOpen, false)) {
+        AnnounceOpen();
+    }
 }
 
 void PreviewPlayer::Close() {
@@ -144,6 +198,9 @@ void PreviewPlayer::Close() {
     m_looping = false;
     m_seekPending = false;
     m_held = false;
+    m_retime.reset();
+    m_reloading = false;
+    m_announceOpen = false;
     SetState(PlayState::Closed);
     if (m_dialog) {
         m_dialog->update();
@@ -294,7 +351,9 @@ void PreviewPlayer::HandleEngineEvents() {
 void PreviewPlayer::OnEngineEvent(const EngineEvent& event) {
     switch (event.kind) {
         case EngineEvent::Kind::Loaded:
-            if (m_loading) {
+            if (m_loading && m_reloading) {
+                FinishReload(event);
+            } else if (m_loading) {
                 FinishOpen(event);
             }
             break;

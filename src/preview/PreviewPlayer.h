@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "PlayState.h"
@@ -45,6 +46,10 @@ class PreviewPlayer final : public QObject {
               const MediaTimeline& timeline = MediaTimeline());
     void Close();
     bool IsOpen() const { return m_state != PlayState::Closed; }
+    // The clip's timeline became known after it was opened: the clip is loaded again in
+    // it, at the same place and playing or not as it was (once it has opened, if it is
+    // still opening). The range being played ends.
+    void Retime(const MediaTimeline& timeline, int64_t lead);
 
     void Play();
     void Pause();
@@ -110,6 +115,10 @@ class PreviewPlayer final : public QObject {
   private:
     void ShowCallFailure(const EngineResult& result);
     void FinishOpen(const EngineEvent& loaded);
+    // Loads the clip again in the timeline Retime gave.
+    void Reload();
+    void FinishReload(const EngineEvent& loaded);
+    void AnnounceOpen();
     void HandleEngineEvents();
     void OnEngineEvent(const EngineEvent& event);
     void CreatePreviewWindow();
@@ -146,4 +155,11 @@ class PreviewPlayer final : public QObject {
     bool m_held = false;
     int64_t m_rangeEnd = -1;  // media time, while a range plays
     bool m_looping = false;
+    // A timeline to load the clip in again once it has opened; and, while it loads again,
+    // where to go on from.
+    std::optional<MediaTimeline> m_retime;
+    bool m_reloading = false;
+    bool m_announceOpen = false;  // opened() waits for the load in the new timeline
+    int64_t m_resumeAt = 0;
+    bool m_resumeRunning = false;
 };

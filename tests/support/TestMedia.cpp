@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 std::string ShellQuote(const std::string& text) {
@@ -50,6 +51,15 @@ TestMedia::TestMedia() {
 TestMedia::~TestMedia() {
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
+}
+
+std::string TestMedia::Join(const std::string& name, const std::vector<std::string>& parts) const {
+    const std::string path = Path(name);
+    std::ofstream out(path, std::ios::binary);
+    for (const std::string& part : parts) {
+        out << std::ifstream(part, std::ios::binary).rdbuf();
+    }
+    return path;
 }
 
 std::string TestMedia::Make(const std::string& name, const std::string& args) const {

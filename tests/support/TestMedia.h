@@ -21,6 +21,9 @@ class TestMedia {
     // ffmpeg fails.
     std::string Make(const std::string& name, const std::string& args) const;
 
+    // The files one after another, as `cat` joins them, in the named file; returns its path.
+    std::string Join(const std::string& name, const std::vector<std::string>& parts) const;
+
     // A stereo sound whose left channel is a sine and right channel a different one,
     // so that a cut's position can be checked sample by sample.
     static std::string Tones(double seconds, int rate);
