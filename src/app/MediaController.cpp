@@ -88,7 +88,11 @@ void MediaController::OnOpenMediaFile() {
 }
 
 void MediaController::RememberFolderOf(const QString& path) {
-    m_settings.WriteProfileString(kSection, kMediaFolderKey, QFileInfo(path).absolutePath());
+    // Written only when it changes: a write goes to disk on this thread.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (m_settings.GetProfileString(kSection, kMediaFolderKey, QString()) != folder) {
+        m_settings.WriteProfileString(kSection, kMediaFolderKey, folder);
+    }
 }
 
 void MediaController::OpenMediaFile(const QString& path) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ThreadPriority.h"
 #include "WakeUp.h"
 
 struct ThreadedMediaProber::Task {
@@ -45,6 +46,8 @@ void ThreadedMediaProber::Probe(const std::string& path, Done done, Scanned scan
         Answer whole{task, false, true, {}};
         whole.ok = source->ProbeMediaInSteps(task->path, whole.info, [&](const MediaInfo& early) {
             Post({task, true, false, early});
+            // The file is open in the dialog: the scan goes on behind what the user does.
+            ThreadPriority::LowerForBackgroundWork();
         });
         Post(std::move(whole));
         task->finished.store(true);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "ThreadPriority.h"
 #include "WaveformSections.h"
 
 WaveformBuilder::WaveformBuilder(AudioSourceFactory factory, size_t keep, int threads,
@@ -88,6 +89,8 @@ void WaveformBuilder::Collect(Job& job) {
 }
 
 void WaveformBuilder::Run(Job& job) const {
+    // Its sections' threads inherit this.
+    ThreadPriority::LowerForBackgroundWork();
     std::unique_ptr<AudioStreamSource> source = m_factory();
     source->SetInterrupt(&job.cancelled);
     if (job.timeline) {
