@@ -1,5 +1,5 @@
 // How soon the waveform of a file shows and how long the whole of it takes, as the panel
-// computes it: on opening, the file is probed while its waveform is built on a thread of
+// computes it: on opening, the file is probed while its waveform is built on threads of
 // its own. "first" is the time from the open until the probe has answered and the first
 // column of an 800-column view of the whole file is known; "whole" until the waveform is
 // complete.
@@ -24,12 +24,26 @@ int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;
     const auto opened = Clock::now();
     WaveformBuilder builder(FfmpegAudioSource::Factory());
-    const std::shared_ptr<const WaveformPyramid> waveform = builder.Start(argv[1], 0);
-    std::future<MediaInfo> probe = std::async(std::launch::async, [path = argv[1]] {
+    // As the program opens a file: the waveform starts before the file's timeline is known,
+    // and the probe answers before its timeline scan, which goes on behind (a file with
+    // restarts would then start its waveform again).
+    const std::shared_ptr<const WaveformPyramid> waveform =
+        builder.Start(argv[1], 0, MediaTimeline());
+    std::promise<MediaInfo> early;
+    std::future<MediaInfo> earlyInfo = early.get_future();
+    std::future<bool> probe = std::async(std::launch::async, [path = argv[1], &early] {
         MediaInfo info;
-        return FfmpegAudioSource().ProbeMedia(path, info) ? info : MediaInfo{};
+        bool told = false;
+        const bool ok = FfmpegAudioSource().ProbeMediaInSteps(path, info, [&](const MediaInfo& e) {
+            early.set_value(e);
+            told = true;
+        });
+        if (!told) {
+            early.set_value(ok ? info : MediaInfo{});
+        }
+        return ok && !info.timeline.HasRestarts();
     });
-    const MediaInfo info = probe.get();
+    const MediaInfo info = earlyInfo.get();
     if (info.duration <= 0) {
         std::fprintf(stderr, "cannot probe %s\n", argv[1]);
         return 1;
@@ -50,6 +64,10 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     const double whole = since();
+    if (!probe.get()) {
+        std::fprintf(stderr, "%s has restarts: its waveform would start again\n", argv[1]);
+        return 1;
+    }
     std::printf("%.0f %.3f\n", (first < 0 ? whole : first) * 1000, whole);
     return 0;
 }

@@ -53,6 +53,41 @@ void WaveformPyramid::Put(Level& level, int64_t bucket, float min, float max) {
     level.maxs[at] = max;
 }
 
+namespace {
+
+// lo and hi taken down and up to the values' own. Eight lanes side by side, so that the
+// compiler makes vector minimums and maximums of them: the samples are never NaN, and
+// the order of taking them does not change a minimum.
+void MinMax(const float* values, size_t count, float& lo, float& hi) {
+    constexpr size_t kLanes = 8;
+    size_t k = 0;
+    if (count >= kLanes) {
+        float los[kLanes];
+        float his[kLanes];
+        for (size_t j = 0; j < kLanes; ++j) {
+            los[j] = lo;
+            his[j] = hi;
+        }
+        for (; k + kLanes <= count; k += kLanes) {
+            for (size_t j = 0; j < kLanes; ++j) {
+                const float v = values[k + j];
+                los[j] = v < los[j] ? v : los[j];
+                his[j] = v > his[j] ? v : his[j];
+            }
+        }
+        for (size_t j = 0; j < kLanes; ++j) {
+            lo = std::min(lo, los[j]);
+            hi = std::max(hi, his[j]);
+        }
+    }
+    for (; k < count; ++k) {
+        lo = std::min(lo, values[k]);
+        hi = std::max(hi, values[k]);
+    }
+}
+
+}  // namespace
+
 void WaveformPyramid::AppendAt(int section, const float* frames, size_t count) {
     std::lock_guard lock(m_mutex);
     Writer& w = m_writers[static_cast<size_t>(section)];
@@ -60,14 +95,7 @@ void WaveformPyramid::AppendAt(int section, const float* frames, size_t count) {
     // fine buckets, whose bounds it shares.
     for (size_t i = 0; i < count;) {
         const size_t take = std::min<size_t>(count - i, static_cast<size_t>(kFine - w.fineFill));
-        float lo = w.fineMin;
-        float hi = w.fineMax;
-        for (size_t k = i; k < i + take; ++k) {
-            lo = std::min(lo, frames[k]);
-            hi = std::max(hi, frames[k]);
-        }
-        w.fineMin = lo;
-        w.fineMax = hi;
+        MinMax(frames + i, take, w.fineMin, w.fineMax);
         w.fineFill += static_cast<int64_t>(take);
         w.next += static_cast<int64_t>(take);
         i += take;

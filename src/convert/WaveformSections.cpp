@@ -58,6 +58,15 @@ void Mix(const uint8_t* data, size_t frames, const AudioFormat& format, std::vec
             }
             return;
         }
+        if (channels == 1) {
+            // Mono likewise: 1/32768 is exact too.
+            for (size_t i = 0; i < frames; ++i) {
+                int16_t v;
+                std::memcpy(&v, data + 2 * i, sizeof v);
+                mixed[i] = static_cast<float>(v) * (1.0f / 32768.0f);
+            }
+            return;
+        }
         for (size_t i = 0; i < frames; ++i) {
             const uint8_t* frame = data + i * format.nBlockAlign;
             int sum = 0;
