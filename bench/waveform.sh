@@ -37,6 +37,7 @@ wall() { /usr/bin/time -f %e "$@" 2>&1 >/dev/null | tail -1; }
 log=bench/results/waveform-$(date -u +%Y-%m-%d).txt
 {
     echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo "cores used: $(nproc); commit $(git rev-parse --short HEAD 2>/dev/null)$(git diff --quiet HEAD 2>/dev/null || echo " with changes")"
     echo "file: $file ($(stat -c %s "$file") bytes, $("$BIN/orvane-extract" --probe "$file" | grep -m1 Duration))"
     echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
     # A warm-up of each, so that the file is in the page cache for all.
