@@ -197,6 +197,7 @@ void PreviewPlayer::Close() {
     m_rangeEnd = -1;
     m_looping = false;
     m_seekPending = false;
+    m_resumeOnLanding = false;
     m_held = false;
     m_retime.reset();
     m_reloading = false;
@@ -366,7 +367,11 @@ void PreviewPlayer::OnEngineEvent(const EngineEvent& event) {
             }
             break;
         case EngineEvent::Kind::EndOfClip:
-            if (IsPlayingRange() && !m_looping) {
+            if (m_seekPending) {
+                // The core reached the end it had before it took the seek (keep-open pauses
+                // it there): playing goes on where the seek lands.
+                m_resumeOnLanding = m_state == PlayState::Running;
+            } else if (IsPlayingRange() && !m_looping) {
                 EndOfRange();
             } else {
                 Stop();
@@ -385,6 +390,9 @@ void PreviewPlayer::OnEngineEvent(const EngineEvent& event) {
             break;
         case EngineEvent::Kind::SeekLanded:
             m_seekPending = false;
+            if (std::exchange(m_resumeOnLanding, false) && m_state == PlayState::Running) {
+                m_engine->Run();
+            }
             break;
         case EngineEvent::Kind::VideoSize:
             m_videoSize = event.size;

@@ -151,6 +151,8 @@ class PreviewPlayer final : public QObject {
     int64_t m_duration = 0;
     // A seek is on its way: what the engine observes is still the old place.
     bool m_seekPending = false;
+    // The core paused at an old end while a seek was on its way: it plays on once it lands.
+    bool m_resumeOnLanding = false;
     // Held where the last seek sent it until it plays again.
     bool m_held = false;
     int64_t m_rangeEnd = -1;  // media time, while a range plays

@@ -126,6 +126,29 @@ TEST_F(PlayerStateTest, EndOfClipWhilePlayingStopsAndRewinds) {
     EXPECT_TRUE(script->paused);
 }
 
+// A seek while the selection plays, just as the core reaches the selection's end: the core
+// pauses there before it takes the seek. Playing goes on from the seek's target.
+TEST_F(PlayerStateTest, AnEndReachedBeforeASeekIsTakenDoesNotStopTheClip) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(player->PlayRange(10 * kSecond, 12 * kSecond, false));
+    Settle();
+    script->seeksLand = false;
+    ASSERT_TRUE(player->SeekTo(3 * kSecond));
+    // The end the core had before the seek, told after it was sent.
+    script->paused = true;
+    script->Post(EngineEvent::Of(EngineEvent::Kind::EndOfClip));
+    Settle();
+    EXPECT_EQ(player->State(), PlayState::Running);
+    EXPECT_EQ(player->Position(), 3 * kSecond);
+    script->Post(EngineEvent::Of(EngineEvent::Kind::SeekLanded));
+    Settle();
+    EXPECT_EQ(player->State(), PlayState::Running);
+    EXPECT_FALSE(script->paused) << "the core was not told to play on";
+    script->Advance(kSecond);
+    Settle();
+    EXPECT_EQ(player->Position(), 4 * kSecond);
+}
+
 // Where the player is comes from what the engine observes, in media time (the engine's
 // times less the track's lead); held after a seek it is where it was sent.
 TEST_F(PlayerStateTest, ThePositionIsObservedAndExactWhileHeld) {
