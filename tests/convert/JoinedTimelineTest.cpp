@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 
 #include "EngineSamples.h"
 #include "FfmpegAudioSource.h"
@@ -38,15 +37,6 @@ std::string MakePart(const TestMedia& media, const Case& c, size_t i) {
         args += " -output_ts_offset " + std::to_string(p.offset);
     }
     return media.Make(name, args);
-}
-
-// cat parts... > path
-void Join(const std::vector<std::string>& parts, const std::string& path) {
-    std::ofstream out(path, std::ios::binary);
-    for (const std::string& part : parts) {
-        out << std::ifstream(part, std::ios::binary).rdbuf();
-    }
-    ASSERT_TRUE(out.good());
 }
 
 // The engine's mono samples from rtStart on: count of them, or all.
@@ -95,8 +85,7 @@ TEST(JoinedTimeline, CutsAnywhereMatchTheWholeDecodeAndTheDurationIsThePlayedOne
             played += TestMedia::DecodeS16(parts.back()).size() / static_cast<double>(c.rate);
             ends.push_back(played);
         }
-        const std::string joined = media.Path(std::string(c.name) + "-joined");
-        Join(parts, joined);
+        const std::string joined = media.Join(std::string(c.name) + "-joined", parts);
 
         // The duration is the played one (the ffmpeg command's decode of all the sound).
         const double frame = 1152.0 / c.rate;
@@ -161,8 +150,7 @@ TEST(JoinedTimeline, ACutInsideTheFirstPartIsTheFirstPartsSound) {
     for (size_t i = 0; i < c.parts.size(); ++i) {
         parts.push_back(MakePart(media, c, i));
     }
-    const std::string joined = media.Path("three.mpg");
-    Join(parts, joined);
+    const std::string joined = media.Join("three.mpg", parts);
     const std::vector<int16_t> alone = Decode(parts[0], 80'000'000, 66150);
     const std::vector<int16_t> first = Decode(joined, 80'000'000, 66150);
     ASSERT_EQ(alone.size(), 66150u);

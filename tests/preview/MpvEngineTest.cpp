@@ -318,17 +318,14 @@ TEST_F(MpvEngineTest, NoPictureOutputUnderTheOffscreenPlatform) {
 
 TEST_F(MpvEngineTest, AJoinedFilePlaysAndSeeksInItsContinuousTime) {
     // Three 2-second program streams joined end to end: the timestamps restart twice.
-    const std::string joined = media->Path("joined.mpg");
-    {
-        std::ofstream out(joined, std::ios::binary);
-        for (const char* tone : {"300", "500", "700"}) {
-            const std::string part = media->Make(
-                std::string("part") + tone + ".mpg",
-                std::string("-f lavfi -i testsrc=d=2:s=160x120:r=25 -f lavfi -i sine=f=") + tone +
-                    ":d=2 -c:v mpeg1video -c:a mp2");
-            out << std::ifstream(part, std::ios::binary).rdbuf();
-        }
+    std::vector<std::string> parts;
+    for (const char* tone : {"300", "500", "700"}) {
+        parts.push_back(
+            media->Make(std::string("part") + tone + ".mpg",
+                        std::string("-f lavfi -i testsrc=d=2:s=160x120:r=25 -f lavfi -i sine=f=") +
+                            tone + ":d=2 -c:v mpeg1video -c:a mp2"));
     }
+    const std::string joined = media->Join("joined.mpg", parts);
     MediaInfo info;
     FfmpegAudioSource probe;
     ASSERT_TRUE(probe.ProbeMedia(joined, info));
