@@ -165,7 +165,8 @@ void PreviewPlayer::FinishReload(const EngineEvent& loaded) {
     m_loading = false;
     m_reloading = false;
     m_duration = loaded.time;
-    Send(std::min(m_resumeAt, m_duration));
+    // A length the core does not know yet is no bound.
+    Send(m_duration > 0 ? std::min(m_resumeAt, m_duration) : m_resumeAt);
     if (m_resumeRunning) {
         m_engine->Run();
         m_held = false;
