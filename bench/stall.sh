@@ -31,7 +31,7 @@ log=bench/results/stall-$(date -u +%Y-%m-%d).txt
 first=$(($( [ -f "$log" ] && wc -l <"$log" || echo 0) + 1))
 {
     echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(date -u '+%Y-%m-%d %H:%M UTC')"
-    echo "cores used: $(nproc); commit $(git rev-parse --short HEAD 2>/dev/null)"
+    echo "cores used: $(nproc); commit $(git rev-parse --short HEAD 2>/dev/null)$(git diff --quiet HEAD -- src bench/StallBench.cpp 2>/dev/null || echo " with changes")"
     for run in 1 2 3; do
         QT_QPA_PLATFORM=offscreen "$BIN" "$big"
     done
