@@ -15,17 +15,10 @@ mkdir -p "$OUT" bench/results
 BIN=${STALL_BIN:-build/bin/stall_bench}
 [ -x "$BIN" ] || ./scripts/build.sh >/dev/null
 big=$OUT/large-even.mpg
-if [ ! -s "$big" ]; then
-    # 20.04 s (501 picture frames, 835 MP2 frames) looped without re-encoding to about 1 GB
-    # (an hour and three quarters): no gap in the sound's timestamps at the joins, so the file
-    # is one long recording and its waveform is decoded in sections on every core.
-    [ -s "$OUT/loop-even.mpg" ] ||
-        ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "testsrc=size=720x576:rate=25:d=20.04" \
-            -f lavfi -i "sine=f=440:r=48000:d=20.04" -c:v mpeg2video -b:v 15M -maxrate 15M -bufsize 4M \
-            -c:a mp2 -b:a 256k -f mpeg "$OUT/loop-even.mpg"
-    ffmpeg -nostdin -hide_banner -loglevel error -y -stream_loop 330 -i "$OUT/loop-even.mpg" -c copy \
-        -f mpeg "$big"
-fi
+# About 1 GB (an hour and three quarters) of the loop: one long recording, whose waveform
+# is decoded in sections on every core.
+. bench/looped-mpeg.sh
+looped_mpeg "$OUT" 330 "$big"
 log=bench/results/stall-$(date -u +%Y-%m-%d).txt
 # A log already there is added to; the worst stall is this run's.
 first=$(($( [ -f "$log" ] && wc -l <"$log" || echo 0) + 1))

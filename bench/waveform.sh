@@ -17,19 +17,9 @@ mkdir -p "$OUT" bench/results
 for tool in waveform_bench orvane-extract; do
     [ -x "$BIN/$tool" ] || { echo "no $BIN/$tool: build it first (Release)" >&2; exit 1; }
 done
-# The loop lasts 20.04 s, a whole number of both picture frames (501) and MP2 frames (835),
-# so that the hour's 179 joins leave no gap in the sound's timestamps. (A 20 s loop left an
-# 8 ms gap at each: such a file is decoded in one pass, since its samples do not lie where
-# their times put them.)
-if [ ! -s "$OUT/hour-even.mpg" ]; then
-    [ -s "$OUT/loop-even.mpg" ] ||
-        ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "testsrc=size=720x576:rate=25:d=20.04" \
-            -f lavfi -i "sine=f=440:r=48000:d=20.04" -c:v mpeg2video -b:v 15M -maxrate 15M -bufsize 4M \
-            -c:a mp2 -b:a 256k -f mpeg "$OUT/loop-even.mpg"
-    # Looped without re-encoding, 180 times: one continuous hour.
-    ffmpeg -nostdin -hide_banner -loglevel error -y -stream_loop 179 -i "$OUT/loop-even.mpg" -c copy \
-        -f mpeg "$OUT/hour-even.mpg"
-fi
+# One continuous hour: the loop played 180 times.
+. bench/looped-mpeg.sh
+looped_mpeg "$OUT" 179 "$OUT/hour-even.mpg"
 file=$OUT/hour-even.mpg
 median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 wall() { /usr/bin/time -f %e "$@" 2>&1 >/dev/null | tail -1; }

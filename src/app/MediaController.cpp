@@ -109,7 +109,8 @@ void MediaController::OpenMediaFile(const QString& path) {
 
 void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& info) {
     m_opening = false;
-    if (!ok || !CanOpenForReading(path)) {
+    const bool readable = ok && CanOpenForReading(path);
+    if (!readable) {
         // The probe of this file ended the scan of the one still open.
         RescanOpenFile();
     }
@@ -122,7 +123,7 @@ void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& in
         emit openFinished(false);
         return;
     }
-    if (!CanOpenForReading(path)) {
+    if (!readable) {
         ShowPosition(m_preview.Position());
         m_messages.Show(&m_dialog, tr("Can not open the media file!"),
                         QCoreApplication::applicationName(), UserMessages::Buttons::Ok,
@@ -134,7 +135,6 @@ void MediaController::OnProbed(const QString& path, bool ok, const MediaInfo& in
     RememberFolderOf(path);
     m_mediaPath = path;
     m_info = info;
-    m_scanning = info.timelinePending;
     m_afterScan = nullptr;
     m_start = 0;
     m_end = info.duration;
@@ -172,7 +172,6 @@ void MediaController::OnPreviewOpened(bool ok) {
 }
 
 void MediaController::OnScanned(bool ok, const MediaInfo& info) {
-    m_scanning = false;
     m_info.timelinePending = false;
     if (ok && info.timeline.HasRestarts() && !m_mediaPath.isEmpty()) {
         const int64_t oldEnd = Duration();
@@ -197,7 +196,7 @@ void MediaController::OnScanned(bool ok, const MediaInfo& info) {
 }
 
 void MediaController::RescanOpenFile() {
-    if (!m_scanning || m_mediaPath.isEmpty()) {
+    if (!IsScanning() || m_mediaPath.isEmpty()) {
         return;
     }
     m_prober.Probe(
@@ -211,7 +210,7 @@ void MediaController::RescanOpenFile() {
 }
 
 void MediaController::WhenSettled(std::function<void()> then) {
-    if (!m_scanning) {
+    if (!IsScanning()) {
         then();
         return;
     }
@@ -221,7 +220,6 @@ void MediaController::WhenSettled(std::function<void()> then) {
 void MediaController::OnClosePreview() {
     m_prober.Cancel();
     m_opening = false;
-    m_scanning = false;
     m_afterScan = nullptr;
     m_preview.Close();
     m_dialog.ShowSliderPosition(0);

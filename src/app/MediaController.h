@@ -66,7 +66,7 @@ class MediaController final : public QObject {
     int64_t EndMark() const { return m_end; }
     bool IsOpening() const { return m_opening; }
     // The open file's timeline is still being read: its duration is the container's.
-    bool IsScanning() const { return m_scanning; }
+    bool IsScanning() const { return m_info.timelinePending; }
     // Runs `then` once the open file's timeline is known: at once when it is, else when its
     // scan ends. Only the last one waits; opening or closing a file drops it.
     void WhenSettled(std::function<void()> then);
@@ -111,6 +111,5 @@ class MediaController final : public QObject {
     int m_durationSeconds = 0;
     int m_track = 0;
     bool m_opening = false;
-    bool m_scanning = false;
     std::function<void()> m_afterScan;
 };

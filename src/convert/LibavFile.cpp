@@ -235,11 +235,12 @@ int Probe(const std::string& path, MediaInfo& info, const std::atomic<bool>* can
     // Set up before any packet is read here: the scan reads the file through handles of
     // its own, and only looks at how fmt describes the stream.
     TimelineScanner scanner(path, fmt, primary, OriginOf(fmt), cancel);
-    const bool scans = path != AudioStreamSource::kStandardInput && scanner.Scans();
-    info.timelinePending = early && scans;
-    if (!scans) {
+    const bool piped = path == AudioStreamSource::kStandardInput;
+    info.timelinePending = early && !piped && scanner.Scans();
+    if (piped) {
         info.timeline = TimelineOf(path, fmt, primary, cancel);
     } else {
+        // A file of another container is not read: Scan gives the identity at once.
         info.timeline = info.timelinePending ? scanner.Identity() : scanner.Scan();
     }
     info.duration = info.timeline.HasRestarts() ? info.timeline.Duration() : DurationOf(fmt);

@@ -148,17 +148,20 @@ void PreviewPlayer::Reload() {
     // Before the first restart the old time and the new one agree, and a timeline is found
     // within seconds of the open: the place is kept as it stands.
     m_resumeAt = m_position;
-    m_resumeRunning = m_state == PlayState::Running;
     ClearRange();
     m_engine->Pause();
     m_loading = true;
     m_reloading = true;
     if (!m_engine->Load(m_clipPath, *std::exchange(m_retime, std::nullopt)).Ok()) {
-        m_messages.ShowMessage(tr(kCannotPlayText), tr("Error"));
-        Close();
-        QMetaObject::invokeMethod(
-            this, [this] { emit opened(false); }, Qt::QueuedConnection);
+        FailLoad();
     }
+}
+
+void PreviewPlayer::FailLoad() {
+    m_messages.ShowMessage(tr(kCannotPlayText), tr("Error"));
+    Close();  // the engine is gone: no more events
+    QMetaObject::invokeMethod(
+        this, [this] { emit opened(false); }, Qt::QueuedConnection);
 }
 
 void PreviewPlayer::FinishReload(const EngineEvent& loaded) {
@@ -167,9 +170,9 @@ void PreviewPlayer::FinishReload(const EngineEvent& loaded) {
     m_duration = loaded.time;
     // A length the core does not know yet is no bound.
     Send(m_duration > 0 ? std::min(m_resumeAt, m_duration) : m_resumeAt);
-    if (m_resumeRunning) {
+    // Paused for the load only: the state is still the user's.
+    if (m_state == PlayState::Running) {
         m_engine->Run();
-        m_held = false;
     }
     emit positionReport(m_position, m_duration);
     if (std::exchange(m_announceOpen, false)) {
@@ -361,10 +364,7 @@ void PreviewPlayer::OnEngineEvent(const EngineEvent& event) {
             break;
         case EngineEvent::Kind::LoadFailed:
             if (m_loading) {
-                m_messages.ShowMessage(tr(kCannotPlayText), tr("Error"));
-                Close();  // the engine is gone: no more events
-                QMetaObject::invokeMethod(
-                    this, [this] { emit opened(false); }, Qt::QueuedConnection);
+                FailLoad();
             }
             break;
         case EngineEvent::Kind::EndOfClip:

@@ -119,6 +119,8 @@ class PreviewPlayer final : public QObject {
     void Reload();
     void FinishReload(const EngineEvent& loaded);
     void AnnounceOpen();
+    // The clip cannot be played: the user is told, the clip closed and opened(false) sent.
+    void FailLoad();
     void HandleEngineEvents();
     void OnEngineEvent(const EngineEvent& event);
     void CreatePreviewWindow();
@@ -163,5 +165,4 @@ class PreviewPlayer final : public QObject {
     bool m_reloading = false;
     bool m_announceOpen = false;  // opened() waits for the load in the new timeline
     int64_t m_resumeAt = 0;
-    bool m_resumeRunning = false;
 };
