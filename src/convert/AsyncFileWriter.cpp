@@ -28,8 +28,7 @@ bool AsyncFileWriter::Start(FILE* file) {
 
 bool AsyncFileWriter::Skip(size_t count) {
     m_fillingSkip += count;
-    std::lock_guard lock(m_mutex);
-    return !m_bFailed;
+    return !m_bFailed.load(std::memory_order_relaxed);
 }
 
 bool AsyncFileWriter::Write(const uint8_t* data, size_t count) {
@@ -45,8 +44,9 @@ bool AsyncFileWriter::Write(const uint8_t* data, size_t count) {
             Submit();
         }
     }
-    std::lock_guard lock(m_mutex);
-    return !m_bFailed;
+    // Read without the lock: this runs for every small buffer, and a failure seen one
+    // call late is still seen before anything more reaches the file.
+    return !m_bFailed.load(std::memory_order_relaxed);
 }
 
 void AsyncFileWriter::Submit() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -45,5 +46,5 @@ class AsyncFileWriter {
     size_t m_writingSkip = 0;
     bool m_bSubmitted = false;
     bool m_bQuit = false;
-    bool m_bFailed = false;
+    std::atomic<bool> m_bFailed = false;
 };

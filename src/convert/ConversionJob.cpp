@@ -227,8 +227,11 @@ JobOutcome ConversionJob::ConvertToWav(AudioStreamSource& source) {
             return outcome;
         }
         if (format.nAvgBytesPerSec > 0) {
-            m_rtConverted.store(writer.DataBytes() * MediaTime::kUnitsPerSecond /
-                                format.nAvgBytesPerSec);
+            // Only read for display: an ordered store here would wait for every byte
+            // just written to leave the core, once a buffer.
+            m_rtConverted.store(
+                writer.DataBytes() * MediaTime::kUnitsPerSecond / format.nAvgBytesPerSec,
+                std::memory_order_relaxed);
         }
         if (w == WavWriter::Result::SizeLimit) {
             Notify(JobNotice::Kind::SizeLimit);

@@ -1,5 +1,6 @@
 #include "LibavSamples.h"
 
+#include <algorithm>
 #include <cstddef>
 
 extern "C" {
@@ -14,11 +15,19 @@ namespace {
 // How many of n samples land outside the integer range when scaled by 2^(bits-1) and
 // rounded to nearest, as the converter rounds them. Compared in the samples' own type:
 // the limits used for float samples are exact in float, and the loop vectorises.
-template <typename T>
+// Counted in lanes as wide as the samples (a 64-bit count would halve the float loop's
+// width), in runs short enough that a lane cannot overflow.
+template <typename T, typename Lane>
 int64_t Outside(const T* p, size_t n, T lowest, T highest) {
+    constexpr size_t kRun = size_t{1} << 24;
     int64_t count = 0;
-    for (size_t i = 0; i < n; ++i) {
-        count += static_cast<int>(p[i] >= highest) | static_cast<int>(p[i] < lowest);
+    for (size_t begin = 0; begin < n; begin += kRun) {
+        const size_t end = std::min(n, begin + kRun);
+        Lane run = 0;
+        for (size_t i = begin; i < end; ++i) {
+            run += static_cast<Lane>(p[i] >= highest) | static_cast<Lane>(p[i] < lowest);
+        }
+        count += run;
     }
     return count;
 }
@@ -82,14 +91,17 @@ int64_t ClippedIn(const AVFrame* f, int bits) {
     for (int p = 0; p < planes; ++p) {
         const uint8_t* data = f->extended_data[p];
         if (isDouble) {
-            clipped += Outside(reinterpret_cast<const double*>(data), perPlane, lowest, highest);
+            clipped += Outside<double, int64_t>(reinterpret_cast<const double*>(data), perPlane,
+                                                lowest, highest);
         } else if (bits == 16) {
             // 1 - 2^-16 and -(1 + 2^-16): exact in float.
-            clipped += Outside(reinterpret_cast<const float*>(data), perPlane,
-                               static_cast<float>(lowest), static_cast<float>(highest));
+            clipped +=
+                Outside<float, int32_t>(reinterpret_cast<const float*>(data), perPlane,
+                                        static_cast<float>(lowest), static_cast<float>(highest));
         } else {
             // A float scaled by 2^31 has no half steps there: 1.0 and above clip.
-            clipped += Outside(reinterpret_cast<const float*>(data), perPlane, -1.0f, 1.0f);
+            clipped += Outside<float, int32_t>(reinterpret_cast<const float*>(data), perPlane,
+                                               -1.0f, 1.0f);
         }
     }
     return clipped;
