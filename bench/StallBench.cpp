@@ -136,7 +136,8 @@ int main(int argc, char** argv) {
                                          return std::make_unique<MpvPlaybackEngine>(options);
                                      },
                                      sources,
-                                     dragging};
+                                     dragging,
+                                     true};
     ConverterSession session(services);
     session.Show();
     // The dialog's first paint (its fonts and style read in) is not part of opening a file.

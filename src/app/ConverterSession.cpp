@@ -18,6 +18,7 @@ ConverterSession::ConverterSession(const ConverterServices& services, QObject* p
       m_previewMessages(std::make_unique<DialogPreviewMessages>(services.messages)) {
     m_preview =
         std::make_unique<PreviewPlayer>(m_dialog.get(), services.engines, *m_previewMessages);
+    m_preview->KeepSpareEngine(services.spareEngine);
     m_media = std::make_unique<MediaController>(*m_dialog, *m_preview, services.prober,
                                                 services.choosers, services.messages,
                                                 services.settings, services.sliderDragging);

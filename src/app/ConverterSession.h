@@ -32,6 +32,8 @@ struct ConverterServices {
     ConversionJob::SourceFactory sources;
     // The application's flag, 1 while the position slider is held.
     int& sliderDragging;
+    // Whether the next file's playback core is started ahead of its open (costly cores).
+    bool spareEngine = false;
 };
 
 // The converter dialog with the controllers that do its work, wired together. Ending

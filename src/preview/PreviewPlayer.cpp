@@ -55,9 +55,8 @@ bool PreviewPlayer::IsPointerHidden() const {
     return m_screen && m_screen->IsPointerHidden();
 }
 
-void PreviewPlayer::ShowCallFailure(const EngineResult& result) {
+void PreviewPlayer::ShowCallFailure(const EngineResult& result, const std::string& why) {
     // The text names the call and its code; the engine's words say why.
-    const std::string why = m_engine ? m_engine->ErrorText(result.code) : std::string();
     char code[16];
     std::snprintf(code, sizeof code, "%x", static_cast<unsigned>(result.code));
     m_messages.ShowMessage(QStringLiteral("FAILED(hr=0x%1) in %2\n%3")
@@ -74,20 +73,17 @@ bool PreviewPlayer::Open(const std::string& clipPath, int64_t lead, const MediaT
     m_duration = 0;
     SetState(PlayState::Stopped);
     CreatePreviewWindow();
-    m_engine = m_engines ? m_engines() : nullptr;
-    if (!m_engine) {
-        ShowCallFailure({static_cast<int>(0x80004005u), "PlaybackEngineFactory()"});
-        Close();
-        return false;
-    }
-    EngineResult result = m_engine->Initialize();
+    EngineResult result;
+    std::string why;
+    m_engine = m_engines.Take(result, why);
     QWidget* view = nullptr;
     // The picture's output has to exist before the clip is loaded.
-    if (result.Ok()) {
+    if (m_engine) {
         result = m_engine->AttachVideo(m_window.get(), &view);
+        why = result.Ok() ? std::string() : m_engine->ErrorText(result.code);
     }
     if (!result.Ok()) {
-        ShowCallFailure(result);
+        ShowCallFailure(result, why);
         Close();
         return false;
     }
@@ -116,6 +112,8 @@ void PreviewPlayer::FinishOpen(const EngineEvent& loaded) {
     }
     SetState(m_state);
     m_reportTimer.start();
+    // The next open's core starts now, while the user looks at this clip.
+    m_engines.PrepareSpare();
     // The duration is known from the start: a seek right after the open must not wait for
     // the first report, a second later.
     emit positionReport(m_position, m_duration);

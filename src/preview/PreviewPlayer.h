@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "EngineSupply.h"
 #include "PlayState.h"
 #include "PlaybackEngine.h"
 #include "PreviewGeometry.h"
@@ -86,6 +87,9 @@ class PreviewPlayer final : public QObject {
     // Which room around the dialog the window takes; a shown window moves there.
     void SetRoom(PreviewGeometry::Room room);
 
+    // Keeps a playback core started ahead, for the next open to take.
+    void KeepSpareEngine(bool on) { m_engines.KeepSpare(on); }
+
     // How often positionReport comes; tests that cannot wait a second shorten it.
     void SetReportInterval(int ms) { m_reportTimer.setInterval(ms); }
     // Milliseconds of a monotonic clock, wrapping at 32 bits; replaceable for tests.
@@ -113,7 +117,7 @@ class PreviewPlayer final : public QObject {
     void menuClosed();
 
   private:
-    void ShowCallFailure(const EngineResult& result);
+    void ShowCallFailure(const EngineResult& result, const std::string& why);
     void FinishOpen(const EngineEvent& loaded);
     // Loads the clip again in the timeline Retime gave.
     void Reload();
@@ -134,7 +138,7 @@ class PreviewPlayer final : public QObject {
     void EndOfRange();
     void OnRightClick(const QPoint& position);
 
-    PlaybackEngineFactory m_engines;
+    EngineSupply m_engines;
     PreviewMessages& m_messages;
     std::function<uint32_t()> m_clock;
     QPointer<QWidget> m_dialog;

@@ -314,6 +314,31 @@ TEST_F(PlayerStateTest, OtherOpenFailuresNameTheCallAndItsCode) {
     EXPECT_EQ(messages.boxes[0].caption, "Message");
 }
 
+TEST_F(PlayerStateTest, ASpareCoreStartedAheadIsTakenByTheNextOpen) {
+    player->KeepSpareEngine(true);
+    Settle();
+    EXPECT_EQ(script->enginesAlive, 1);  // started before any open
+    ASSERT_TRUE(Open());
+    // The clip plays on the spare, and the next open's core starts once it is loaded.
+    Settle();
+    EXPECT_EQ(script->enginesAlive, 2);
+    EXPECT_EQ(script->loadedPath, "/media/clips/a.mpg");
+    player->Close();
+    EXPECT_EQ(script->enginesAlive, 1);
+    player->KeepSpareEngine(false);
+    EXPECT_EQ(script->enginesAlive, 0);
+
+    // A core that cannot start ahead says why when the open starts one, as without a spare.
+    script->initialize = {-1, "mpv_initialize()"};
+    player->KeepSpareEngine(true);
+    Settle();
+    EXPECT_EQ(script->enginesAlive, 0);
+    EXPECT_TRUE(messages.boxes.empty());
+    EXPECT_FALSE(Open());
+    ASSERT_EQ(messages.boxes.size(), 1u);
+    EXPECT_EQ(messages.boxes[0].text, "FAILED(hr=0xffffffff) in mpv_initialize()\n");
+}
+
 TEST_F(PlayerStateTest, CloseReleasesEverythingAndDisablesTransport) {
     ASSERT_TRUE(Open());
     player->Play();
