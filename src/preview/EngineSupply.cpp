@@ -1,11 +1,20 @@
 #include "EngineSupply.h"
 
+#include <QMetaObject>
 #include <QTimer>
 
+#include <system_error>
 #include <utility>
 
 EngineSupply::EngineSupply(PlaybackEngineFactory factory, QObject* parent)
     : QObject(parent), m_factory(std::move(factory)) {}
+
+EngineSupply::~EngineSupply() {
+    // A core's start cannot be cut short; it takes a fraction of a second at most.
+    if (m_starter.joinable()) {
+        m_starter.join();
+    }
+}
 
 void EngineSupply::KeepSpare(bool on) {
     m_keepSpare = on;
@@ -17,20 +26,39 @@ void EngineSupply::KeepSpare(bool on) {
 }
 
 void EngineSupply::PrepareSpare() {
-    if (!m_keepSpare || m_spare) {
+    if (!m_keepSpare || m_spare || m_starting) {
         return;
     }
     // Later, so that what asked for it (an open that has just ended) finishes first.
-    QTimer::singleShot(0, this, [this] {
-        if (!m_keepSpare || m_spare || !m_factory) {
-            return;
-        }
-        std::unique_ptr<PlaybackEngine> engine = m_factory();
-        // One that cannot start is left to the open, which tells the user why.
-        if (engine && engine->Initialize().Ok()) {
-            m_spare = std::move(engine);
-        }
-    });
+    QTimer::singleShot(0, this, [this] { StartSpare(); });
+}
+
+void EngineSupply::StartSpare() {
+    if (!m_keepSpare || m_spare || m_starting || !m_factory) {
+        return;
+    }
+    m_starting = m_factory();
+    if (!m_starting) {
+        return;
+    }
+    try {
+        m_starter = std::thread([this, engine = m_starting.get()] {
+            m_started = engine->StartCore().Ok();
+            QMetaObject::invokeMethod(
+                this, [this] { FinishSpare(); }, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        m_starting.reset();  // the next open starts its own
+    }
+}
+
+void EngineSupply::FinishSpare() {
+    m_starter.join();
+    std::unique_ptr<PlaybackEngine> engine = std::move(m_starting);
+    // One that cannot start is left to the open, which tells the user why.
+    if (m_started && m_keepSpare && !m_spare && engine->Initialize().Ok()) {
+        m_spare = std::move(engine);
+    }
 }
 
 std::unique_ptr<PlaybackEngine> EngineSupply::Take(EngineResult& failure, std::string& why) {

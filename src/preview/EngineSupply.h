@@ -2,28 +2,42 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "PlaybackEngine.h"
 
 // Makes the preview's playback cores, started and ready to load, and keeps one started
-// ahead when asked: starting a core is a good part of an open's time on the GUI thread,
-// and an open is when reading the file keeps every core of the machine busy.
+// ahead when asked. Starting a core is a good part of an open's time; the spare's core
+// starts on a thread of its own, so that the GUI thread does not wait for it while reading
+// a file keeps every core of the machine busy.
 class EngineSupply final : public QObject {
   public:
     explicit EngineSupply(PlaybackEngineFactory factory, QObject* parent = nullptr);
+    ~EngineSupply() override;
 
-    // Whether a started core is kept for the next Take; it is started soon after.
+    // Whether a started core is kept for the next Take; it starts soon after.
     void KeepSpare(bool on);
-    // Starts the spare soon, when one is kept and none is there.
+    // Whether a started core waits for the next Take.
+    bool HasSpare() const { return m_spare != nullptr; }
+    // Starts the spare soon, when one is kept and none is there or starting.
     void PrepareSpare();
-    // A started core: the spare, else a new one. Null when none could be made or started;
-    // then what failed, and the core's own words for why.
+    // A started core: the spare, else a new one started here (a spare still starting is
+    // not waited for). Null when none could be made or started; then what failed, and the
+    // core's own words for why.
     std::unique_ptr<PlaybackEngine> Take(EngineResult& failure, std::string& why);
 
   private:
+    void StartSpare();
+    void FinishSpare();
+
     PlaybackEngineFactory m_factory;
     std::unique_ptr<PlaybackEngine> m_spare;
     bool m_keepSpare = false;
+    // The spare whose core is starting on m_starter, and whether it started.
+    std::unique_ptr<PlaybackEngine> m_starting;
+    std::thread m_starter;
+    std::atomic<bool> m_started = false;
 };

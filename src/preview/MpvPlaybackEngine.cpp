@@ -55,6 +55,10 @@ struct SecondsText {
 }  // namespace
 
 MpvPlaybackEngine::MpvPlaybackEngine(Options options) : m_options(std::move(options)) {
+    // libmpv refuses to start under a locale whose decimal point is not ".", and the
+    // QApplication has just set the user's locale. Set here, on the GUI thread: the core
+    // may be started on another.
+    std::setlocale(LC_NUMERIC, "C");
     m_loadTimer.setSingleShot(true);
     QObject::connect(&m_loadTimer, &QTimer::timeout, &m_context, [this] {
         if (m_facts.Complete()) {
@@ -101,10 +105,10 @@ MpvPlaybackEngine::VideoOutput MpvPlaybackEngine::ChooseVideoOutput() {
     return VideoOutput::Software;
 }
 
-EngineResult MpvPlaybackEngine::Initialize() {
-    // libmpv refuses to start under a locale whose decimal point is not ".", and the
-    // QApplication has just set the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
+EngineResult MpvPlaybackEngine::StartCore() {
+    if (m_mpv != nullptr) {
+        return {MPV_ERROR_INVALID_PARAMETER, "mpv_create()"};
+    }
     m_mpv = mpv_create();
     if (m_mpv == nullptr) {
         return {MPV_ERROR_NOMEM, "mpv_create()"};
@@ -130,10 +134,21 @@ EngineResult MpvPlaybackEngine::Initialize() {
             return {rc, "mpv_set_option_string(\"" + name + "\", \"" + value + "\")"};
         }
     }
-    int rc = mpv_initialize(m_mpv);
+    const int rc = mpv_initialize(m_mpv);
     if (rc < 0) {
         return {rc, "mpv_initialize()"};
     }
+    m_coreStarted = true;
+    return {};
+}
+
+EngineResult MpvPlaybackEngine::Initialize() {
+    if (!m_coreStarted) {
+        if (const EngineResult started = StartCore(); !started.Ok()) {
+            return started;
+        }
+    }
+    int rc = 0;
     // Without the protocol a file whose timestamps restart plays in its own times.
     m_restamped = std::make_unique<RestampedFiles>();
     if (!m_restamped->Register(m_mpv)) {

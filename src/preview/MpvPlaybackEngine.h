@@ -48,6 +48,7 @@ class MpvPlaybackEngine final : public PlaybackEngine {
     static VideoOutput ChooseVideoOutput();
 
     EngineResult Initialize() override;
+    EngineResult StartCore() override;
     EngineResult AttachVideo(QWidget* parent, QWidget** view) override;
     EngineResult Load(const std::string& path, const MediaTimeline& timeline) override;
     EngineResult Run() override;
@@ -76,6 +77,7 @@ class MpvPlaybackEngine final : public PlaybackEngine {
 
     Options m_options;
     mpv_handle* m_mpv = nullptr;
+    bool m_coreStarted = false;
     QObject m_context;  // receiver of the wake-ups and timers, lives as long as the engine
     QSocketNotifier* m_wakeNotifier = nullptr;
     QTimer m_loadTimer;

@@ -57,6 +57,10 @@ class PlaybackEngine {
 
     // Creates the playback core. Nothing is loaded yet.
     virtual EngineResult Initialize() = 0;
+    // The part of Initialize that may run on another thread, ahead of it: the core's own
+    // start, which takes a good part of an open's time. Initialize then does the rest on
+    // the GUI thread. Nothing else of the engine may be used meanwhile.
+    virtual EngineResult StartCore() { return {}; }
     // Puts the video output inside `parent` (which owns the widget it makes). An engine
     // without a picture makes no widget; `*view` is then null.
     virtual EngineResult AttachVideo(QWidget* parent, QWidget** view) = 0;

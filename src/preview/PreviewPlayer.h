@@ -89,6 +89,7 @@ class PreviewPlayer final : public QObject {
 
     // Keeps a playback core started ahead, for the next open to take.
     void KeepSpareEngine(bool on) { m_engines.KeepSpare(on); }
+    bool HasSpareEngine() const { return m_engines.HasSpare(); }
 
     // How often positionReport comes; tests that cannot wait a second shorten it.
     void SetReportInterval(int ms) { m_reportTimer.setInterval(ms); }

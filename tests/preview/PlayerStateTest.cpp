@@ -316,13 +316,16 @@ TEST_F(PlayerStateTest, OtherOpenFailuresNameTheCallAndItsCode) {
 
 TEST_F(PlayerStateTest, ASpareCoreStartedAheadIsTakenByTheNextOpen) {
     player->KeepSpareEngine(true);
-    Settle();
-    EXPECT_EQ(script->enginesAlive, 1);  // started before any open
-    ASSERT_TRUE(Open());
-    // The clip plays on the spare, and the next open's core starts once it is loaded.
-    Settle();
-    EXPECT_EQ(script->enginesAlive, 2);
+    ASSERT_TRUE(WaitFor([&] { return player->HasSpareEngine(); }));  // before any open
+    EXPECT_EQ(script->enginesAlive, 1);
+    ASSERT_TRUE(player->Open("/media/clips/a.mpg", 0));
+    // The clip plays on the spare; the next open's core starts once the clip has loaded.
+    EXPECT_EQ(script->enginesAlive, 1);
+    EXPECT_FALSE(player->HasSpareEngine());
+    ASSERT_TRUE(WaitFor([&] { return player->HasSpareEngine(); }));
+    EXPECT_EQ(player->State(), PlayState::Stopped);
     EXPECT_EQ(script->loadedPath, "/media/clips/a.mpg");
+    EXPECT_EQ(script->enginesAlive, 2);
     player->Close();
     EXPECT_EQ(script->enginesAlive, 1);
     player->KeepSpareEngine(false);
@@ -331,7 +334,8 @@ TEST_F(PlayerStateTest, ASpareCoreStartedAheadIsTakenByTheNextOpen) {
     // A core that cannot start ahead says why when the open starts one, as without a spare.
     script->initialize = {-1, "mpv_initialize()"};
     player->KeepSpareEngine(true);
-    Settle();
+    ProcessEventsFor(200);
+    EXPECT_FALSE(player->HasSpareEngine());
     EXPECT_EQ(script->enginesAlive, 0);
     EXPECT_TRUE(messages.boxes.empty());
     EXPECT_FALSE(Open());
