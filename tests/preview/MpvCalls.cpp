@@ -91,6 +91,12 @@ int mpv_command_node(mpv_handle* ctx, mpv_node* args, mpv_node* result) {
     return next(ctx, args, result);
 }
 
+int mpv_initialize(mpv_handle* ctx) {
+    Note("mpv_initialize");
+    static const auto next = Next<int (*)(mpv_handle*)>(__func__);
+    return next(ctx);
+}
+
 int mpv_command_ret(mpv_handle* ctx, const char** args, mpv_node* result) {
     Note("mpv_command_ret");
     static const auto next = Next<int (*)(mpv_handle*, const char**, mpv_node*)>(__func__);

@@ -51,9 +51,11 @@ class MpvEngineTest : public PlayerFixture {
                                         << MpvCalls::Last();
     }
 
+    // With `spare`, the player keeps a core started ahead, as the program's does, and the
+    // open itself is watched for synchronous calls too.
     bool OpenReal(const std::string& path,
                   MpvPlaybackEngine::VideoOutput video = MpvPlaybackEngine::VideoOutput::None,
-                  const MediaTimeline& timeline = MediaTimeline()) {
+                  const MediaTimeline& timeline = MediaTimeline(), bool spare = false) {
         MpvCalls::Arm(false);
         player = std::make_unique<PreviewPlayer>(
             &dialog,
@@ -74,6 +76,11 @@ class MpvEngineTest : public PlayerFixture {
             ended = true;
             ok = result;
         });
+        if (spare) {
+            player->KeepSpareEngine(true);
+            EXPECT_TRUE(WaitFor([&] { return player->HasSpareEngine(); }, 10000));
+            MpvCalls::Arm(true);
+        }
         if (!player->Open(path, 0, timeline)) {
             return false;
         }
@@ -121,6 +128,16 @@ TEST_F(MpvEngineTest, OpenGivesTheDurationAndHoldsTheStart) {
     // It does not start by itself.
     ProcessEventsFor(300);
     EXPECT_TRUE(AtStart(player->Position())) << player->Position();
+}
+
+TEST_F(MpvEngineTest, ACoreStartedAheadOnAnotherThreadPlaysAndTheOpenWaitsForNothing) {
+    ASSERT_TRUE(OpenReal(clip, MpvPlaybackEngine::VideoOutput::None, MediaTimeline(), true));
+    // libmpv started on the spare's own thread; the open only sent the load.
+    EXPECT_EQ(MpvCalls::Count(), 0) << MpvCalls::Last();
+    player->Play();
+    EXPECT_TRUE(WaitFor([&] { return player->Position() > kSecond; }, 10000));
+    // The next open's core is started again once this clip has loaded.
+    EXPECT_TRUE(WaitFor([&] { return player->HasSpareEngine(); }, 10000));
 }
 
 TEST_F(MpvEngineTest, PlayAdvancesAndPauseHolds) {
