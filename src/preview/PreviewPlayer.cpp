@@ -328,12 +328,17 @@ void PreviewPlayer::ClearRange() {
 void PreviewPlayer::EndOfRange() {
     // Held at the end of the range rather than rewound as at the end of the clip, so that
     // Play goes on from there; it is where the range ends, whatever the core last read.
+    // Sent there too: the core may tell of the end it reached (a pause, the end flag) after
+    // Play has already started it again, and such news, come before the seek lands, is
+    // not taken for the end of the clip.
     const int64_t end = m_rangeEnd;
     ClearRange();
     m_engine->Pause();
-    m_held = true;
-    SetPosition(end);
     SetState(PlayState::Paused);
+    if (!Send(end)) {
+        m_held = true;
+        SetPosition(end);
+    }
 }
 
 bool PreviewPlayer::SelectAudioTrack(int number, int64_t lead) {

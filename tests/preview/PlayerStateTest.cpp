@@ -147,6 +147,24 @@ TEST_F(PlayerStateTest, AnEndReachedBeforeASeekIsTakenDoesNotStopTheClip) {
     script->Advance(kSecond);
     Settle();
     EXPECT_EQ(player->Position(), 4 * kSecond);
+
+    // The same end told late after a range ended: Play went on from the range's end.
+    script->seeksLand = true;
+    ASSERT_TRUE(player->PlayRange(5 * kSecond, 6 * kSecond, false));
+    Settle();
+    script->seeksLand = false;
+    script->Advance(kSecond);  // the core holds at the range's end and tells of it
+    Settle();
+    ASSERT_EQ(player->State(), PlayState::Paused);
+    EXPECT_EQ(player->Position(), 6 * kSecond);
+    player->Play();
+    script->Post(EngineEvent::Of(EngineEvent::Kind::EndOfClip));
+    Settle();
+    EXPECT_EQ(player->State(), PlayState::Running);
+    EXPECT_EQ(player->Position(), 6 * kSecond);
+    script->Post(EngineEvent::Of(EngineEvent::Kind::SeekLanded));
+    Settle();
+    EXPECT_FALSE(script->paused);
 }
 
 // Where the player is comes from what the engine observes, in media time (the engine's
