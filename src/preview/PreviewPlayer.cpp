@@ -327,10 +327,8 @@ void PreviewPlayer::ClearRange() {
 
 void PreviewPlayer::EndOfRange() {
     // Held at the end of the range rather than rewound as at the end of the clip, so that
-    // Play goes on from there; it is where the range ends, whatever the core last read.
-    // Sent there too: the core may tell of the end it reached (a pause, the end flag) after
-    // Play has already started it again, and such news, come before the seek lands, is
-    // not taken for the end of the clip.
+    // Play goes on from there. Sent there: news of the end the core reached, come after
+    // Play and before the seek lands, is then not taken for the end of the clip.
     const int64_t end = m_rangeEnd;
     ClearRange();
     m_engine->Pause();
