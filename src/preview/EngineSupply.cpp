@@ -1,13 +1,16 @@
 #include "EngineSupply.h"
 
-#include <QMetaObject>
 #include <QTimer>
 
 #include <system_error>
 #include <utility>
 
+#include "WakeUp.h"
+
 EngineSupply::EngineSupply(PlaybackEngineFactory factory, QObject* parent)
-    : QObject(parent), m_factory(std::move(factory)) {}
+    : QObject(parent), m_factory(std::move(factory)), m_wake(new WakeUp(this)) {
+    connect(m_wake, &WakeUp::woken, this, &EngineSupply::FinishSpare);
+}
 
 EngineSupply::~EngineSupply() {
     // A core's start cannot be cut short; it takes a fraction of a second at most.
@@ -44,8 +47,7 @@ void EngineSupply::StartSpare() {
     try {
         m_starter = std::thread([this, engine = m_starting.get()] {
             m_started = engine->StartCore().Ok();
-            QMetaObject::invokeMethod(
-                this, [this] { FinishSpare(); }, Qt::QueuedConnection);
+            m_wake->Wake();
         });
     } catch (const std::system_error&) {
         m_starting.reset();  // the next open starts its own
@@ -53,6 +55,9 @@ void EngineSupply::StartSpare() {
 }
 
 void EngineSupply::FinishSpare() {
+    if (!m_starting) {
+        return;
+    }
     m_starter.join();
     std::unique_ptr<PlaybackEngine> engine = std::move(m_starting);
     // One that cannot start is left to the open, which tells the user why.

@@ -9,6 +9,8 @@
 
 #include "PlaybackEngine.h"
 
+class WakeUp;
+
 // Makes the preview's playback cores, started and ready to load, and keeps one started
 // ahead when asked. Starting a core is a good part of an open's time; the spare's core
 // starts on a thread of its own, so that the GUI thread does not wait for it while reading
@@ -40,4 +42,5 @@ class EngineSupply final : public QObject {
     std::unique_ptr<PlaybackEngine> m_starting;
     std::thread m_starter;
     std::atomic<bool> m_started = false;
+    WakeUp* m_wake;  // the starter's word that it is done
 };
