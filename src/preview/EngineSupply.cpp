@@ -67,6 +67,9 @@ void EngineSupply::FinishSpare() {
 }
 
 std::unique_ptr<PlaybackEngine> EngineSupply::Take(EngineResult& failure, std::string& why) {
+    // A spare still starting is finished rather than a second core started here: the
+    // open then waits for less than a whole start.
+    FinishSpare();
     if (m_spare) {
         return std::move(m_spare);
     }

@@ -26,8 +26,8 @@ class EngineSupply final : public QObject {
     bool HasSpare() const { return m_spare != nullptr; }
     // Starts the spare soon, when one is kept and none is there or starting.
     void PrepareSpare();
-    // A started core: the spare, else a new one started here (a spare still starting is
-    // not waited for). Null when none could be made or started; then what failed, and the
+    // A started core: the spare (one still starting is finished first), else a new one
+    // started here. Null when none could be made or started; then what failed, and the
     // core's own words for why.
     std::unique_ptr<PlaybackEngine> Take(EngineResult& failure, std::string& why);
 
