@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
                                      },
                                      sources,
                                      dragging,
-                                     true};
+                                     /*spareEngine=*/true};
     ConverterSession session(services);
     session.Show();
     // The dialog's first paint (its fonts and style read in) is not part of opening a file.

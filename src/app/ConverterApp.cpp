@@ -59,8 +59,9 @@ bool ConverterApp::InitInstance() {
     const PlaybackEngineFactory engines = [engineOptions] {
         return std::make_unique<MpvPlaybackEngine>(engineOptions);
     };
-    const ConverterServices services{m_settings, messages, choosers,          prober,
-                                     engines,    sources,  m_bSliderDragging, true};
+    const ConverterServices services{
+        m_settings,          messages, choosers, prober, engines, sources, m_bSliderDragging,
+        /*spareEngine=*/true};
     ConverterSession session(services);
     // Shown rather than exec()'d: an application-modal dialog would block the
     // worker's message boxes and the preview window, which have no owner.

@@ -2,7 +2,6 @@
 
 #include <QObject>
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -38,9 +37,10 @@ class EngineSupply final : public QObject {
     PlaybackEngineFactory m_factory;
     std::unique_ptr<PlaybackEngine> m_spare;
     bool m_keepSpare = false;
-    // The spare whose core is starting on m_starter, and whether it started.
+    // The spare whose core is starting on m_starter, and whether it started (read once the
+    // starter has been joined).
     std::unique_ptr<PlaybackEngine> m_starting;
     std::thread m_starter;
-    std::atomic<bool> m_started = false;
+    bool m_started = false;
     WakeUp* m_wake;  // the starter's word that it is done
 };
