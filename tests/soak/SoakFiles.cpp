@@ -274,7 +274,14 @@ void SoakRig::DoConvert(const SoakAction& action) {
                                  ? "Warning: " + job.output + " exists. Do you want to replace it?"
                                  : kMarksReversed);
     }
+    // A press while the file's timeline is still scanned converts once the scan has ended,
+    // after the replace question if there is one.
+    const bool scanning = m_session->Media().IsScanning();
     Click(D::IDC_CONVERT);
+    if (scanning) {
+        Want(WaitFor([this] { return !m_session->Media().IsScanning(); }, 4 * kSettleMs),
+             "the timeline scan did not end within 20 s of Convert");
+    }
     m_messages.meanwhile = {};
 
     const bool started = m_session->Conversion().IsActive();
