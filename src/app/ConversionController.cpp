@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr const char* kSection = "Option";
 constexpr const char* kOutputKey = "output_cut_file";
 
 }  // namespace
@@ -52,8 +51,9 @@ ConversionController::~ConversionController() {
 }
 
 void ConversionController::InitOutputPath() {
-    if (m_settings.HasProfileString(kSection, kOutputKey)) {
-        m_outputPath = m_settings.GetProfileString(kSection, kOutputKey, QString());
+    if (m_settings.HasProfileString(ProfileSettings::kOptionSection, kOutputKey)) {
+        m_outputPath =
+            m_settings.GetProfileString(ProfileSettings::kOptionSection, kOutputKey, QString());
     } else {
         // The default is needed only when no path is stored.
         m_outputPath = OutputPathRules::DefaultInMusicFolder(
@@ -240,7 +240,7 @@ void ConversionController::StopForClose() {
 
 void ConversionController::StorePath() {
     if (!m_writtenPath.isEmpty()) {
-        m_settings.WriteProfileString(kSection, kOutputKey, m_writtenPath);
+        m_settings.WriteProfileString(ProfileSettings::kOptionSection, kOutputKey, m_writtenPath);
     }
 }
 

@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr const char* kSection = "Option";
 constexpr const char* kMediaFolderKey = "last_media_folder";
 
 QString Clock(int64_t rt) {
@@ -72,7 +71,8 @@ MediaController::~MediaController() {
 }
 
 void MediaController::OnOpenMediaFile() {
-    QString folder = m_settings.GetProfileString(kSection, kMediaFolderKey, QString());
+    QString folder =
+        m_settings.GetProfileString(ProfileSettings::kOptionSection, kMediaFolderKey, QString());
     // A folder since removed or unmounted: the file dialog's own start beats its error.
     if (!folder.isEmpty() && !QDir(folder).exists()) {
         folder.clear();
@@ -90,8 +90,9 @@ void MediaController::OnOpenMediaFile() {
 void MediaController::RememberFolderOf(const QString& path) {
     // Written only when it changes: a write goes to disk on this thread.
     const QString folder = QFileInfo(path).absolutePath();
-    if (m_settings.GetProfileString(kSection, kMediaFolderKey, QString()) != folder) {
-        m_settings.WriteProfileString(kSection, kMediaFolderKey, folder);
+    if (m_settings.GetProfileString(ProfileSettings::kOptionSection, kMediaFolderKey, QString()) !=
+        folder) {
+        m_settings.WriteProfileString(ProfileSettings::kOptionSection, kMediaFolderKey, folder);
     }
 }
 

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr const char* kSection = "Option";
 constexpr const char* kPanelKey = "precision_panel";
 constexpr const char* kFormatKey = "sample_format";
 constexpr const char* kExactEndKey = "exact_end";
@@ -123,15 +122,17 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
     });
     connect(panel, &PrecisionPanel::formatChosen, this, [this](int index) {
         m_settings.WriteProfileString(
-            kSection, kFormatKey,
+            ProfileSettings::kOptionSection, kFormatKey,
             QString::fromStdString(SampleFormats::Name(static_cast<SampleFormat>(index))));
     });
-    connect(panel, &PrecisionPanel::modernHeaderToggled, this,
-            [this](bool on) { m_settings.WriteProfileInt(kSection, kModernKey, on ? 1 : 0); });
-    connect(panel, &PrecisionPanel::exactEndToggled, this,
-            [this](bool on) { m_settings.WriteProfileInt(kSection, kExactEndKey, on ? 1 : 0); });
+    connect(panel, &PrecisionPanel::modernHeaderToggled, this, [this](bool on) {
+        m_settings.WriteProfileInt(ProfileSettings::kOptionSection, kModernKey, on ? 1 : 0);
+    });
+    connect(panel, &PrecisionPanel::exactEndToggled, this, [this](bool on) {
+        m_settings.WriteProfileInt(ProfileSettings::kOptionSection, kExactEndKey, on ? 1 : 0);
+    });
     connect(&m_dialog, &ConverterDialog::panelToggled, this, [this](bool open) {
-        m_settings.WriteProfileInt(kSection, kPanelKey, open ? 1 : 0);
+        m_settings.WriteProfileInt(ProfileSettings::kOptionSection, kPanelKey, open ? 1 : 0);
         PlacePreview();
         if (open && !m_waveform) {
             StartWaveform();
@@ -144,7 +145,8 @@ PanelController::PanelController(ConverterDialog& dialog, MediaController& media
     panel->ShowFormat(StoredFormat(m_settings));
     panel->ShowModernHeader(StoredModernHeader(m_settings));
     panel->ShowExactEnd(StoredExactEnd(m_settings));
-    m_dialog.ShowPanel(m_settings.GetProfileInt(kSection, kPanelKey, 0) != 0);
+    m_dialog.ShowPanel(m_settings.GetProfileInt(ProfileSettings::kOptionSection, kPanelKey, 0) !=
+                       0);
     PlacePreview();
 }
 
@@ -157,16 +159,17 @@ void PanelController::PlacePreview() {
 PanelController::~PanelController() = default;
 
 int PanelController::StoredFormat(const ProfileSettings& settings) {
-    const QString name = settings.GetProfileString(kSection, kFormatKey, QStringLiteral("auto"));
+    const QString name = settings.GetProfileString(ProfileSettings::kOptionSection, kFormatKey,
+                                                   QStringLiteral("auto"));
     return static_cast<int>(SampleFormats::Parse(name.toStdString()).value_or(SampleFormat::Auto));
 }
 
 bool PanelController::StoredModernHeader(const ProfileSettings& settings) {
-    return settings.GetProfileInt(kSection, kModernKey, 0) != 0;
+    return settings.GetProfileInt(ProfileSettings::kOptionSection, kModernKey, 0) != 0;
 }
 
 bool PanelController::StoredExactEnd(const ProfileSettings& settings) {
-    return settings.GetProfileInt(kSection, kExactEndKey, 0) != 0;
+    return settings.GetProfileInt(ProfileSettings::kOptionSection, kExactEndKey, 0) != 0;
 }
 
 bool PanelController::IsComputingWaveform() const {

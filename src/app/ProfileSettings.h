@@ -8,6 +8,8 @@
 class ProfileSettings final {
   public:
     static constexpr const char* kOrganisation = "Vantorel";
+    // The section of the dialog's options.
+    static constexpr const char* kOptionSection = "Option";
 
     // The application name defaults to the running program's.
     explicit ProfileSettings(QString application = QString());

@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr const char* kSection = "Option";
 constexpr const char* kPatternKey = "segment_names";
 constexpr const char* kJoinKey = "segment_join";
 constexpr const char* kBextKey = "segment_bext";
@@ -72,12 +71,14 @@ SegmentController::SegmentController(ConverterDialog& dialog, MediaController& m
     connect(segments, &SegmentPanel::saveListClicked, this, &SegmentController::OnSaveList);
     connect(segments, &SegmentPanel::exportClicked, this, &SegmentController::OnExport);
     connect(segments, &SegmentPanel::patternEdited, this, [this](const QString& pattern) {
-        m_settings.WriteProfileString(kSection, kPatternKey, pattern);
+        m_settings.WriteProfileString(ProfileSettings::kOptionSection, kPatternKey, pattern);
     });
-    connect(segments, &SegmentPanel::joinToggled, this,
-            [this](bool on) { m_settings.WriteProfileInt(kSection, kJoinKey, on ? 1 : 0); });
-    connect(segments, &SegmentPanel::bextToggled, this,
-            [this](bool on) { m_settings.WriteProfileInt(kSection, kBextKey, on ? 1 : 0); });
+    connect(segments, &SegmentPanel::joinToggled, this, [this](bool on) {
+        m_settings.WriteProfileInt(ProfileSettings::kOptionSection, kJoinKey, on ? 1 : 0);
+    });
+    connect(segments, &SegmentPanel::bextToggled, this, [this](bool on) {
+        m_settings.WriteProfileInt(ProfileSettings::kOptionSection, kBextKey, on ? 1 : 0);
+    });
     connect(&m_conversion, &ConversionController::segmentStarted, segments,
             [segments](int number, int count) {
                 segments->ShowExportProgress(tr("segment %1 of %2").arg(number).arg(count));
@@ -85,10 +86,10 @@ SegmentController::SegmentController(ConverterDialog& dialog, MediaController& m
     connect(&m_conversion, &ConversionController::conversionEnded, segments,
             [segments] { segments->ShowExportProgress(QString()); });
     segments->ShowExportChoices(
-        m_settings.GetProfileString(kSection, kPatternKey,
+        m_settings.GetProfileString(ProfileSettings::kOptionSection, kPatternKey,
                                     QString::fromUtf8(SegmentNames::kDefaultPattern)),
-        m_settings.GetProfileInt(kSection, kJoinKey, 0) != 0,
-        m_settings.GetProfileInt(kSection, kBextKey, 0) != 0);
+        m_settings.GetProfileInt(ProfileSettings::kOptionSection, kJoinKey, 0) != 0,
+        m_settings.GetProfileInt(ProfileSettings::kOptionSection, kBextKey, 0) != 0);
 }
 
 SegmentController::~SegmentController() = default;
@@ -172,9 +173,12 @@ void SegmentController::OnChapters() {
 
 void SegmentController::OnSilences() {
     SilenceFinder::Settings settings;
-    settings.thresholdDb = m_settings.GetProfileInt(kSection, kSilenceDbKey, -50);
-    settings.minimumLength = m_settings.GetProfileInt(kSection, kSilenceLengthKey, 2000) * kPerMs;
-    settings.margin = m_settings.GetProfileInt(kSection, kSilenceMarginKey, 250) * kPerMs;
+    settings.thresholdDb =
+        m_settings.GetProfileInt(ProfileSettings::kOptionSection, kSilenceDbKey, -50);
+    settings.minimumLength =
+        m_settings.GetProfileInt(ProfileSettings::kOptionSection, kSilenceLengthKey, 2000) * kPerMs;
+    settings.margin =
+        m_settings.GetProfileInt(ProfileSettings::kOptionSection, kSilenceMarginKey, 250) * kPerMs;
     auto* dialog = new SilenceDialog(settings, &m_dialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     const auto count = [this, dialog] {
@@ -196,11 +200,11 @@ void SegmentController::OnSilences() {
             return;
         }
         const SilenceFinder::Settings chosen = dialog->Chosen();
-        m_settings.WriteProfileInt(kSection, kSilenceDbKey,
+        m_settings.WriteProfileInt(ProfileSettings::kOptionSection, kSilenceDbKey,
                                    static_cast<int>(std::lround(chosen.thresholdDb)));
-        m_settings.WriteProfileInt(kSection, kSilenceLengthKey,
+        m_settings.WriteProfileInt(ProfileSettings::kOptionSection, kSilenceLengthKey,
                                    static_cast<int>(chosen.minimumLength / kPerMs));
-        m_settings.WriteProfileInt(kSection, kSilenceMarginKey,
+        m_settings.WriteProfileInt(ProfileSettings::kOptionSection, kSilenceMarginKey,
                                    static_cast<int>(chosen.margin / kPerMs));
         m_dialog.Panel()->Segments()->ShowExportProgress(tr("Finding the silences…"));
         m_silences->Start(QFile::encodeName(m_media.MediaPath()).toStdString(), m_media.Track(),
@@ -298,8 +302,8 @@ void SegmentController::OnExport() {
     request.header = PanelController::StoredModernHeader(m_settings) ? WavHeaderKind::Modern
                                                                      : WavHeaderKind::Classic;
     request.segments = m_list.Segments();
-    request.bext = m_settings.GetProfileInt(kSection, kBextKey, 0) != 0;
-    if (m_settings.GetProfileInt(kSection, kJoinKey, 0) != 0) {
+    request.bext = m_settings.GetProfileInt(ProfileSettings::kOptionSection, kBextKey, 0) != 0;
+    if (m_settings.GetProfileInt(ProfileSettings::kOptionSection, kJoinKey, 0) != 0) {
         const QString chosen =
             m_choosers.ChooseOutputFile(&m_dialog, tr("Export the segments into one file"),
                                         StartFolder(), tr("Wav file (*.wav)"));

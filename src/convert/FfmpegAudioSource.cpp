@@ -25,9 +25,6 @@ using LibavFile::OpenInput;
 using LibavFile::OriginOf;
 using LibavFile::TimelineOf;
 
-// Invalid data from the demuxer is skipped; this many in a row end the stream.
-static constexpr int kMaxBadReadsInRow = 64;
-
 AudioSourceFactory FfmpegAudioSource::Factory() {
     return [] { return std::make_unique<FfmpegAudioSource>(); };
 }
@@ -333,7 +330,7 @@ bool FfmpegAudioSource::SendNextPacket() {
             pkt = m_queued.front();
             m_queued.pop_front();
         } else if (const int r = av_read_frame(m_fmt, m_pkt); r < 0) {
-            if (r == AVERROR_INVALIDDATA && ++m_nBadReads < kMaxBadReadsInRow) {
+            if (r == AVERROR_INVALIDDATA && ++m_nBadReads < LibavLimits::kMaxBadReadsInRow) {
                 continue;
             }
             return false;

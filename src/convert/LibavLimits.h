@@ -23,6 +23,8 @@ class LibavLimits {
     static constexpr int kMaxChannels = 512;
     // Well above any recorder's rate (DXD is 352.8 kHz, software radios record a few MHz).
     static constexpr int kMaxSampleRate = 10'000'000;
+    // Invalid data from the demuxer is skipped; this many in a row end the stream.
+    static constexpr int kMaxBadReadsInRow = 64;
 
     // Sets the allocation cap for the whole process. Call it first thing in main, before
     // any thread starts: libmpv uses the same libavutil, so the preview is bound by it too.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "LibavFile.h"
 #include "MediaTime.h"
 
 extern "C" {
@@ -15,7 +16,6 @@ extern "C" {
 
 namespace {
 
-constexpr AVRational kMediaTimeBase{1, static_cast<int>(MediaTime::kUnitsPerSecond)};
 // How near two starts must lie to count as one: a millisecond, the finest step of the
 // containers that count time in milliseconds.
 constexpr int64_t kSameStart = MediaTime::kUnitsPerSecond / 1000;
@@ -131,7 +131,7 @@ std::optional<int64_t> StreamLead::PictureStart() const {
             st->start_time == AV_NOPTS_VALUE) {
             continue;
         }
-        const int64_t rt = av_rescale_q(st->start_time, st->time_base, kMediaTimeBase);
+        const int64_t rt = av_rescale_q(st->start_time, st->time_base, LibavFile::kMediaTimeBase);
         start = start ? std::min(*start, rt) : rt;
     }
     return start;
@@ -214,7 +214,8 @@ StreamLead::Decision StreamLead::Decide() const {
         d.shift = d.samples;
         return d;
     }
-    const int64_t gap = *picture - av_rescale_q(soundStart, st->time_base, kMediaTimeBase);
+    const int64_t gap =
+        *picture - av_rescale_q(soundStart, st->time_base, LibavFile::kMediaTimeBase);
     const int64_t lead = av_rescale(d.samples, MediaTime::kUnitsPerSecond, rate);
     if (std::llabs(gap - lead) <= kSameStart) {
         d.rule = LeadRule::Carried;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "LibavLimits.h"
 #include "MediaTime.h"
 
 extern "C" {
@@ -24,7 +25,6 @@ constexpr size_t kMaxCandidates = 10000;
 // stream may carry a few hundred kilobytes of picture between two sound packets.
 constexpr int kMaxPacketsPastJump = 64;
 constexpr int64_t kMaxBytesPastJump = 8 << 20;
-constexpr int kMaxBadReadsInRow = 64;
 
 }  // namespace
 
@@ -180,7 +180,7 @@ bool TimelineScanner::ReadPacket(PacketTime& packet, int64_t limit) {
             }
         }
         if (r < 0) {
-            if (r == AVERROR_INVALIDDATA && ++bad < kMaxBadReadsInRow) {
+            if (r == AVERROR_INVALIDDATA && ++bad < LibavLimits::kMaxBadReadsInRow) {
                 continue;
             }
             break;

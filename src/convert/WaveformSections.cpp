@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr size_t kBuffer = AudioStreamSource::AUDIO_BUFFER_SIZE;
-constexpr int64_t kUnknown = AudioStreamSource::kUnknownPlace;
+constexpr size_t kFeedBytes = AudioStreamSource::AUDIO_BUFFER_SIZE;
+constexpr int64_t kNoPlace = AudioStreamSource::kUnknownPlace;
 
 // A little-endian PCM sample of the output format as -1..1.
 float SampleValue(const uint8_t* p, const AudioFormat& f) {
@@ -110,7 +110,7 @@ struct WaveformSections::Section {
     bool failed = false;
     bool dropped = false;
     std::vector<uint8_t> head;
-    int64_t headPlace = kUnknown;
+    int64_t headPlace = kNoPlace;
 };
 
 WaveformSections::WaveformSections(AudioStreamSource& first, const AudioFormat& format,
@@ -199,7 +199,7 @@ bool WaveformSections::Stopped(const Section& s) const {
 
 size_t WaveformSections::Feed(Section& s, std::vector<uint8_t>& buffer, size_t at) {
     if (s.pendingPos < s.pending.size()) {
-        const size_t n = std::min(kBuffer, s.pending.size() - s.pendingPos);
+        const size_t n = std::min(kFeedBytes, s.pending.size() - s.pendingPos);
         std::memcpy(buffer.data() + at, s.pending.data() + s.pendingPos, n);
         s.pendingPos += n;
         return n;
@@ -242,13 +242,13 @@ void WaveformSections::Decode(Section& s) {
     };
     int64_t pos = s.first;
     int64_t end = nextStart(pos + 1);
-    std::vector<uint8_t> buffer(kBuffer + m_nBlock);
+    std::vector<uint8_t> buffer(kFeedBytes + m_nBlock);
     std::vector<float> mixed;
     size_t held = 0;  // bytes of a frame split between two fills
     bool firstFill = true;
     // Until its first meeting a section checks that its frames lie where the times put them.
     bool checking = true;
-    int64_t base = kUnknown;
+    int64_t base = kNoPlace;
     int64_t given = 0;
     while (!Stopped(s)) {
         const size_t n = Feed(s, buffer, held);
@@ -258,14 +258,14 @@ void WaveformSections::Decode(Section& s) {
         if (s.index > 0 && firstFill) {
             const int64_t place = s.source->StreamPlace();
             const std::lock_guard<std::mutex> lock(m_mutex);
-            s.headPlace = place == kUnknown ? kUnknown : place - static_cast<int64_t>(n);
+            s.headPlace = place == kNoPlace ? kNoPlace : place - static_cast<int64_t>(n);
         }
         if (firstFill) {
             base = s.index == 0 ? m_nOrigin * m_nBlock : s.headPlace;
         }
         firstFill = false;
         given += static_cast<int64_t>(n);
-        if (checking && (base == kUnknown || s.source->StreamPlace() != base + given)) {
+        if (checking && (base == kNoPlace || s.source->StreamPlace() != base + given)) {
             size_t gap = m_nFirstGap.load();
             while (s.index < gap && !m_nFirstGap.compare_exchange_weak(gap, s.index)) {
             }
@@ -300,7 +300,7 @@ void WaveformSections::Decode(Section& s) {
                                   buffer.begin() + static_cast<ptrdiff_t>(bytes));
         const int64_t unfed = static_cast<int64_t>(tail.size() + s.pending.size() - s.pendingPos);
         const int64_t place = s.source->StreamPlace();
-        const int64_t tailPlace = place == kUnknown ? kUnknown : place - unfed;
+        const int64_t tailPlace = place == kNoPlace ? kNoPlace : place - unfed;
         while (tail.size() < want && !Stopped(s)) {
             const size_t more = Feed(s, buffer, 0);
             if (more == 0) {

@@ -60,3 +60,13 @@ class ChildProcess {
     bool m_bExited = false;
     Result m_result;
 };
+
+// The build's orvane-extract, and a run of it to the end.
+inline std::string ExtractProgram() {
+    return ChildProcess::BuiltProgram("orvane-extract");
+}
+
+inline ChildProcess::Result RunExtract(std::vector<std::string> args) {
+    args.insert(args.begin(), ExtractProgram());
+    return ChildProcess::Run(args);
+}

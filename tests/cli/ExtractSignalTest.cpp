@@ -13,10 +13,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string Bin() {
-    return ChildProcess::BuiltProgram("orvane-extract");
-}
-
 uintmax_t SizeOf(const std::string& path) {
     std::error_code ec;
     const uintmax_t size = fs::file_size(path, ec);
@@ -34,13 +30,13 @@ TEST(ExtractSignalTest, SignalStopsTheConversionWithAValidFile) {
     const std::string input = media.Make("long.mp2", TestMedia::Tones(120, 48000) + " -c:a mp2");
     // The whole conversion, to compare the stopped ones with.
     const std::string whole = media.Path("whole.wav");
-    ASSERT_EQ(ChildProcess::Run({Bin(), "-q", input, whole}).status, 0);
+    ASSERT_EQ(ChildProcess::Run({ExtractProgram(), "-q", input, whole}).status, 0);
     const WavFile full = WavFile::Read(whole);
     ASSERT_TRUE(full.Valid());
     for (int signal : {SIGINT, SIGTERM}) {
         const std::string out = media.Path("stopped-" + std::to_string(signal) + ".wav");
         ChildProcess child;
-        ASSERT_TRUE(child.Start({Bin(), "-q", input, out}));
+        ASSERT_TRUE(child.Start({ExtractProgram(), "-q", input, out}));
         // Past the header and the first flush of the writer's stream buffer.
         ASSERT_TRUE(child.WaitUntil([&] { return SizeOf(out) > 1'100'000; }, 60s))
             << "no output appeared: " << child.Err();

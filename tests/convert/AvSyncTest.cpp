@@ -13,10 +13,10 @@
 #include "FfmpegAudioSource.h"
 #include "ForeignTools.h"
 #include "TestMedia.h"
+#include "TestUnits.h"
 
 namespace {
 
-constexpr int64_t kSecond = 10'000'000;
 constexpr double kFlash = 2.0;  // where the picture flashes and the click sounds
 constexpr double kClick = 0.1;  // how long the click (a burst of noise) lasts
 
@@ -44,7 +44,7 @@ std::string GstSound(const char* wav, const char* chain) {
     return " filesrc location=" + std::string(wav) + " ! wavparse ! audioconvert ! " + chain;
 }
 
-const std::vector<SyncRow>& Rows() {
+const std::vector<SyncRow>& SyncRows() {
     static const std::vector<SyncRow> rows = [] {
         std::vector<SyncRow> r;
         const auto add = [&r](SyncRow row, const std::string& script) {
@@ -258,7 +258,7 @@ TEST_P(AvSync, TheCutHoldsTheClickAtTheFlash) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Muxers, AvSync, testing::ValuesIn(Rows()),
+INSTANTIATE_TEST_SUITE_P(Muxers, AvSync, testing::ValuesIn(SyncRows()),
                          [](const testing::TestParamInfo<SyncRow>& info) {
                              return std::string(info.param.name);
                          });

@@ -39,7 +39,7 @@ std::string Gst(int rate, const std::string& chain, const std::string& file) {
            ".wav ! wavparse ! audioconvert ! " + chain + " ! filesink location=" + file;
 }
 
-std::vector<AlignRow> Rows() {
+std::vector<AlignRow> AlignRows() {
     std::vector<AlignRow> rows;
     const auto ff = [&rows](const char* name, int rate, const std::string& args, const char* file) {
         rows.push_back({name, rate, {}, Ffmpeg(rate, args, file), file});
@@ -201,7 +201,7 @@ TEST_P(CutAlignment, TheCutStartsAtTheMarkedSampleOfTheSource) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Encoders, CutAlignment, testing::ValuesIn(Rows()),
+INSTANTIATE_TEST_SUITE_P(Encoders, CutAlignment, testing::ValuesIn(AlignRows()),
                          [](const testing::TestParamInfo<AlignRow>& info) {
                              return std::string(info.param.name);
                          });

@@ -8,10 +8,9 @@
 #include "EngineSamples.h"
 #include "FfmpegAudioSource.h"
 #include "TestMedia.h"
+#include "TestUnits.h"
 
 namespace {
-
-constexpr int64_t kSecond = 10'000'000;
 
 struct Part {
     int tone;       // Hz
@@ -44,7 +43,7 @@ std::vector<int16_t> Decode(const std::string& path, int64_t rtStart, size_t cou
     return EngineSamples(path, rtStart, count);
 }
 
-int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t from) {
+int MaxDifferenceAt(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t from) {
     int worst = 0;
     for (size_t i = 0; i < a.size() && from + i < b.size(); ++i) {
         worst = std::max(worst, std::abs(a[i] - b[from + i]));
@@ -130,7 +129,7 @@ TEST(JoinedTimeline, CutsAnywhereMatchTheWholeDecodeAndTheDurationIsThePlayedOne
                 Decode(joined, static_cast<int64_t>(mark * kSecond), span);
             ASSERT_EQ(cut.size(), span);
             const size_t at = static_cast<size_t>(std::llround(mark * c.rate));
-            EXPECT_LE(MaxDifference(cut, whole, at), 1);
+            EXPECT_LE(MaxDifferenceAt(cut, whole, at), 1);
             for (double t : {mark, mark + 0.5 - 0.2}) {
                 const size_t part =
                     std::upper_bound(ends.begin(), ends.end(), t + 0.1) - ends.begin();

@@ -1,4 +1,5 @@
 #include "MediaTimeline.h"
+#include "TestUnits.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,6 @@
 
 namespace {
 
-constexpr int64_t kSecond = 10'000'000;
 constexpr int64_t kTick = 90000;  // MPEG's clock: ticks per second
 
 // Three pieces of a file that starts at 0.5 s: two 10 s recordings with the same

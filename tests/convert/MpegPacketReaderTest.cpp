@@ -20,7 +20,7 @@ using Found = std::vector<std::pair<int64_t, int64_t>>;  // position, 33-bit PTS
 
 enum class Damage { None, Fec204, Garbage, CutShort, CutInTimestamp, BufferFields };
 
-struct Case {
+struct ReaderCase {
     const char* name;
     const char* source;  // the made file it starts from
     Damage damage;
@@ -173,7 +173,7 @@ TEST(MpegPacketReader, FindsTheSoundsPesPacketsWhereLibavformatDoes) {
     media.Make("ps-wrap", clip + "mpeg1video -c:a mp2 -output_ts_offset 95442 -f mpeg");
     media.Make("ts", clip + "mpeg1video -c:a mp2 -f mpegts");
     media.Make("m2ts", clip + "mpeg1video -c:a mp2 -f mpegts -mpegts_m2ts_mode 1");
-    const std::vector<Case> cases = {
+    const std::vector<ReaderCase> cases = {
         {"ps", "ps", Damage::None, 0},
         {"vob", "vob", Damage::None, 0},
         {"ps-wrap", "ps-wrap", Damage::None, 0},
@@ -189,7 +189,7 @@ TEST(MpegPacketReader, FindsTheSoundsPesPacketsWhereLibavformatDoes) {
         {"ts-cut", "ts", Damage::CutShort, 188},
         {"m2ts-cut", "m2ts", Damage::CutShort, 192},
     };
-    for (const Case& c : cases) {
+    for (const ReaderCase& c : cases) {
         SCOPED_TRACE(c.name);
         std::string path = media.Path(c.source);
         if (c.damage != Damage::None) {

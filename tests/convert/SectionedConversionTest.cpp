@@ -11,13 +11,12 @@
 #include "ForeignTools.h"
 #include "NoticeText.h"
 #include "TestMedia.h"
+#include "TestUnits.h"
 #include "WavFile.h"
 
 namespace {
 
-constexpr int64_t kSecond = 10'000'000;
-
-struct Conversion : JobObserver {
+struct SectionedRun : JobObserver {
     ConversionJob job{FfmpegAudioSource::Factory(), *this};
     int stopAt = 1001;  // the progress at which the user presses Stop
     JobOutcome outcome;
@@ -34,7 +33,7 @@ struct Conversion : JobObserver {
 };
 
 // Converts with the given threads; sections from spans of 2 s on.
-Conversion& Convert(Conversion& c, ConversionRequest request, int threads) {
+SectionedRun& Convert(SectionedRun& c, ConversionRequest request, int threads) {
     request.threads = threads;
     request.sectionsFrom = 2 * kSecond;
     EXPECT_TRUE(c.job.Start(request));
@@ -42,7 +41,7 @@ Conversion& Convert(Conversion& c, ConversionRequest request, int threads) {
     return c;
 }
 
-std::vector<uint8_t> Bytes(const std::string& path) {
+std::vector<uint8_t> FileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
@@ -116,16 +115,16 @@ TEST(SectionedConversion, EveryEndGivesTheBytesOfOnePass) {
             ConversionRequest r{in, media.Path("one.wav"), e.start, e.end};
             r.end = e.kind;
             r.sampleFormat = e.format;
-            Conversion one;
+            SectionedRun one;
             Convert(one, r, 1);
             r.outputPath = media.Path("three.wav");
-            Conversion three;
+            SectionedRun three;
             Convert(three, r, 3);
             ASSERT_EQ(one.outcome.status, JobOutcome::Status::Completed);
             EXPECT_EQ(three.outcome.status, JobOutcome::Status::Completed);
             EXPECT_EQ(three.outcome.sections, s.sectioned ? 3 : 1);
             EXPECT_GT(one.outcome.dataBytes, 1'000'000);
-            EXPECT_TRUE(Bytes(r.outputPath) == Bytes(media.Path("one.wav")));
+            EXPECT_TRUE(FileBytes(r.outputPath) == FileBytes(media.Path("one.wav")));
         }
     }
 }
@@ -137,14 +136,14 @@ TEST(SectionedConversion, AStopTheLimitAndAFullDiskEndAsInOnePass) {
                                  TestMedia::Tones(20, 44100) + " -c:v mpeg1video -c:a mp2 -f mpeg");
     const ConversionRequest whole{in, media.Path("whole.wav"), 0,
                                   ConversionRequest::kToEndOfStream};
-    Conversion reference;
+    SectionedRun reference;
     Convert(reference, whole, 1);
-    const std::vector<uint8_t> full = Bytes(whole.outputPath);
+    const std::vector<uint8_t> full = FileBytes(whole.outputPath);
     ASSERT_GT(full.size(), 3'000'000u);
 
     // Stopped in the last section: a valid file whose data is the start of one pass's,
     // in whole buffers.
-    Conversion stopped;
+    SectionedRun stopped;
     stopped.stopAt = 800;
     ConversionRequest r = whole;
     r.outputPath = media.Path("stopped.wav");
@@ -159,19 +158,19 @@ TEST(SectionedConversion, AStopTheLimitAndAFullDiskEndAsInOnePass) {
 
     // The RIFF limit, lowered: the same bytes, cut at the same frame.
     for (int threads : {1, 3}) {
-        Conversion limited;
+        SectionedRun limited;
         limited.job.SetMaxDataBytes(2'000'001);
         r.outputPath = media.Path("limited" + std::to_string(threads) + ".wav");
         Convert(limited, r, threads);
         EXPECT_EQ(limited.outcome.status, JobOutcome::Status::SizeLimit);
         EXPECT_EQ(limited.outcome.dataBytes, 2'000'000);
     }
-    EXPECT_TRUE(Bytes(media.Path("limited1.wav")) == Bytes(media.Path("limited3.wav")));
+    EXPECT_TRUE(FileBytes(media.Path("limited1.wav")) == FileBytes(media.Path("limited3.wav")));
 
     // A disk that fills up before the first section's end: the same failure and message.
     for (int threads : {1, 3}) {
         SCOPED_TRACE(threads);
-        Conversion failed;
+        SectionedRun failed;
         r.outputPath = media.Path("full" + std::to_string(threads) + ".wav");
         {
             FileSizeLimit limit(1 << 20);

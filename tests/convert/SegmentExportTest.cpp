@@ -10,11 +10,10 @@
 #include "ConversionJob.h"
 #include "FfmpegAudioSource.h"
 #include "TestMedia.h"
+#include "TestUnits.h"
 #include "WavFile.h"
 
 namespace {
-
-constexpr int64_t kMs = 10'000;
 
 class Waiter : public JobObserver {
   public:

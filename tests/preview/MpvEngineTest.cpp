@@ -9,11 +9,11 @@
 #include "MpvPlaybackEngine.h"
 #include "PlayerFixture.h"
 #include "TestMedia.h"
+#include "TestUnits.h"
 #include "WaitFor.h"
 
 namespace {
 
-constexpr int64_t kSecond = 10'000'000;
 constexpr int64_t kFrame = kSecond / 25;  // the clips run at 25 frames a second
 
 // The first picture of an MPEG program stream sits a few milliseconds after the start of the

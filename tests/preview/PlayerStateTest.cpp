@@ -1,11 +1,11 @@
 #include <QSignalSpy>
 
 #include "PlayerFixture.h"
+#include "TestUnits.h"
 #include "WaitFor.h"
 
 namespace {
 
-constexpr int64_t kSecond = 10'000'000;
 const EngineResult kFailed{-20, "mpv_set_property_async(\"pause\")"};
 
 class PlayerStateTest : public PlayerFixture {};

@@ -39,6 +39,7 @@
 #include "PreviewWindow.h"
 #include "ProfileSettings.h"
 #include "SoakModel.h"
+#include "TestUnits.h"
 #include "ThreadedMediaProber.h"
 #include "UserMessages.h"
 #include "WaitFor.h"
@@ -303,8 +304,6 @@ using D = ConverterDialog;
 using Kind = SoakAction::Kind;
 constexpr const char* kApp = "orvane-soak-tests";
 constexpr int kSettleMs = 5000;
-constexpr int64_t kMs = SoakModel::kMs;
-constexpr int64_t kSecond = 1000 * kMs;
 inline const QString kMarksReversed = "Error: The Start Time is bigger than the End Time!";
 
 inline std::string Str(const QString& text) {

@@ -6,11 +6,10 @@
 
 #include "RealMediaFixture.h"
 #include "TestMedia.h"
+#include "TestUnits.h"
 #include "WaitFor.h"
 
 namespace {
-
-constexpr int64_t kMs = 10'000;
 
 class Audition : public RealMediaFixture {
   protected:

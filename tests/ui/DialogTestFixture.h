@@ -27,9 +27,8 @@
 #include "ProfileSettings.h"
 #include "RecordingMessages.h"
 #include "ScriptedEngine.h"
+#include "TestUnits.h"
 #include "WaitFor.h"
-
-constexpr int64_t kSecond = 10'000'000;
 
 // A prober that knows the durations the test gave it; every other file fails. It
 // answers at once, or, while held, when the test releases it.

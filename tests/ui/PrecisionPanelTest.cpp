@@ -13,13 +13,12 @@
 #include "PanelController.h"
 #include "PrecisionPanel.h"
 #include "TestMedia.h"
+#include "TestUnits.h"
 #include "WavFile.h"
 #include "WaveformView.h"
 
 namespace {
 
-constexpr int64_t kSecond = 10'000'000;
-constexpr int64_t kMs = kSecond / 1000;
 constexpr int64_t kFrame = 40 * kMs;  // 25 frames a second
 
 class PrecisionPanelTest : public DialogTestFixture {

@@ -7,11 +7,10 @@
 #include "MarkTimeEdit.h"
 #include "PrecisionPanel.h"
 #include "SegmentPanel.h"
+#include "TestUnits.h"
 #include "WaveformView.h"
 
 namespace {
-
-constexpr int64_t kMs = kSecond / 1000;
 
 class SegmentPanelTest : public DialogTestFixture {
   protected:

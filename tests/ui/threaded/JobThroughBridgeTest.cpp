@@ -9,12 +9,11 @@
 #include "JobObserverBridge.h"
 #include "RecordingMessages.h"
 #include "TestMedia.h"
+#include "TestUnits.h"
 #include "WaitFor.h"
 #include "WavFile.h"
 
 namespace {
-
-constexpr int64_t kSecond = 10'000'000;
 
 std::unique_ptr<AudioStreamSource> Ffmpeg() {
     return std::make_unique<FfmpegAudioSource>();

@@ -7,12 +7,11 @@
 #include "FfmpegAudioSource.h"
 #include "SilenceSearch.h"
 #include "TestMedia.h"
+#include "TestUnits.h"
 #include "WaitFor.h"
 #include "WaveformPyramid.h"
 
 namespace {
-
-constexpr int64_t kMs = 10'000;
 
 // Sound, 3 s of silence, sound: 9 s at 8 kHz, mono.
 struct Gaps {
