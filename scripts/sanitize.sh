@@ -17,11 +17,12 @@ BUILD_DIR=build-asan ./scripts/build.sh -DORVANE_SANITIZE=address "${debug_flags
 ctest --test-dir build-asan --output-on-failure --no-tests=error -j2 -LE large
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
-# Only the suites that run here are built. Without the shared precompiled headers: each
-# of their files must include what it uses, and here a missing include fails the build
-# instead of hiding behind them (the smallest build of the three pays for it).
+# Only the suites that run here are built. File by file and without the shared
+# precompiled headers: each of their files must include what it uses, and here a missing
+# include fails the build instead of hiding behind them or behind the file before it in a
+# joined build (the smallest build of the three pays for it).
 BUILD_DIR=build-tsan BUILD_TARGETS="$(./scripts/check-suites.sh --list threaded)" ./scripts/build.sh -DORVANE_SANITIZE=thread "${debug_flags[@]}" \
-  -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF -DORVANE_TEST_PCH=OFF -DORVANE_BUILD_BENCH=OFF
+  -DORVANE_BUILD_TESTS=ON -DORVANE_ENGINE_ONLY=OFF -DORVANE_TEST_PCH=OFF -DORVANE_UNITY_BUILD=OFF -DORVANE_BUILD_BENCH=OFF
 ./scripts/check-suites.sh build-tsan threaded
 # The codec sweeps convert file after file through the same two threads as any other
 # conversion (or through the same sections): under this sanitizer they add minutes and no
