@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <string>
 #include <thread>
 
 #include "ConverterDialog.h"
@@ -57,32 +59,129 @@ class SlowSource : public FfmpegAudioSource {
     }
 };
 
+qint64 ThreadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<qint64>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// How long the calling thread has waited, runnable, for a core (the kernel's schedstat).
+qint64 RunDelayNs() {
+    unsigned long long onCpu = 0;
+    unsigned long long waited = 0;
+    FILE* f = std::fopen("/proc/thread-self/schedstat", "r");
+    if (f != nullptr) {
+        if (std::fscanf(f, "%llu %llu", &onCpu, &waited) != 2) {
+            waited = 0;
+        }
+        std::fclose(f);
+    }
+    return static_cast<qint64>(waited);
+}
+
+// Times every event the GUI thread delivers, on the wall clock and on the thread's own CPU
+// clock, so that a stall can be told apart: a handler that computes, one that waits (on a
+// lock, a disk), or the thread not running at all between events.
+class TimedApplication : public QApplication {
+  public:
+    using QApplication::QApplication;
+    struct Slowest {
+        qint64 wallNs = 0;
+        qint64 cpuNs = 0;
+        int type = 0;
+        std::string receiver;
+    };
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (m_depth++ > 0) {
+            const bool handled = QApplication::notify(receiver, event);
+            --m_depth;
+            return handled;
+        }
+        const qint64 began = m_clock.nsecsElapsed();
+        const qint64 cpu = ThreadCpuNs();
+        const int type = event->type();  // the event may be gone once delivered
+        const char* name = receiver->metaObject()->className();
+        const char* parent =
+            receiver->parent() ? receiver->parent()->metaObject()->className() : "";
+        const bool handled = QApplication::notify(receiver, event);
+        --m_depth;
+        const qint64 took = m_clock.nsecsElapsed() - began;
+        inEventsNs += took;
+        if (took > slowest.wallNs) {
+            slowest = {took, ThreadCpuNs() - cpu, type, std::string(name) + " in " + parent};
+        }
+        return handled;
+    }
+    // Starts a new span: what is counted from here on.
+    void Reset() {
+        if (!m_clock.isValid()) {
+            m_clock.start();
+        }
+        inEventsNs = 0;
+        slowest = {};
+    }
+    qint64 inEventsNs = 0;
+    Slowest slowest;
+
+  private:
+    QElapsedTimer m_clock;
+    int m_depth = 0;
+};
+
 class StallMeter {
   public:
-    StallMeter() {
+    explicit StallMeter(TimedApplication& app) : m_app(app) {
         m_timer.setInterval(1);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             const qint64 now = m_clock.nsecsElapsed();
-            m_worst = std::max(m_worst, now - m_last - 1'000'000);
+            const qint64 cpu = ThreadCpuNs();
+            const qint64 delay = RunDelayNs();
+            if (now - m_last - 1'000'000 > m_worst) {
+                m_worst = now - m_last - 1'000'000;
+                m_why = QString::asprintf(
+                            "the GUI thread ran %.1f ms of it and waited %.1f ms for a core, "
+                            "%.1f ms in events; the slowest "
+                            "%.1f ms (%.1f ms of it running): %s, type %d",
+                            static_cast<double>(cpu - m_lastCpu) / 1e6,
+                            static_cast<double>(delay - m_lastDelay) / 1e6,
+                            static_cast<double>(m_app.inEventsNs) / 1e6,
+                            static_cast<double>(m_app.slowest.wallNs) / 1e6,
+                            static_cast<double>(m_app.slowest.cpuNs) / 1e6,
+                            m_app.slowest.receiver.c_str(), m_app.slowest.type)
+                            .toStdString();
+            }
             m_last = now;
+            m_lastCpu = cpu;
+            m_lastDelay = delay;
+            m_app.Reset();
         });
     }
     void Start() {
         m_worst = 0;
+        m_why.clear();
+        m_app.Reset();
         m_clock.start();
         m_last = 0;
+        m_lastCpu = ThreadCpuNs();
+        m_lastDelay = RunDelayNs();
         m_timer.start();
     }
     double StopMs() {
         m_timer.stop();
         return static_cast<double>(m_worst) / 1e6;
     }
+    // What the GUI thread did in the longest gap.
+    const std::string& Why() const { return m_why; }
 
   private:
+    TimedApplication& m_app;
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
+    qint64 m_lastCpu = 0;
+    qint64 m_lastDelay = 0;
     qint64 m_worst = 0;
+    std::string m_why;
 };
 
 template <typename Condition>
@@ -106,7 +205,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     LibavLimits::Apply();
-    QApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     const QString big = QString::fromLocal8Bit(argv[1]);
 
     ProfileSettings settings("orvane-stall-bench");
@@ -148,7 +247,7 @@ int main(int argc, char** argv) {
     }
     int opens = 0;
     QObject::connect(&session.Media(), &MediaController::openFinished, [&](bool) { ++opens; });
-    StallMeter meter;
+    StallMeter meter(app);
     int status = 0;
 
     // 1. A large file: probed on its thread, loaded by libmpv on its own; the waveform's
@@ -167,11 +266,15 @@ int main(int argc, char** argv) {
         return w != nullptr && column > 0 && static_cast<double>(w->Frames()) >= column;
     };
     qint64 firstColumns = -1;
+    qint64 probed = -1;    // the probe has told the duration: the waveform may start
     qint64 playable = -1;  // the preview has opened: the dialog no longer says "Opening…"
     const bool opened = RunUntil(
         [&] {
             if (firstColumns < 0 && firstColumn()) {
                 firstColumns = sinceOpen.elapsed();
+            }
+            if (probed < 0 && session.Media().Info().duration > 0) {
+                probed = sinceOpen.elapsed();
             }
             if (playable < 0 && opens == 1) {
                 playable = sinceOpen.elapsed();
@@ -184,6 +287,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double openLarge = meter.StopMs();
+    const std::string openWhy = meter.Why();
 
     // 2. Twenty seeks across it while it plays.
     session.Preview().Play();
@@ -246,5 +350,9 @@ int main(int argc, char** argv) {
         computing ? " while the waveform computes" : "", zooms, openSlow, messages.boxes,
         static_cast<long long>(playable), static_cast<long long>(firstColumns),
         static_cast<double>(wholeWaveform) / 1000);
+    std::printf(
+        "  opening the large file: the probe answered after %lld ms; at the longest stall "
+        "%s\n",
+        static_cast<long long>(probed), openWhy.c_str());
     return status != 0 ? status : (messages.boxes == 0 ? 0 : 1);
 }

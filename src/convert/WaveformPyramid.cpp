@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-int64_t WaveformPyramid::Frames() const {
-    std::lock_guard lock(m_mutex);
+int64_t WaveformPyramid::FramesLocked() const {
     int64_t frames = m_writers[0].next;
     for (size_t i = 1; i < m_writers.size(); ++i) {
         const Writer& w = m_writers[i];
@@ -17,16 +16,12 @@ int64_t WaveformPyramid::Frames() const {
     return frames;
 }
 
-bool WaveformPyramid::Complete() const {
-    std::lock_guard lock(m_mutex);
-    return m_complete;
-}
-
 int WaveformPyramid::AddSection(int64_t firstFrame) {
     std::lock_guard lock(m_mutex);
     Writer w;
     w.first = w.next = firstFrame - firstFrame % kCoarse;
     m_writers.push_back(w);
+    m_frames.store(FramesLocked());
     return static_cast<int>(m_writers.size()) - 1;
 }
 
@@ -41,6 +36,7 @@ void WaveformPyramid::DropSection(int section) {
     for (int64_t b = w.first / kCoarse; b < (w.next + kCoarse - 1) / kCoarse; ++b) {
         Put(m_coarse, b, none, none);
     }
+    m_frames.store(FramesLocked());
 }
 
 void WaveformPyramid::Put(Level& level, int64_t bucket, float min, float max) {
@@ -89,24 +85,34 @@ void MinMax(const float* values, size_t count, float& lo, float& hi) {
 }  // namespace
 
 void WaveformPyramid::AppendAt(int section, const float* frames, size_t count) {
-    std::lock_guard lock(m_mutex);
-    Writer& w = m_writers[static_cast<size_t>(section)];
-    // Bucket by bucket: a tight min/max over each piece, and the coarse level from the
-    // fine buckets, whose bounds it shares.
+    Writer* w = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        w = &m_writers[static_cast<size_t>(section)];
+    }
+    // The buckets are summed up outside the lock: the writers run at a lower priority than
+    // the GUI thread, and one that lost its core while holding the lock would hold up every
+    // paint for as long. Only this writer changes its own filling state and place.
+    Closed closed;
+    int64_t next = w->next;
     for (size_t i = 0; i < count;) {
-        const size_t take = std::min<size_t>(count - i, static_cast<size_t>(kFine - w.fineFill));
-        MinMax(frames + i, take, w.fineMin, w.fineMax);
-        w.fineFill += static_cast<int64_t>(take);
-        w.next += static_cast<int64_t>(take);
+        const size_t take = std::min<size_t>(count - i, static_cast<size_t>(kFine - w->fineFill));
+        MinMax(frames + i, take, w->fineMin, w->fineMax);
+        w->fineFill += static_cast<int64_t>(take);
+        next += static_cast<int64_t>(take);
         i += take;
-        if (w.fineFill == kFine) {
-            CloseFineBucket(w);
+        if (w->fineFill == kFine) {
+            CloseFineBucket(*w, next, closed);
         }
     }
+    std::lock_guard lock(m_mutex);
+    Store(closed);
+    w->next = next;
+    m_frames.store(FramesLocked());
 }
 
-void WaveformPyramid::CloseFineBucket(Writer& w) {
-    Put(m_fine, (w.next - w.fineFill) / kFine, w.fineMin, w.fineMax);
+void WaveformPyramid::CloseFineBucket(Writer& w, int64_t next, Closed& closed) {
+    closed.fine.push_back({(next - w.fineFill) / kFine, w.fineMin, w.fineMax});
     w.coarseMin = std::min(w.coarseMin, w.fineMin);
     w.coarseMax = std::max(w.coarseMax, w.fineMax);
     w.coarseFill += w.fineFill;
@@ -114,10 +120,19 @@ void WaveformPyramid::CloseFineBucket(Writer& w) {
     w.fineMin = 1;
     w.fineMax = -1;
     if (w.coarseFill == kCoarse) {
-        Put(m_coarse, (w.next - kCoarse) / kCoarse, w.coarseMin, w.coarseMax);
+        closed.coarse.push_back({(next - kCoarse) / kCoarse, w.coarseMin, w.coarseMax});
         w.coarseFill = 0;
         w.coarseMin = 1;
         w.coarseMax = -1;
+    }
+}
+
+void WaveformPyramid::Store(const Closed& closed) {
+    for (const Bucket& b : closed.fine) {
+        Put(m_fine, b.index, b.min, b.max);
+    }
+    for (const Bucket& b : closed.coarse) {
+        Put(m_coarse, b.index, b.min, b.max);
     }
 }
 
@@ -128,15 +143,17 @@ void WaveformPyramid::Finish() {
         if (!w.live) {
             continue;
         }
+        Closed closed;
         if (w.fineFill > 0) {
-            CloseFineBucket(w);
+            CloseFineBucket(w, w.next, closed);
         }
         if (w.coarseFill > 0) {
-            Put(m_coarse, (w.next - w.coarseFill) / kCoarse, w.coarseMin, w.coarseMax);
+            closed.coarse.push_back({(w.next - w.coarseFill) / kCoarse, w.coarseMin, w.coarseMax});
             w.coarseFill = 0;
         }
+        Store(closed);
     }
-    m_complete = true;
+    m_complete.store(true);
 }
 
 void WaveformPyramid::Merge(const Level& level, int64_t from, int64_t to, Column& column) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -27,8 +28,9 @@ class WaveformPyramid {
     void SetSampleRate(int rate) { m_rate.store(rate); }
     // Sample frames summed up so far from the start without a gap, and whether that is
     // the whole track.
-    int64_t Frames() const;
-    bool Complete() const;
+    // Neither waits for the writers.
+    int64_t Frames() const { return m_frames.load(); }
+    bool Complete() const { return m_complete.load(); }
 
     // Writer: appends mixed sample frames; Finish says the track has ended.
     void Append(const float* frames, size_t count) { AppendAt(0, frames, count); }
@@ -59,8 +61,20 @@ class WaveformPyramid {
         int64_t coarseFill = 0;
         float fineMin = 1, fineMax = -1, coarseMin = 1, coarseMax = -1;
     };
-    // Ends the fine bucket being filled and takes it into the coarse one.
-    void CloseFineBucket(Writer& w);
+    struct Bucket {
+        int64_t index;
+        float min;
+        float max;
+    };
+    // Buckets a writer has closed, to be stored under the lock.
+    struct Closed {
+        std::vector<Bucket> fine;
+        std::vector<Bucket> coarse;
+    };
+    // Ends the fine bucket being filled (up to frame next) and takes it into the coarse one.
+    static void CloseFineBucket(Writer& w, int64_t next, Closed& closed);
+    void Store(const Closed& closed);
+    int64_t FramesLocked() const;
     static void Put(Level& level, int64_t bucket, float min, float max);
     // min/max over the buckets [from, to) of a level.
     static void Merge(const Level& level, int64_t from, int64_t to, Column& column);
@@ -70,6 +84,8 @@ class WaveformPyramid {
     // Buckets not filled yet hold NaN.
     Level m_fine;
     Level m_coarse;
-    std::vector<Writer> m_writers{Writer{}};
-    bool m_complete = false;
+    // A deque: a writer's own entry stays where it is while sections are added.
+    std::deque<Writer> m_writers{Writer{}};
+    std::atomic<int64_t> m_frames{0};
+    std::atomic<bool> m_complete{false};
 };
