@@ -89,8 +89,7 @@ void WaveformBuilder::Collect(Job& job) {
 }
 
 void WaveformBuilder::Run(Job& job) const {
-    // Its sections' threads inherit this.
-    ThreadPriority::LowerForBackgroundWork();
+    // The sections lower their own priority (WaveformSections).
     std::unique_ptr<AudioStreamSource> source = m_factory();
     source->SetInterrupt(&job.cancelled);
     if (job.timeline) {

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <thread>
 
+#include "ThreadPriority.h"
+
 namespace {
 
 constexpr size_t kFeedBytes = AudioStreamSource::AUDIO_BUFFER_SIZE;
@@ -130,6 +132,8 @@ WaveformSections::WaveformSections(AudioStreamSource& first, const AudioFormat& 
     const auto total =
         static_cast<int64_t>(static_cast<__int128>(first.StreamDuration()) * rate / 10'000'000);
     m_nOrigin = first.FrameAt(0, rate);
+    // The first columns of a view of the whole track (a wide one has 800 to 2000).
+    m_nUrgent = total / 800;
     const int64_t origin = m_nOrigin;
     for (int k = 1; k < m_plan.sections && total > 0; ++k) {
         const int64_t start =
@@ -242,6 +246,11 @@ void WaveformSections::Decode(Section& s) {
     };
     int64_t pos = s.first;
     int64_t end = nextStart(pos + 1);
+    // The user waits for the first columns; the rest is background work, below the dialog.
+    bool lowered = s.index > 0 || m_nUrgent <= 0;
+    if (lowered) {
+        ThreadPriority::LowerForBackgroundWork();
+    }
     std::vector<uint8_t> buffer(kFeedBytes + m_nBlock);
     std::vector<float> mixed;
     size_t held = 0;  // bytes of a frame split between two fills
@@ -251,6 +260,10 @@ void WaveformSections::Decode(Section& s) {
     int64_t base = kNoPlace;
     int64_t given = 0;
     while (!Stopped(s)) {
+        if (!lowered && pos >= m_nUrgent) {
+            ThreadPriority::LowerForBackgroundWork();
+            lowered = true;
+        }
         const size_t n = Feed(s, buffer, held);
         if (n == 0) {
             return finish(false);  // the end of the stream

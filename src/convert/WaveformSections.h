@@ -62,6 +62,7 @@ class WaveformSections {
     const std::atomic<bool>& m_cancelled;
     int64_t m_nBlock = 1;
     int64_t m_nOrigin = 0;     // the stream frame of output frame 0
+    int64_t m_nUrgent = 0;     // the first section's frames decoded at the dialog's priority
     MediaTimeline m_timeline;  // the first source's, for the others to reuse
     std::vector<std::unique_ptr<Section>> m_sections;
     // The first section whose stream has a gap in its range: the frames after it do not lie
