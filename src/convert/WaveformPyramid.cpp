@@ -93,7 +93,9 @@ void WaveformPyramid::AppendAt(int section, const float* frames, size_t count) {
     // The buckets are summed up outside the lock: the writers run at a lower priority than
     // the GUI thread, and one that lost its core while holding the lock would hold up every
     // paint for as long. Only this writer changes its own filling state and place.
-    Closed closed;
+    Closed& closed = w->closed;
+    closed.fine.clear();
+    closed.coarse.clear();
     int64_t next = w->next;
     for (size_t i = 0; i < count;) {
         const size_t take = std::min<size_t>(count - i, static_cast<size_t>(kFine - w->fineFill));

@@ -52,15 +52,6 @@ class WaveformPyramid {
         std::vector<float> mins;
         std::vector<float> maxs;
     };
-    // A section's place and the buckets it is filling: frames in them and their min/max.
-    struct Writer {
-        int64_t first = 0;
-        int64_t next = 0;
-        bool live = true;
-        int64_t fineFill = 0;
-        int64_t coarseFill = 0;
-        float fineMin = 1, fineMax = -1, coarseMin = 1, coarseMax = -1;
-    };
     struct Bucket {
         int64_t index;
         float min;
@@ -70,6 +61,16 @@ class WaveformPyramid {
     struct Closed {
         std::vector<Bucket> fine;
         std::vector<Bucket> coarse;
+    };
+    // A section's place and the buckets it is filling: frames in them and their min/max.
+    struct Writer {
+        int64_t first = 0;
+        int64_t next = 0;
+        bool live = true;
+        int64_t fineFill = 0;
+        int64_t coarseFill = 0;
+        float fineMin = 1, fineMax = -1, coarseMin = 1, coarseMax = -1;
+        Closed closed;  // kept from one append to the next, for its capacity
     };
     // Ends the fine bucket being filled (up to frame next) and takes it into the coarse one.
     static void CloseFineBucket(Writer& w, int64_t next, Closed& closed);
