@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <future>
+#include <string>
+#include <thread>
 
 #include "ConversionJob.h"
 #include "FfmpegAudioSource.h"
@@ -159,7 +162,30 @@ TEST(Waveform, SectionsSideBySideFillThePyramidOnePassFills) {
         WaveformSections run(
             source, format, sectioned,
             {FfmpegAudioSource::Factory(), in, AudioStreamSource::kPrimaryTrack, 3}, cancelled);
-        ASSERT_TRUE(run.Run());
+        // Meanwhile a reader, as the panel's paint: where no section is dropped, the frames
+        // counted only grow and every bucket below them is there.
+        std::atomic<bool> done{false};
+        std::string fault;
+        std::thread reader([&] {
+            int64_t last = 0;
+            while (!done.load() && fault.empty()) {
+                const int64_t frames = sectioned.Frames();
+                const auto got = sectioned.Columns(0, 256.0, static_cast<int>(frames / 256));
+                if (frames < last) {
+                    fault = "the frame count went back";
+                } else if (!std::all_of(got.begin(), got.end(), [](auto& b) { return b.known; })) {
+                    fault = "a bucket below the frame count is missing";
+                }
+                last = frames;
+            }
+        });
+        const bool ran = run.Run();
+        done.store(true);
+        reader.join();
+        ASSERT_TRUE(ran);
+        if (c.kept == 3) {
+            EXPECT_EQ(fault, "");
+        }
         sectioned.Finish();
         EXPECT_EQ(run.SectionsKept(), c.kept);
         ASSERT_EQ(sectioned.Frames(), one->Frames());
