@@ -62,11 +62,11 @@ class ChildProcess {
 };
 
 // The build's orvane-extract, and a run of it to the end.
-inline std::string ExtractProgram() {
+inline std::string Bin() {
     return ChildProcess::BuiltProgram("orvane-extract");
 }
 
-inline ChildProcess::Result RunExtract(std::vector<std::string> args) {
-    args.insert(args.begin(), ExtractProgram());
+inline ChildProcess::Result Extract(std::vector<std::string> args) {
+    args.insert(args.begin(), Bin());
     return ChildProcess::Run(args);
 }

@@ -79,7 +79,7 @@ std::vector<int16_t> ExtractRunTest::s_flacSamples;
 
 TEST_F(ExtractRunTest, ConvertsTheWholeStreamToTheDefaultOutputName) {
     const std::string input = CopyOf(s_flac, "tones.flac");
-    const ChildProcess::Result r = RunExtract({input});
+    const ChildProcess::Result r = Extract({input});
     EXPECT_EQ(r.status, 0) << r.err;
     // Not a terminal: no progress line, nothing said on success.
     EXPECT_EQ(r.err, "");
@@ -126,7 +126,7 @@ TEST_F(ExtractRunTest, MarksCutTheSpanExactlyOrInWholeBuffers) {
         args.insert(args.end(), row.args.begin(), row.args.end());
         args.push_back(*row.input);
         args.push_back(out);
-        const ChildProcess::Result r = RunExtract(args);
+        const ChildProcess::Result r = Extract(args);
         ASSERT_EQ(r.status, 0) << r.err;
         const WavFile wav = WavFile::Read(out);
         ASSERT_TRUE(wav.Valid());
@@ -139,7 +139,7 @@ TEST_F(ExtractRunTest, MarksCutTheSpanExactlyOrInWholeBuffers) {
 
 TEST_F(ExtractRunTest, StartMarkAfterTheEndGivesAnEmptyWavAndAWarning) {
     const std::string out = Scratch("empty.wav");
-    const ChildProcess::Result r = RunExtract({"-s", "0:10", s_flac, out});
+    const ChildProcess::Result r = Extract({"-s", "0:10", s_flac, out});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "Warning: no sound was written to " + out +
                          " (the start mark lies at or after the end of the sound)\n");
@@ -153,7 +153,7 @@ TEST_F(ExtractRunTest, MarksNotInOrderAreRefusedBeforeAnythingIsWritten) {
     for (const auto& marks : std::vector<std::pair<std::string, std::string>>{
              {"2", "1"}, {"1", "1"}, {"0:02", "1.9999999"}}) {
         const ChildProcess::Result r =
-            RunExtract({"-s", marks.first, "-e", marks.second, s_flac, out});
+            Extract({"-s", marks.first, "-e", marks.second, s_flac, out});
         EXPECT_EQ(r.status, 2) << marks.first << " " << marks.second;
         EXPECT_EQ(r.err, "Error: The Start Time is bigger than the End Time!\n");
         EXPECT_FALSE(fs::exists(out));
@@ -167,27 +167,27 @@ TEST_F(ExtractRunTest, UsageErrorsEndWithStatusTwo) {
                                                {"-s", "1:2:3:4", s_flac},
                                                {"-e", "abc", s_flac},
                                                {s_flac, Scratch("a.wav"), Scratch("b.wav")}}) {
-        const ChildProcess::Result r = RunExtract(args);
+        const ChildProcess::Result r = Extract(args);
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
     }
     EXPECT_FALSE(fs::exists(Scratch("a.wav")));
-    const ChildProcess::Result version = RunExtract({"--version"});
+    const ChildProcess::Result version = Extract({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "orvane-extract " ORVANE_VERSION "\n");
-    EXPECT_EQ(RunExtract({"--help"}).status, 0);
+    EXPECT_EQ(Extract({"--help"}).status, 0);
 }
 
 TEST_F(ExtractRunTest, ExistingOutputIsReplacedOnlyWithYes) {
     const std::string out = Scratch("old.wav");
     WriteAll(out, "precious");
     // No terminal to ask and no -y: refused, the file untouched.
-    const ChildProcess::Result refused = RunExtract({s_flac, out});
+    const ChildProcess::Result refused = Extract({s_flac, out});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("Error: " + out + " exists"), std::string::npos) << refused.err;
     EXPECT_EQ(ReadAll(out), "precious");
 
-    const ChildProcess::Result replaced = RunExtract({"-y", s_flac, out});
+    const ChildProcess::Result replaced = Extract({"-y", s_flac, out});
     EXPECT_EQ(replaced.status, 0) << replaced.err;
     EXPECT_TRUE(WavFile::Read(out).Valid());
 }
@@ -198,7 +198,7 @@ TEST_F(ExtractRunTest, AtATerminalTheReplaceQuestionIsAsked) {
     const std::string question = out + " exists. Do you want to replace it?";
     {
         ChildProcess child;
-        ASSERT_TRUE(child.Start({ExtractProgram(), s_flac, out}, true));
+        ASSERT_TRUE(child.Start({Bin(), s_flac, out}, true));
         ASSERT_TRUE(
             child.WaitUntil([&] { return child.Err().find(question) != std::string::npos; }, 30s))
             << child.Err();
@@ -210,7 +210,7 @@ TEST_F(ExtractRunTest, AtATerminalTheReplaceQuestionIsAsked) {
     }
     {
         ChildProcess child;
-        ASSERT_TRUE(child.Start({ExtractProgram(), s_flac, out}, true));
+        ASSERT_TRUE(child.Start({Bin(), s_flac, out}, true));
         ASSERT_TRUE(
             child.WaitUntil([&] { return child.Err().find(question) != std::string::npos; }, 30s))
             << child.Err();
@@ -227,7 +227,7 @@ TEST_F(ExtractRunTest, AtATerminalTheReplaceQuestionIsAsked) {
 
 TEST_F(ExtractRunTest, QuietAtATerminalShowsNoProgress) {
     ChildProcess child;
-    ASSERT_TRUE(child.Start({ExtractProgram(), "-q", s_flac, Scratch("quiet.wav")}, true));
+    ASSERT_TRUE(child.Start({Bin(), "-q", s_flac, Scratch("quiet.wav")}, true));
     const auto r = child.Wait(30s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 0);
@@ -236,7 +236,7 @@ TEST_F(ExtractRunTest, QuietAtATerminalShowsNoProgress) {
 
 TEST_F(ExtractRunTest, FileWithoutSoundIsNamedWithTheReasonAndLeavesNoFile) {
     const std::string input = CopyOf(s_videoOnly, "movie.mpg");
-    const ChildProcess::Result r = RunExtract({input});
+    const ChildProcess::Result r = Extract({input});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Error: cannot convert " + input + ": the file has no audio stream"),
               std::string::npos)
@@ -246,32 +246,32 @@ TEST_F(ExtractRunTest, FileWithoutSoundIsNamedWithTheReasonAndLeavesNoFile) {
     // A failed open never destroys an older output, even with -y.
     const std::string old = Scratch("keep.wav");
     WriteAll(old, "older result");
-    EXPECT_EQ(RunExtract({"-y", input, old}).status, 1);
+    EXPECT_EQ(Extract({"-y", input, old}).status, 1);
     EXPECT_EQ(ReadAll(old), "older result");
 }
 
 TEST_F(ExtractRunTest, MissingOrCorruptInputFailsWithoutOutput) {
     const std::string missing = Scratch("missing.mpg");
-    const ChildProcess::Result r1 = RunExtract({missing});
+    const ChildProcess::Result r1 = Extract({missing});
     EXPECT_EQ(r1.status, 1);
     EXPECT_NE(r1.err.find("Error: cannot convert " + missing + ": "), std::string::npos) << r1.err;
     EXPECT_FALSE(fs::exists(Scratch("missing.wav")));
 
     const std::string corrupt = Scratch("corrupt.mpg");
     WriteAll(corrupt, std::string(4096, '\x5a'));
-    const ChildProcess::Result r2 = RunExtract({corrupt});
+    const ChildProcess::Result r2 = Extract({corrupt});
     EXPECT_EQ(r2.status, 1);
     EXPECT_NE(r2.err.find("Error: cannot convert " + corrupt + ": "), std::string::npos) << r2.err;
     EXPECT_FALSE(fs::exists(Scratch("corrupt.wav")));
 }
 
 TEST_F(ExtractRunTest, OutputThatCannotBeWrittenIsReported) {
-    const ChildProcess::Result full = RunExtract({s_flac, "/dev/full"});
+    const ChildProcess::Result full = Extract({s_flac, "/dev/full"});
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, "Error: Can not write /dev/full\n");
 
     const std::string nowhere = Scratch("no such folder/out.wav");
-    const ChildProcess::Result missing = RunExtract({s_flac, nowhere});
+    const ChildProcess::Result missing = Extract({s_flac, nowhere});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "Error: Can not open " + nowhere + "\n");
     EXPECT_FALSE(fs::exists(nowhere));
@@ -281,8 +281,8 @@ TEST_F(ExtractRunTest, WriteFailureOnARegularFileLeavesNoHalfFile) {
     // A file size limit makes the writes fail part way (with SIGXFSZ ignored, as
     // the shell passes it on, a write beyond the limit fails with EFBIG).
     const std::string out = Scratch("limited.wav");
-    const std::string cmd = "ulimit -f 256; trap '' XFSZ; exec " + ShellQuote(ExtractProgram()) +
-                            " " + ShellQuote(s_flac) + " " + ShellQuote(out) + " 2>&1";
+    const std::string cmd = "ulimit -f 256; trap '' XFSZ; exec " + ShellQuote(Bin()) + " " +
+                            ShellQuote(s_flac) + " " + ShellQuote(out) + " 2>&1";
     std::string text;
     EXPECT_EQ(RunCommand(cmd, &text), 1);
     EXPECT_EQ(text, "Error: Can not write " + out + "\n");
@@ -293,12 +293,12 @@ TEST_F(ExtractRunTest, OutputThatIsTheInputIsRefused) {
     const std::string input = CopyOf(s_pcm24, "same.wav");
     const std::string before = ReadAll(input);
     // The default output of a .wav is the input itself.
-    const ChildProcess::Result r1 = RunExtract({"-y", input});
+    const ChildProcess::Result r1 = Extract({"-y", input});
     EXPECT_EQ(r1.status, 1);
     EXPECT_NE(r1.err.find("is the input file"), std::string::npos) << r1.err;
     // Another spelling of the same file.
     const std::string other = (fs::path(input).parent_path() / "." / "same.wav").string();
-    EXPECT_EQ(RunExtract({"-y", input, other}).status, 1);
+    EXPECT_EQ(Extract({"-y", input, other}).status, 1);
     EXPECT_EQ(ReadAll(input), before);
 }
 
@@ -306,7 +306,7 @@ TEST_F(ExtractRunTest, PathsWithBlanksAndNonAsciiCharacters) {
     fs::create_directory(Scratch("dir with blank"));
     const std::string input =
         m_dir->Make("dir with blank/ä ö.mp2", "-f lavfi -i sine=d=1:sample_rate=32000 -c:a mp2");
-    const ChildProcess::Result r = RunExtract({input});
+    const ChildProcess::Result r = Extract({input});
     EXPECT_EQ(r.status, 0) << r.err;
     const WavFile wav = WavFile::Read(Scratch("dir with blank/ä ö.wav"));
     EXPECT_TRUE(wav.Valid());
@@ -323,14 +323,14 @@ TEST_F(ExtractRunTest, PathsWithBlanksAndNonAsciiCharacters) {
 
 TEST_F(ExtractRunTest, ProbeTellsDurationAndFormatAndWritesNothing) {
     const std::string deep = CopyOf(s_pcm24, "deep.wav");
-    const ChildProcess::Result r1 = RunExtract({"--probe", deep});
+    const ChildProcess::Result r1 = Extract({"--probe", deep});
     EXPECT_EQ(r1.status, 0) << r1.err;
     EXPECT_EQ(r1.out,
               "Duration: 0:00:01.500\nFormat: PCM 24-bit, 48000 Hz, 2 channels, 288000 bytes/s\n"
               "Track 1: pcm_s24le, 48000 Hz, stereo, primary\n");
 
     const std::string aac = CopyOf(s_aac, "song.m4a");
-    const ChildProcess::Result r2 = RunExtract({"--probe", aac});
+    const ChildProcess::Result r2 = Extract({"--probe", aac});
     EXPECT_EQ(r2.status, 0) << r2.err;
     EXPECT_EQ(r2.out.rfind("Duration: 0:00:02.", 0), 0u) << r2.out;
     EXPECT_NE(r2.out.find("\nFormat: PCM 16-bit, 48000 Hz, 2 channels, 192000 bytes/s\n"),
@@ -341,7 +341,7 @@ TEST_F(ExtractRunTest, ProbeTellsDurationAndFormatAndWritesNothing) {
 
     // A file that plays but has no sound: the probe says so, and writes nothing either.
     const std::string movie = CopyOf(s_videoOnly, "movie.mpg");
-    const ChildProcess::Result r3 = RunExtract({"--probe", movie});
+    const ChildProcess::Result r3 = Extract({"--probe", movie});
     EXPECT_EQ(r3.status, 1);
     EXPECT_EQ(r3.err, "Error: cannot probe " + movie +
                           ": the file has no audio stream: Stream not found\n");
@@ -353,12 +353,11 @@ TEST_F(ExtractRunTest, StandardInputIsReadOnceAndCutLikeTheFile) {
     // A pipe cannot seek: the start mark is reached by decoding, to the same samples.
     const std::string fromFile = Scratch("file.wav");
     const std::string fromPipe = Scratch("pipe.wav");
-    ASSERT_EQ(RunExtract({"-s", "1.25", "-e", "2.5", s_flac, fromFile}).status, 0);
+    ASSERT_EQ(Extract({"-s", "1.25", "-e", "2.5", s_flac, fromFile}).status, 0);
     std::string err;
-    const int status =
-        RunCommand("cat " + ShellQuote(s_flac) + " | " + ShellQuote(ExtractProgram()) +
-                       " -s 1.25 -e 2.5 - " + ShellQuote(fromPipe) + " 2>&1",
-                   &err);
+    const int status = RunCommand("cat " + ShellQuote(s_flac) + " | " + ShellQuote(Bin()) +
+                                      " -s 1.25 -e 2.5 - " + ShellQuote(fromPipe) + " 2>&1",
+                                  &err);
     EXPECT_EQ(status, 0) << err;
     const WavFile a = WavFile::Read(fromFile);
     const WavFile b = WavFile::Read(fromPipe);
@@ -372,10 +371,10 @@ TEST_F(ExtractRunTest, StandardInputIsReadOnceAndCutLikeTheFile) {
 TEST_F(ExtractRunTest, WithoutAKnownLengthProgressCountsTheTimeConverted) {
     const std::string out = Scratch("piped.wav");
     ChildProcess child;
-    ASSERT_TRUE(child.Start({"/bin/sh", "-c",
-                             "cat " + ShellQuote(s_flac) + " | " + ShellQuote(ExtractProgram()) +
-                                 " - " + ShellQuote(out)},
-                            true));
+    ASSERT_TRUE(child.Start(
+        {"/bin/sh", "-c",
+         "cat " + ShellQuote(s_flac) + " | " + ShellQuote(Bin()) + " - " + ShellQuote(out)},
+        true));
     const auto r = child.Wait(60s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 0) << r->err;
@@ -392,7 +391,7 @@ TEST_F(ExtractRunTest, NamedPipesAndDevicesAreRefusedAtOnce) {
                                                {"--probe", fifo},
                                                {m_dir->Dir().string(), Scratch("c.wav")}}) {
         const auto started = std::chrono::steady_clock::now();
-        const ChildProcess::Result r = RunExtract(args);
+        const ChildProcess::Result r = Extract(args);
         EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
         EXPECT_EQ(r.status, 1) << args[0];
         EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
@@ -407,7 +406,7 @@ TEST_F(ExtractRunTest, SeekIntoAnMpegStreamKeepsStderrClean) {
                                                              TestMedia::Tones(12, 44100) +
                                                              " -c:v mpeg1video -c:a mp2 -f mpeg");
     const std::string out = Scratch("tail.wav");
-    const ChildProcess::Result r = RunExtract({"-s", "7.3", "-e", "9", input, out});
+    const ChildProcess::Result r = Extract({"-s", "7.3", "-e", "9", input, out});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(WavFile::Read(out).Valid());
@@ -437,10 +436,10 @@ TEST_F(ExtractRunTest, ProbeNamesWhatWasDecidedAboutTheLead) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
         const std::string input = m_dir->Make(row.file, row.args);
-        const ChildProcess::Result text = RunExtract({"--probe", input});
+        const ChildProcess::Result text = Extract({"--probe", input});
         ASSERT_EQ(text.status, 0) << text.err;
         EXPECT_NE(text.out.find(std::string(row.text) + "\n"), std::string::npos) << text.out;
-        const ChildProcess::Result json = RunExtract({"--probe", "--json", input});
+        const ChildProcess::Result json = Extract({"--probe", "--json", input});
         ASSERT_EQ(json.status, 0) << json.err;
         const nlohmann::json lead = nlohmann::json::parse(json.out)["tracks"][0]["lead"];
         EXPECT_EQ(lead["samples"], row.samples) << json.out;
@@ -455,7 +454,7 @@ TEST_F(ExtractRunTest, ASilentMonoAc3VobIsCutWhereLibavformatsSearchFails) {
         "silent.vob",
         "-f lavfi -i \"aevalsrc='if(between(t,3,3.002),0.8,0)':s=48000:d=6\" -c:a ac3 -f vob");
     const std::string out = Scratch("silent.wav");
-    const ChildProcess::Result r = RunExtract({"-q", "-s", "2", "-e", "4", vob, out});
+    const ChildProcess::Result r = Extract({"-q", "-s", "2", "-e", "4", vob, out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const WavFile wav = WavFile::Read(out);
@@ -477,7 +476,7 @@ TEST_F(ExtractRunTest, AudioTracksAreListedAndChosen) {
                               " -map 0 -map 1 -c:a:0 libmp3lame -c:a:1 flac -sample_fmt:a:1 s16 "
                               "-metadata:s:a:0 language=eng -metadata:s:a:0 title=Commentary "
                               "-disposition:a:0 0 -disposition:a:1 default");
-    const ChildProcess::Result probe = RunExtract({"--probe", movie});
+    const ChildProcess::Result probe = Extract({"--probe", movie});
     EXPECT_EQ(probe.status, 0) << probe.err;
     EXPECT_NE(probe.out.find("\nTrack 1: mp3, 22050 Hz, mono, language eng, title \"Commentary\", "
                              "lead 1105 samples taken off\n"
@@ -485,7 +484,7 @@ TEST_F(ExtractRunTest, AudioTracksAreListedAndChosen) {
               std::string::npos)
         << probe.out;
 
-    const ChildProcess::Result json = RunExtract({"--probe", "--json", "-a", "1", movie});
+    const ChildProcess::Result json = Extract({"--probe", "--json", "-a", "1", movie});
     ASSERT_EQ(json.status, 0) << json.err;
     const nlohmann::json j = nlohmann::json::parse(json.out);
     EXPECT_EQ(j["path"], movie);
@@ -500,21 +499,21 @@ TEST_F(ExtractRunTest, AudioTracksAreListedAndChosen) {
         "sample_rate": 22050, "channels": 1, "bits": 16, "bytes_per_second": 44100})"));
 
     // No -a: the primary track; -a 1: the commentary.
-    ASSERT_EQ(RunExtract({movie, Scratch("main.wav")}).status, 0);
+    ASSERT_EQ(Extract({movie, Scratch("main.wav")}).status, 0);
     EXPECT_EQ(WavFile::Read(Scratch("main.wav")).channels, 2u);
-    ASSERT_EQ(RunExtract({"-a", "1", movie, Scratch("commentary.wav")}).status, 0);
+    ASSERT_EQ(Extract({"-a", "1", movie, Scratch("commentary.wav")}).status, 0);
     const WavFile commentary = WavFile::Read(Scratch("commentary.wav"));
     EXPECT_EQ(commentary.rate, 22050u);
     EXPECT_EQ(commentary.channels, 1u);
 
     // A track that is not there is a usage error that says how many there are.
-    const ChildProcess::Result missing = RunExtract({"-a", "3", movie, Scratch("none.wav")});
+    const ChildProcess::Result missing = Extract({"-a", "3", movie, Scratch("none.wav")});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("no track 3 in " + movie + ": it has 2 audio tracks"),
               std::string::npos)
         << missing.err;
     EXPECT_FALSE(fs::exists(Scratch("none.wav")));
-    EXPECT_EQ(RunExtract({"-a", "0", movie}).status, 2);
+    EXPECT_EQ(Extract({"-a", "0", movie}).status, 2);
 }
 
 TEST_F(ExtractRunTest, ABatchConvertsEveryInputAndNamesTheOnesThatFail) {
@@ -523,7 +522,7 @@ TEST_F(ExtractRunTest, ABatchConvertsEveryInputAndNamesTheOnesThatFail) {
     const std::string deep = CopyOf(s_pcm24, "b/deep.wav");
     const std::string twin = CopyOf(s_flac, "c/tones.flac");  // same name as the first
     const ChildProcess::Result r =
-        RunExtract({"-d", Scratch("out"), flac, s_videoOnly, deep, twin, Scratch("missing.mpg")});
+        Extract({"-d", Scratch("out"), flac, s_videoOnly, deep, twin, Scratch("missing.mpg")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(WavFile::Read(Scratch("out/tones.wav")).Samples16(), s_flacSamples);
     EXPECT_TRUE(WavFile::Read(Scratch("out/deep.wav")).Valid());
@@ -531,15 +530,15 @@ TEST_F(ExtractRunTest, ABatchConvertsEveryInputAndNamesTheOnesThatFail) {
     for (const std::string& failed : {s_videoOnly, twin, Scratch("missing.mpg")}) {
         EXPECT_NE(r.err.find("Error: cannot convert " + failed), std::string::npos) << r.err;
     }
-    EXPECT_EQ(RunExtract({"-d", Scratch("no such folder"), flac}).status, 2);
-    EXPECT_EQ(RunExtract({"-d", Scratch("out"), "-"}).status, 2);
+    EXPECT_EQ(Extract({"-d", Scratch("no such folder"), flac}).status, 2);
+    EXPECT_EQ(Extract({"-d", Scratch("out"), "-"}).status, 2);
 }
 
 TEST_F(ExtractRunTest, FormatsHeadersAndClippingFromTheCommandLine) {
     // Half again as loud as full scale, in float: 16-bit output clips and says so.
     const std::string loud = m_dir->Make(
         "loud.wav", "-f lavfi -i \"aevalsrc=1.5*sin(2*PI*50*t):s=8000:d=0.5\" -c:a pcm_f32le");
-    const ChildProcess::Result clipped = RunExtract({loud, Scratch("clipped.wav")});
+    const ChildProcess::Result clipped = Extract({loud, Scratch("clipped.wav")});
     EXPECT_EQ(clipped.status, 0);
     EXPECT_NE(clipped.err.find(" samples of " + loud +
                                " were louder than 16-bit integers can hold and were clipped; "
@@ -547,20 +546,20 @@ TEST_F(ExtractRunTest, FormatsHeadersAndClippingFromTheCommandLine) {
               std::string::npos)
         << clipped.err;
     const ChildProcess::Result whole =
-        RunExtract({"-f", "f32", "-w", "modern", loud, Scratch("whole.wav")});
+        Extract({"-f", "f32", "-w", "modern", loud, Scratch("whole.wav")});
     EXPECT_EQ(whole.status, 0);
     EXPECT_EQ(whole.err, "");
     const std::string header = ReadAll(Scratch("whole.wav")).substr(0, 16);
     EXPECT_EQ(header.substr(0, 4) + header.substr(8, 8), "RIFFWAVEJUNK");
-    EXPECT_EQ(RunExtract({"-f", "s20", loud}).status, 2);
-    EXPECT_EQ(RunExtract({"-w", "rf64", loud}).status, 2);
+    EXPECT_EQ(Extract({"-f", "s20", loud}).status, 2);
+    EXPECT_EQ(Extract({"-w", "rf64", loud}).status, 2);
 }
 
 TEST_F(ExtractRunTest, AFileWhoseChunkSizesLieFailsAtOnceInLittleMemory) {
     // Without the cap on FFmpeg's allocations this 139-byte file took 1.6 GB and 4 s.
     const std::string input = Scratch("lying.wav");
     HostileFiles::WriteLyingWav(input);
-    const ChildProcess::Result r = RunExtract({"-y", input, Scratch("out.wav")});
+    const ChildProcess::Result r = Extract({"-y", input, Scratch("out.wav")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error: cannot convert " + input +
                          ": cannot open the file: Invalid data found when processing input\n");
@@ -582,13 +581,13 @@ TEST_F(ExtractRunTest, JoinedMpegFilesAreProbedAndCutInOneTimeline) {
     const std::string input = Scratch("joined.mpg");
     WriteAll(input, joined);
 
-    const ChildProcess::Result probe = RunExtract({"--probe", input});
+    const ChildProcess::Result probe = Extract({"--probe", input});
     ASSERT_EQ(probe.status, 0) << probe.err;
     EXPECT_EQ(probe.out.rfind("Duration: 0:00:20.0", 0), 0u) << probe.out;
     EXPECT_NE(probe.out.find("\nTimeline: 2 segments (timestamps restart at 0:00:10.00"),
               std::string::npos)
         << probe.out;
-    const ChildProcess::Result json = RunExtract({"--probe", "--json", input});
+    const ChildProcess::Result json = Extract({"--probe", "--json", input});
     ASSERT_EQ(json.status, 0) << json.err;
     const nlohmann::json j = nlohmann::json::parse(json.out);
     ASSERT_EQ(j["timeline"].size(), 2u) << json.out;
@@ -598,14 +597,13 @@ TEST_F(ExtractRunTest, JoinedMpegFilesAreProbedAndCutInOneTimeline) {
         j["timeline"][0]["duration"].get<double>() + j["timeline"][1]["duration"].get<double>(),
         j["duration"].get<double>(), 0.0015);
     // One part alone has no timeline to tell.
-    const ChildProcess::Result single = RunExtract({"--probe", "--json", Scratch("part300.mpg")});
+    const ChildProcess::Result single = Extract({"--probe", "--json", Scratch("part300.mpg")});
     EXPECT_TRUE(nlohmann::json::parse(single.out)["timeline"].is_null()) << single.out;
-    EXPECT_EQ(RunExtract({"--probe", Scratch("part300.mpg")}).out.find("Timeline"),
-              std::string::npos);
+    EXPECT_EQ(Extract({"--probe", Scratch("part300.mpg")}).out.find("Timeline"), std::string::npos);
 
     // A cut inside the second part holds two seconds of its tone.
     const std::string out = Scratch("second.wav");
-    const ChildProcess::Result cut = RunExtract({"-q", "-s", "14", "-e", "16", input, out});
+    const ChildProcess::Result cut = Extract({"-q", "-s", "14", "-e", "16", input, out});
     ASSERT_EQ(cut.status, 0) << cut.err;
     EXPECT_EQ(cut.err, "");
     const WavFile wav = WavFile::Read(out);

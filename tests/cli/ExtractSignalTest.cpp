@@ -13,15 +13,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Whether the stopped file already holds the whole conversion's bytes at data offset
-// `at`. Its size says nothing: a conversion in sections writes the later sections into
-// their places while the first is still on its way.
+// Whether the start of the sound has reached data offset `at`. Not the file's size: a
+// conversion in sections writes its later sections into their places first.
 bool Reached(const std::string& path, const WavFile& full, size_t at) {
     std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> got(5000);
-    in.seekg(static_cast<std::streamoff>(44 + at));
-    return in.read(reinterpret_cast<char*>(got.data()), static_cast<std::streamsize>(got.size())) &&
-           std::equal(got.begin(), got.end(), full.Data() + at);
+    std::vector<char> got(5000);
+    return in.seekg(static_cast<std::streamoff>(44 + at)) && in.read(got.data(), 5000) &&
+           std::equal(got.begin(), got.end(), full.Data() + at,
+                      [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
 }
 
 }  // namespace
@@ -35,13 +34,13 @@ TEST(ExtractSignalTest, SignalStopsTheConversionWithAValidFile) {
     const std::string input = media.Make("long.mp2", TestMedia::Tones(120, 48000) + " -c:a mp2");
     // The whole conversion, to compare the stopped ones with.
     const std::string whole = media.Path("whole.wav");
-    ASSERT_EQ(ChildProcess::Run({ExtractProgram(), "-q", input, whole}).status, 0);
+    ASSERT_EQ(ChildProcess::Run({Bin(), "-q", input, whole}).status, 0);
     const WavFile full = WavFile::Read(whole);
     ASSERT_TRUE(full.Valid());
     for (int signal : {SIGINT, SIGTERM}) {
         const std::string out = media.Path("stopped-" + std::to_string(signal) + ".wav");
         ChildProcess child;
-        ASSERT_TRUE(child.Start({ExtractProgram(), "-q", input, out}));
+        ASSERT_TRUE(child.Start({Bin(), "-q", input, out}));
         ASSERT_TRUE(child.WaitUntil([&] { return Reached(out, full, 1'100'000); }, 60s))
             << "no output appeared: " << child.Err();
         ASSERT_TRUE(child.Signal(signal));

@@ -40,7 +40,7 @@ class SegmentRunTest : public ::testing::Test {
     // A single cut of the marks, as the reference each segment's file must equal.
     std::vector<uint8_t> Single(const std::string& start, const std::string& end) const {
         const std::string out = m_dir->Path("single.wav");
-        EXPECT_EQ(RunExtract({"-y", "-q", "-s", start, "-e", end, s_input, out}).status, 0);
+        EXPECT_EQ(Extract({"-y", "-q", "-s", start, "-e", end, s_input, out}).status, 0);
         return DataOf(out);
     }
     std::string List(const std::string& name, const std::string& text) const {
@@ -95,7 +95,7 @@ TEST_F(SegmentRunTest, EachSourceOfSegmentsGivesFilesThatEqualTheirSingleCuts) {
             args[1] = m_dir->Path(args[1]);
         }
         args.insert(args.end(), {"-d", folder, s_input});
-        const ChildProcess::Result r = RunExtract(args);
+        const ChildProcess::Result r = Extract(args);
         ASSERT_EQ(r.status, 0) << r.err;
         size_t count = 0;
         for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) {
@@ -121,7 +121,7 @@ TEST_F(SegmentRunTest, EachSourceOfSegmentsGivesFilesThatEqualTheirSingleCuts) {
 TEST_F(SegmentRunTest, AJoinedFileListsItsCuesAndExistingFilesAreReplacedOnlyWhenAllowed) {
     const std::string joined = m_dir->Path("joined.wav");
     const ChildProcess::Result r =
-        RunExtract({"--split-chapters", "--join", joined, "--bext", s_input});
+        Extract({"--split-chapters", "--join", joined, "--bext", s_input});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<uint8_t> both = Single("0", "1.25");
     const std::vector<uint8_t> second = Single("1.25", "4");
@@ -136,24 +136,24 @@ TEST_F(SegmentRunTest, AJoinedFileListsItsCuesAndExistingFilesAreReplacedOnlyWhe
     EXPECT_EQ(cues[1].label, "Two/Three");
 
     // Without a terminal to ask, an existing file stops the export before anything is cut.
-    const ChildProcess::Result again = RunExtract({"--split-chapters", "--join", joined, s_input});
+    const ChildProcess::Result again = Extract({"--split-chapters", "--join", joined, s_input});
     EXPECT_EQ(again.status, 1);
     EXPECT_NE(again.err.find("use -y"), std::string::npos) << again.err;
     EXPECT_EQ(DataOf(joined), both);
-    EXPECT_EQ(RunExtract({"-y", "--split-chapters", "--join", joined, s_input}).status, 0);
+    EXPECT_EQ(Extract({"-y", "--split-chapters", "--join", joined, s_input}).status, 0);
 }
 
 TEST_F(SegmentRunTest, ABadListIsRefusedWholeWithItsLineAndTheProbeListsTheSegments) {
     const std::string folder = m_dir->Path("out");
     fs::create_directories(folder);
-    const ChildProcess::Result bad = RunExtract(
+    const ChildProcess::Result bad = Extract(
         {"--segments", List("bad.csv", "start,end,name\n0,1,a\n1,9,b\n"), "-d", folder, s_input});
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("line 3: the end lies past the end of the file"), std::string::npos)
         << bad.err;
     EXPECT_TRUE(fs::is_empty(folder));
 
-    const ChildProcess::Result probe = RunExtract({"--probe", "--split-chapters", s_input});
+    const ChildProcess::Result probe = Extract({"--probe", "--split-chapters", s_input});
     ASSERT_EQ(probe.status, 0) << probe.err;
     EXPECT_EQ(probe.out,
               "1: 0:00:00.000 - 0:00:01.250 (0:00:01.250) One\n"

@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int64_t kS = 1000 * kMs;
-using ListFormat = CutListFile::Format;
+using Format = CutListFile::Format;
 
 }  // namespace
 
@@ -24,46 +24,46 @@ TEST(CutListFile, ListsAreReadInEveryFormatAndABadLineSpoilsTheWhole) {
     const int64_t duration = 600 * kS;
     const struct {
         const char* what;
-        ListFormat format;
+        Format format;
         const char* text;
         std::vector<Segment> segments;  // empty: refused
         int errorLine;
     } rows[] = {
         {"CSV, both time forms, a quoted name with a comma, sorted by start",
-         ListFormat::Csv,
+         Format::Csv,
          "start,end,name\n0:01:00.250,75.5,\"one, two\"\n\n1.5,0:00:02.000,first\n",
          {{15 * kS / 10, 2 * kS, "first"}, {60 * kS + 250 * kMs, 755 * kS / 10, "one, two"}},
          0},
         {"CSV without a header line",
-         ListFormat::Csv,
+         Format::Csv,
          "1,2,a\n3,4,b\n",
          {{1 * kS, 2 * kS, "a"}, {3 * kS, 4 * kS, "b"}},
          0},
-        {"CSV, a time that is none", ListFormat::Csv, "start,end,name\n1,2,a\n1,x2,b\n", {}, 3},
-        {"CSV, an end before its start", ListFormat::Csv, "1,2,a\n5,4,b\n", {}, 2},
-        {"CSV, past the end of the file", ListFormat::Csv, "1,601,a\n", {}, 1},
-        {"CSV, a quote not closed", ListFormat::Csv, "1,2,\"a\n", {}, 1},
-        {"CSV, one field", ListFormat::Csv, "1\n", {}, 1},
+        {"CSV, a time that is none", Format::Csv, "start,end,name\n1,2,a\n1,x2,b\n", {}, 3},
+        {"CSV, an end before its start", Format::Csv, "1,2,a\n5,4,b\n", {}, 2},
+        {"CSV, past the end of the file", Format::Csv, "1,601,a\n", {}, 1},
+        {"CSV, a quote not closed", Format::Csv, "1,2,\"a\n", {}, 1},
+        {"CSV, one field", Format::Csv, "1\n", {}, 1},
         {"labels, with a spectral line",
-         ListFormat::Labels,
+         Format::Labels,
          "1.000000\t2.500000\tverse\n\\\t100\t2000\n3.25\t4\tchorus\n",
          {{1 * kS, 25 * kS / 10, "verse"}, {325 * kS / 100, 4 * kS, "chorus"}},
          0},
-        {"labels, a point label", ListFormat::Labels, "1\t1\tclick\n", {}, 1},
+        {"labels, a point label", Format::Labels, "1\t1\tclick\n", {}, 1},
         {"CUE, each track ends where the next begins, the last at the end",
-         ListFormat::Cue,
+         Format::Cue,
          "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
          "  TRACK 02 AUDIO\n    TITLE \"Song\"\n    INDEX 00 00:59:00\n"
          "    INDEX 01 01:00:37\n",
          {{0, 60 * kS + 37 * kS / 75, "Intro"}, {60 * kS + 37 * kS / 75, duration, "Song"}},
          0},
-        {"CUE, a frame past 74", ListFormat::Cue, "TRACK 01 AUDIO\nINDEX 01 00:00:75\n", {}, 2},
+        {"CUE, a frame past 74", Format::Cue, "TRACK 01 AUDIO\nINDEX 01 00:00:75\n", {}, 2},
         {"CUE, a track without its INDEX 01",
-         ListFormat::Cue,
+         Format::Cue,
          "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nTITLE \"x\"\n",
          {},
          3},
-        {"an empty file", ListFormat::Csv, "start,end,name\n", {}, 0},
+        {"an empty file", Format::Csv, "start,end,name\n", {}, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -80,7 +80,7 @@ TEST(CutListFile, WrittenListsReadBackUnchangedAndACueSheetNeedsSegmentsThatMeet
     const std::vector<Segment> meeting = {{0, 75 * kS / 75 * 3, "Side A, part 1"},
                                           {3 * kS, 3600 * kS + 3 * kS / 75, "a \"quoted\" one"},
                                           {3600 * kS + 3 * kS / 75, duration, "last"}};
-    for (const ListFormat format : {ListFormat::Csv, ListFormat::Labels, ListFormat::Cue}) {
+    for (const Format format : {Format::Csv, Format::Labels, Format::Cue}) {
         SCOPED_TRACE(static_cast<int>(format));
         std::string text;
         ASSERT_TRUE(CutListFile::Write(meeting, format, duration, "a.wav", text).Ok());
@@ -88,26 +88,25 @@ TEST(CutListFile, WrittenListsReadBackUnchangedAndACueSheetNeedsSegmentsThatMeet
         ASSERT_TRUE(back.Ok()) << back.error << "\n" << text;
         // CUE titles cannot hold a double quote; everything else comes back as it went.
         std::vector<Segment> expected = meeting;
-        if (format == ListFormat::Cue) {
+        if (format == Format::Cue) {
             expected[1].name = "a ";
         }
         EXPECT_EQ(back.segments, expected) << text;
     }
     std::string csv;
-    ASSERT_TRUE(CutListFile::Write(meeting, ListFormat::Csv, duration, "", csv).Ok());
+    ASSERT_TRUE(CutListFile::Write(meeting, Format::Csv, duration, "", csv).Ok());
     EXPECT_NE(csv.find("0:00:03.000,1:00:00.040,"), std::string::npos) << csv;
 
     std::string text;
     std::vector<Segment> gap = meeting;
     gap[1].start += kMs;
-    const CutListFile::Result r = CutListFile::Write(gap, ListFormat::Cue, duration, "a.wav", text);
+    const CutListFile::Result r = CutListFile::Write(gap, Format::Cue, duration, "a.wav", text);
     EXPECT_FALSE(r.Ok());
     EXPECT_NE(r.error.find("without a gap or an overlap"), std::string::npos) << r.error;
     gap = meeting;
     gap.back().end -= kS;
-    EXPECT_NE(
-        CutListFile::Write(gap, ListFormat::Cue, duration, "a.wav", text).error.find("end of"),
-        std::string::npos);
+    EXPECT_NE(CutListFile::Write(gap, Format::Cue, duration, "a.wav", text).error.find("end of"),
+              std::string::npos);
 }
 
 TEST(SegmentNames, PatternsGiveSafeUniqueNames) {

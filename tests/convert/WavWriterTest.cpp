@@ -11,7 +11,7 @@
 
 namespace {
 
-AudioFormat Format(uint16_t channels, uint32_t rate, uint16_t bits) {
+AudioFormat PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits) {
     AudioFormat f;
     f.nChannels = channels;
     f.nSamplesPerSec = rate;
@@ -56,7 +56,7 @@ TEST(WavWriter, FinishPatchesSizesAndFormat) {
     ASSERT_EQ(w.WriteWavData(a.data(), a.size()), WavWriter::Result::Ok);
     ASSERT_EQ(w.WriteWavData(b.data(), 0), WavWriter::Result::Ok);
     ASSERT_EQ(w.WriteWavData(b.data(), b.size()), WavWriter::Result::Ok);
-    AudioFormat fmt = Format(1, 8000, 8);
+    AudioFormat fmt = PcmFormat(1, 8000, 8);
     fmt.cbSize = 22;  // extra format bytes are never written
     ASSERT_EQ(w.FinishWavFile(fmt), WavWriter::Result::Ok);
 
@@ -79,7 +79,7 @@ TEST(WavWriter, NoDataGivesA44ByteFile) {
     const std::string path = media.Path("empty.wav");
     WavWriter w;
     ASSERT_EQ(w.BeginWavFile(path), WavWriter::Result::Ok);
-    ASSERT_EQ(w.FinishWavFile(Format(2, 48000, 16)), WavWriter::Result::Ok);
+    ASSERT_EQ(w.FinishWavFile(PcmFormat(2, 48000, 16)), WavWriter::Result::Ok);
     WavFile f = WavFile::Read(path);
     ASSERT_TRUE(f.Valid());
     EXPECT_EQ(f.bytes.size(), 44u);
@@ -111,7 +111,7 @@ TEST(WavWriter, FullDiskIsAFailedWriteNotASuccess) {
         r = w.WriteWavData(data.data(), data.size());
     }
     if (r == WavWriter::Result::Ok) {
-        r = w.FinishWavFile(Format(2, 44100, 16));
+        r = w.FinishWavFile(PcmFormat(2, 44100, 16));
     }
     EXPECT_EQ(r, WavWriter::Result::WriteFailed);
 }
@@ -127,7 +127,7 @@ TEST(WavWriter, RiffLimitEndsWithWholeFramesAndAValidFile) {
     EXPECT_EQ(w.WriteWavData(data.data(), 5000, 4), WavWriter::Result::Ok);
     EXPECT_EQ(w.WriteWavData(data.data(), 5000, 4), WavWriter::Result::SizeLimit);
     EXPECT_EQ(w.DataBytes(), 10'000);
-    ASSERT_EQ(w.FinishWavFile(Format(2, 44100, 16)), WavWriter::Result::Ok);
+    ASSERT_EQ(w.FinishWavFile(PcmFormat(2, 44100, 16)), WavWriter::Result::Ok);
     WavFile f = WavFile::Read(path);
     EXPECT_TRUE(f.Valid());
     EXPECT_EQ(f.dataSize, 10'000u);
