@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <thread>
 
-#include "ThreadPriority.h"
 #include "WaveformSections.h"
 
 WaveformBuilder::WaveformBuilder(AudioSourceFactory factory, size_t keep, int threads,
